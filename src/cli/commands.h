@@ -1,0 +1,21 @@
+#pragma once
+// Sub-commands of pelkora-cli. Each Add* function declares its sub-command and
+// options on the root app and returns how to run it once parsed.
+
+#include <CLI/CLI.hpp>
+#include <functional>
+#include <vector>
+
+// Exit codes of pelkora-cli.
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+struct CliCommand {
+    CLI::App* app = nullptr;
+    std::function<int()> run;
+};
+
+[[nodiscard]] std::vector<CliCommand> AddSimulateCommand(CLI::App& root);
+[[nodiscard]] std::vector<CliCommand> AddLinkCommands(CLI::App& root);
+[[nodiscard]] std::vector<CliCommand> AddExportCommand(CLI::App& root);

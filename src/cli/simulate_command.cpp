@@ -1,0 +1,69 @@
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/vector_stream.h"
+#include "engine/weight_loader.h"
+#include "network/evaluators.h"
+#include "network/net_file_reader.h"
+
+namespace {
+
+struct SimulateOptions {
+    std::string netFile;
+    std::string engine = "float";
+};
+
+int RunSimulate(const SimulateOptions& options) {
+    // The all-zero network unless a file is given, as at the window's start.
+    FileWeights fileWeights{};
+    if (!options.netFile.empty()) {
+        std::ifstream file(options.netFile);
+        if (!file.is_open()) {
+            std::cerr << LoadResultText(LoadResult::OpenFailed) << '\n';
+            return kExitFailure;
+        }
+        if (ReadAsciiNet(file, fileWeights).status != NetReadStatus::Ok) {
+            std::cerr << LoadResultText(LoadResult::ReadFailed) << '\n';
+            return kExitFailure;
+        }
+    }
+    const ModuleWeights moduleWeights = DeriveModuleWeights(fileWeights);
+
+    VectorEvaluator evaluate;
+    if (options.engine == "int") {
+        evaluate = [&moduleWeights](const NetInputs& in) { return EvaluateInt(in, moduleWeights); };
+    } else {
+        evaluate = [&fileWeights](const NetInputs& in) { return EvaluateFloat(in, fileWeights); };
+    }
+
+    std::ios::sync_with_stdio(false);
+    const StreamResult result = StreamVectors(std::cin, std::cout, evaluate);
+    std::cout.flush();
+    if (!result.ok) {
+        std::cerr << "pelkora-cli simulate: " << result.error << '\n';
+        return kExitFailure;
+    }
+    if (!std::cout) {
+        std::cerr << "pelkora-cli simulate: error writing the outputs\n";
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+std::vector<CliCommand> AddSimulateCommand(CLI::App& root) {
+    auto options = std::make_shared<SimulateOptions>();
+    CLI::App* sub = root.add_subcommand(
+        "simulate",
+        "Evaluate the network locally: input vectors (8 values 0..255 per line) on stdin, "
+        "one line of 8 outputs per vector on stdout");
+    sub->add_option("--net", options->netFile, "ASCII net file to load (default: all-zero network)");
+    sub->add_option("--engine", options->engine, "float (double precision) or int (the module's arithmetic)")
+        ->check(CLI::IsMember({"float", "int"}))
+        ->capture_default_str();
+    return {{sub, [options] { return RunSimulate(*options); }}};
+}

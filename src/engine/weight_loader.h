@@ -1,0 +1,19 @@
+#pragma once
+// Loading an ASCII net file into the weight set of g_State.
+//
+// Thread rules: any thread; the file is read without the lock and both weight
+// forms are replaced together under hMutex, only when all 280 values were read.
+// A failed load changes nothing.
+
+#include <string>
+
+enum class LoadResult {
+    Ok,
+    OpenFailed,  // "Error opening file"
+    ReadFailed,  // "Error reading file"
+};
+
+// The operator's text for a failed load (empty for Ok).
+[[nodiscard]] const char* LoadResultText(LoadResult result);
+
+[[nodiscard]] LoadResult LoadAsciiNetFile(const std::string& path);

@@ -1,0 +1,1 @@
+#include "files/hex_net_file.h"
