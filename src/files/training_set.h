@@ -1,0 +1,32 @@
+#pragma once
+// Training set files: "train%3.3d.txt", a TAB-separated header for a new file and
+// one line of 16 values per stored set, CR LF line ends, append only. Qt-free.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+inline constexpr const char* TRAINING_FILE_FORMAT = "train%3.3d.txt";
+
+// "train000.txt", "train1000.txt", ...
+[[nodiscard]] std::string TrainingFileName(std::uint16_t number);
+// The up-down control: up gives the next number (65535 wraps to 0), down the
+// previous one (0 stays 0).
+[[nodiscard]] std::uint16_t NextTrainingFileNumber(std::uint16_t number);
+[[nodiscard]] std::uint16_t PreviousTrainingFileNumber(std::uint16_t number);
+
+// in1..in8 then out1..out8, as the sliders show them.
+using TrainingSet = std::array<int, 16>;
+
+enum class TrainingStoreResult {
+    Ok,
+    OpenFailed,   // "File opening failed. Check file name..."
+    WriteFailed,  // "Error writing file"
+};
+
+// The operator's text for a failed store (empty for Ok).
+[[nodiscard]] const char* TrainingStoreResultText(TrainingStoreResult result);
+
+// Appends one set to the file at `path`, writing the header first when the file did
+// not exist.
+[[nodiscard]] TrainingStoreResult AppendTrainingSet(const std::string& path, const TrainingSet& values);

@@ -1,0 +1,29 @@
+#pragma once
+// The dialogs and message boxes that file commands open, behind one interface so
+// that tests can answer them without a person. UI thread only.
+
+#include <QString>
+
+#include "files/hex_net_file.h"
+
+class QWidget;
+
+class DialogSeams {
+public:
+    virtual ~DialogSeams() = default;
+
+    // Open-file dialog for an existing file. Returns the full path, empty when cancelled.
+    [[nodiscard]] virtual QString GetOpenFileName(QWidget* parent, const QString& defaultSuffix) = 0;
+    // Save-as dialog (folder must exist, confirm before overwriting); `defaultSuffix`
+    // is added to a name typed without one. Full path, empty when cancelled.
+    [[nodiscard]] virtual QString GetSaveFileName(QWidget* parent, const QString& defaultSuffix) = 0;
+    // The flash bank selection dialog, modal.
+    [[nodiscard]] virtual FlashBankChoice RunFlashBankDialog(QWidget* parent) = 0;
+    // The file-format notice shown before an ASCII net file is chosen, modal.
+    virtual void RunFileFormatDialog(QWidget* parent) = 0;
+    // Message box: caption = application name, OK only, no icon.
+    virtual void ShowMessage(QWidget* owner, const QString& text) = 0;
+};
+
+// The real dialogs.
+[[nodiscard]] DialogSeams& RealDialogSeams();
