@@ -8,7 +8,9 @@
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
 
 // Next whitespace-delimited field of `line` from `pos`; empty at the end.
 std::string_view NextField(std::string_view line, std::size_t& pos) {
@@ -105,7 +107,8 @@ StreamResult StreamVectors(std::istream& in, std::ostream& out, const VectorEval
                 output.WriteLine(evaluate(inputs));
                 ++result.vectors;
                 return true;
-            case LineKind::Skip: return true;
+            case LineKind::Skip:
+                return true;
             case LineKind::Error:
                 result.ok = false;
                 result.error = "line " + std::to_string(lineNumber) + ": " + error;

@@ -36,12 +36,23 @@ bool StopRequested() {
 
 void RunStep(std::int32_t mode) {
     switch (mode) {
-        case MODE_MONITOR: MonitorCycle(); break;
-        case MODE_SIM_FLOAT: FloatSimulationCycle(); break;
-        case MODE_SIM_INT: IntSimulationCycle(); break;
-        case MODE_EMULATOR: EmulatorCycle(); break;
-        case MODE_HOLD: HoldCycle(); break;
-        default: break;  // the window only writes 0..4
+        case MODE_MONITOR:
+            MonitorCycle();
+            break;
+        case MODE_SIM_FLOAT:
+            FloatSimulationCycle();
+            break;
+        case MODE_SIM_INT:
+            IntSimulationCycle();
+            break;
+        case MODE_EMULATOR:
+            EmulatorCycle();
+            break;
+        case MODE_HOLD:
+            HoldCycle();
+            break;
+        default:
+            break;  // the window only writes 0..4
     }
 }
 
@@ -113,9 +124,13 @@ void StopEngine() {
     if (w.thread.joinable()) w.thread.join();
 }
 
-bool IsEngineRunning() { return Worker().thread.joinable(); }
+bool IsEngineRunning() {
+    return Worker().thread.joinable();
+}
 
-void HoldCycle() { SetStatus("%s", kStatusHold); }
+void HoldCycle() {
+    SetStatus("%s", kStatusHold);
+}
 
 void FloatSimulationCycle() {
     EvaluateNetworkFloat();

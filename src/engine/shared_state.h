@@ -47,12 +47,12 @@ struct SharedState {
 
     std::atomic<bool> bStopRequest{false};  // written under hMutex; atomic so waits can test it
 
-    NetInputs wInputs{};            // guarded by hMutex
-    FileWeights lFileWeights{};     // guarded by hMutex
-    ModuleWeights sModuleWeights{}; // guarded by hMutex
-    NetOutputs wOutputs{};          // written under hMutex by the worker only
-    std::int32_t nMode = MODE_HOLD; // guarded by hMutex
-    std::int32_t nComPort = 0;      // guarded by hMutex: 0 = "COM1", other = "COM2"
+    NetInputs wInputs{};             // guarded by hMutex
+    FileWeights lFileWeights{};      // guarded by hMutex
+    ModuleWeights sModuleWeights{};  // guarded by hMutex
+    NetOutputs wOutputs{};           // written under hMutex by the worker only
+    std::int32_t nMode = MODE_HOLD;  // guarded by hMutex
+    std::int32_t nComPort = 0;       // guarded by hMutex: 0 = "COM1", other = "COM2"
     char szStatus[STATUS_TEXT_SIZE] = "Welcome in the Pelkora world";  // guarded by hMutex
 };
 

@@ -14,7 +14,9 @@ StopSignal::StopSignal() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
     if (fd_ < 0) std::abort();
 }
 
-StopSignal::~StopSignal() { ::close(fd_); }
+StopSignal::~StopSignal() {
+    ::close(fd_);
+}
 
 void StopSignal::Request() {
     const std::uint64_t one = 1;
@@ -52,4 +54,6 @@ StopSignal& EngineStopSignal() {
     return signal;
 }
 
-bool EngineSleep(int ms) { return EngineStopSignal().SleepFor(std::chrono::milliseconds(ms)); }
+bool EngineSleep(int ms) {
+    return EngineStopSignal().SleepFor(std::chrono::milliseconds(ms));
+}

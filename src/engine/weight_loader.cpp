@@ -7,9 +7,12 @@
 
 const char* LoadResultText(LoadResult result) {
     switch (result) {
-        case LoadResult::Ok: return "";
-        case LoadResult::OpenFailed: return "Error opening file";
-        case LoadResult::ReadFailed: return "Error reading file";
+        case LoadResult::Ok:
+            return "";
+        case LoadResult::OpenFailed:
+            return "Error opening file";
+        case LoadResult::ReadFailed:
+            return "Error reading file";
     }
     return "";
 }

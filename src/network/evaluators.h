@@ -13,8 +13,8 @@
 
 // The constants are given by bit pattern: the reference results depend on the
 // last bit of each.
-inline constexpr double kInputScale = std::bit_cast<double>(0x40439B9B9B9B9B9CULL);   // 10000/255
-inline constexpr double kSumScale = std::bit_cast<double>(0x3DA5FD7FE1796495ULL);     // 1e-11
+inline constexpr double kInputScale = std::bit_cast<double>(0x40439B9B9B9B9B9CULL);  // 10000/255
+inline constexpr double kSumScale = std::bit_cast<double>(0x3DA5FD7FE1796495ULL);    // 1e-11
 // One unit in the last place above the double nearest to 0.0255: the reference uses it.
 inline constexpr double kOutputScale = std::bit_cast<double>(0x3F9A1CAC083126EAULL);
 inline constexpr double kBiasValue = 10000.0;

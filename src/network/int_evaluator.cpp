@@ -2,6 +2,7 @@
 
 // The module's sigmoid, as burnt into its firmware; a test recomputes it from the
 // formula, so a typo here cannot go unnoticed.
+// clang-format off
 const std::array<std::uint8_t, 256> kSigmoidTable = {
       0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,
       0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   1,   1,   1,
@@ -20,6 +21,7 @@ const std::array<std::uint8_t, 256> kSigmoidTable = {
     254, 254, 254, 254, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255,
     255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255,
 };
+// clang-format on
 
 NetOutputs EvaluateInt(const NetInputs& inputs, const ModuleWeights& weights) {
     // Integer sums are exact in any order, so accumulate row by row: the inner loops
@@ -41,6 +43,7 @@ NetOutputs EvaluateInt(const NetInputs& inputs, const ModuleWeights& weights) {
     }
 
     NetOutputs out{};
-    for (int m = 0; m < NET_OUTPUT_COUNT; ++m) out[m] = SigmoidLookup(outputSum[m] / NET_SUM_DIVISOR);
+    for (int m = 0; m < NET_OUTPUT_COUNT; ++m)
+        out[m] = SigmoidLookup(outputSum[m] / NET_SUM_DIVISOR);
     return out;
 }

@@ -8,9 +8,9 @@
 constexpr int NET_INPUT_COUNT = 8;    // the bias is input index 8
 constexpr int NET_HIDDEN_COUNT = 16;  // the bias is hidden index 16
 constexpr int NET_OUTPUT_COUNT = 8;
-constexpr int HIDDEN_WEIGHT_COUNT = (NET_INPUT_COUNT + 1) * NET_HIDDEN_COUNT;    // 144
-constexpr int OUTPUT_WEIGHT_COUNT = (NET_HIDDEN_COUNT + 1) * NET_OUTPUT_COUNT;   // 136
-constexpr int NET_WEIGHT_COUNT = HIDDEN_WEIGHT_COUNT + OUTPUT_WEIGHT_COUNT;      // 280
+constexpr int HIDDEN_WEIGHT_COUNT = (NET_INPUT_COUNT + 1) * NET_HIDDEN_COUNT;   // 144
+constexpr int OUTPUT_WEIGHT_COUNT = (NET_HIDDEN_COUNT + 1) * NET_OUTPUT_COUNT;  // 136
+constexpr int NET_WEIGHT_COUNT = HIDDEN_WEIGHT_COUNT + OUTPUT_WEIGHT_COUNT;     // 280
 
 // A file weight is the float weight times 10^11.
 constexpr std::int64_t FILE_WEIGHT_SCALE = 100'000'000'000;
@@ -23,7 +23,9 @@ using NetInputs = std::array<std::uint16_t, NET_INPUT_COUNT>;
 using NetOutputs = std::array<std::uint16_t, NET_OUTPUT_COUNT>;
 
 // Entry of the weight from input i (0..8, 8 = bias) to hidden neuron j (0..15).
-[[nodiscard]] constexpr int HiddenWeightIndex(int i, int j) { return NET_HIDDEN_COUNT * i + j; }
+[[nodiscard]] constexpr int HiddenWeightIndex(int i, int j) {
+    return NET_HIDDEN_COUNT * i + j;
+}
 // Entry of the weight from hidden neuron k (0..16, 16 = bias) to output m (0..7).
 [[nodiscard]] constexpr int OutputWeightIndex(int k, int m) {
     return HIDDEN_WEIGHT_COUNT + NET_OUTPUT_COUNT * k + m;

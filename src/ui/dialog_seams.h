@@ -13,10 +13,12 @@ public:
     virtual ~DialogSeams() = default;
 
     // Open-file dialog for an existing file. Returns the full path, empty when cancelled.
-    [[nodiscard]] virtual QString GetOpenFileName(QWidget* parent, const QString& defaultSuffix) = 0;
+    [[nodiscard]] virtual QString GetOpenFileName(QWidget* parent,
+                                                  const QString& defaultSuffix) = 0;
     // Save-as dialog (folder must exist, confirm before overwriting); `defaultSuffix`
     // is added to a name typed without one. Full path, empty when cancelled.
-    [[nodiscard]] virtual QString GetSaveFileName(QWidget* parent, const QString& defaultSuffix) = 0;
+    [[nodiscard]] virtual QString GetSaveFileName(QWidget* parent,
+                                                  const QString& defaultSuffix) = 0;
     // The flash bank selection dialog, modal.
     [[nodiscard]] virtual FlashBankChoice RunFlashBankDialog(QWidget* parent) = 0;
     // The file-format notice shown before an ASCII net file is chosen, modal.

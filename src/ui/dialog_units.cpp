@@ -7,29 +7,36 @@ namespace {
 // Rounded like MulDiv: the template's rectangles then match the original pixel for pixel.
 int MulDiv(int value, int numerator, int denominator) {
     const long long product = static_cast<long long>(value) * numerator;
-    return static_cast<int>((product + (product >= 0 ? denominator / 2 : -denominator / 2)) / denominator);
+    return static_cast<int>((product + (product >= 0 ? denominator / 2 : -denominator / 2)) /
+                            denominator);
 }
 }  // namespace
 
 DialogUnits::DialogUnits(const QFont& font) {
     const QFontMetrics metrics(font);
     // The average over the 52 letters, rounded, as the original platform computes it.
-    const int letters =
-        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     baseX_ = (letters / 26 + 1) / 2;
     baseY_ = metrics.height();
     if (baseX_ <= 0) baseX_ = 6;
     if (baseY_ <= 0) baseY_ = 13;
 }
 
-int DialogUnits::X(int dlu) const { return MulDiv(dlu, baseX_, 4); }
-int DialogUnits::Y(int dlu) const { return MulDiv(dlu, baseY_, 8); }
+int DialogUnits::X(int dlu) const {
+    return MulDiv(dlu, baseX_, 4);
+}
+int DialogUnits::Y(int dlu) const {
+    return MulDiv(dlu, baseY_, 8);
+}
 
 QRect DialogUnits::Rect(int x, int y, int width, int height) const {
     return QRect(X(x), Y(y), X(width), Y(height));
 }
 
-QSize DialogUnits::Size(int width, int height) const { return QSize(X(width), Y(height)); }
+QSize DialogUnits::Size(int width, int height) const {
+    return QSize(X(width), Y(height));
+}
 
 void DialogUnits::Place(QWidget* widget, int x, int y, int width, int height) const {
     widget->setGeometry(Rect(x, y, width, height));

@@ -21,7 +21,7 @@ struct LineCase {
 TEST(InputLines, AreParsedSkippedOrRejected) {
     const LineCase cases[] = {
         {"1 2 3 4 5 6 7 8", LineKind::Vector},
-        {"0\t255\t0\t255\t0\t255\t0\t255\r", LineKind::Vector},       // CR LF file
+        {"0\t255\t0\t255\t0\t255\t0\t255\r", LineKind::Vector},        // CR LF file
         {"1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16", LineKind::Vector},  // a training line
         {"  +1 2 3 4 5 6 7 8", LineKind::Vector},
         {"", LineKind::Skip},
@@ -87,8 +87,8 @@ class SimulateCliTest : public ::testing::Test {
 protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
-               ("pelkora-sim-" + std::string(::testing::UnitTest::GetInstance()
-                                                  ->current_test_info()->name()));
+               ("pelkora-sim-" +
+                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::create_directories(dir_);
     }
     void TearDown() override { fs::remove_all(dir_); }
@@ -122,7 +122,8 @@ TEST_F(SimulateCliTest, EnginesGiveTheReferenceOutputs) {
          "183\t183\t183\t183\t183\t183\t183\t183\n"},
     };
     for (const auto& c : cases) {
-        const CliRun run = RunCli(c.args, "in1\tin2\r\n0 0 0 0 0 0 0 0\r\n\r\n255 1 2 3 4 5 6 7 8\n");
+        const CliRun run =
+            RunCli(c.args, "in1\tin2\r\n0 0 0 0 0 0 0 0\r\n\r\n255 1 2 3 4 5 6 7 8\n");
         EXPECT_EQ(run.exitCode, 0) << c.args << run.err;
         EXPECT_EQ(run.out, std::string(c.line) + c.line) << c.args;
         EXPECT_EQ(run.err, "");

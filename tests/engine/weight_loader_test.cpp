@@ -18,9 +18,10 @@ protected:
         InitSharedState(nullptr);
         std::lock_guard lock(g_State.hMutex);
         g_State.sModuleWeights.fill(0);
-        dir_ = fs::temp_directory_path() /
-               ("pelkora-loader-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ =
+            fs::temp_directory_path() /
+            ("pelkora-loader-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir_);
     }
     void TearDown() override { fs::remove_all(dir_); }

@@ -116,7 +116,7 @@ TEST(SigmoidTable, LookupLimits) {
     struct {
         std::int32_t q;
         std::uint8_t value;
-    } cases[] = {{-1000, 0}, {-129, 0}, {-128, 0}, {0, 128}, {1, 131},
+    } cases[] = {{-1000, 0}, {-129, 0},  {-128, 0},  {0, 128},  {1, 131},
                  {-1, 124},  {127, 255}, {128, 255}, {478, 255}};
     for (const auto& c : cases) EXPECT_EQ(SigmoidLookup(c.q), c.value) << c.q;
 }
@@ -136,11 +136,11 @@ TEST_P(IntBiasTest, AllOutputsFollowTheBias) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Reference, IntBiasTest,
-                         ::testing::Values(IntCase{0, 128},      // S = 0
-                                           IntCase{5, 183},      // S = 1275, q = 15
-                                           IntCase{-5, 72},      // q = -15, not -16
-                                           IntCase{150, 255},    // q = 478
-                                           IntCase{-150, 0},     // q = -478
+                         ::testing::Values(IntCase{0, 128},    // S = 0
+                                           IntCase{5, 183},    // S = 1275, q = 15
+                                           IntCase{-5, 72},    // q = -15, not -16
+                                           IntCase{150, 255},  // q = 478
+                                           IntCase{-150, 0},   // q = -478
                                            IntCase{1073, 255}, IntCase{-1073, 0}));
 
 TEST(IntEvaluator, QuotientTruncatesTowardZero) {
@@ -151,12 +151,12 @@ TEST(IntEvaluator, QuotientTruncatesTowardZero) {
         std::int32_t s;
         std::uint8_t out;
     } cases[] = {
-        {1, -2, -1, 128},          // q = 0; a floored quotient would give 124
-        {79, -158, -79, 128},      {80, -160, -80, 124},   {-79, 158, 79, 128},
-        {-80, 160, 80, 131},       {-48, 175, 10160, 255},  // q = 127: the table's last entry
-        {127, -333, -10239, 0},    // q = -127: entry 1
-        {79, -238, -10319, 0},     // q = -128: entry 0
-        {80, -240, -10320, 0},     // q = -129: below the table
+        {1, -2, -1, 128},  // q = 0; a floored quotient would give 124
+        {79, -158, -79, 128},   {80, -160, -80, 124},   {-79, 158, 79, 128},
+        {-80, 160, 80, 131},    {-48, 175, 10160, 255},  // q = 127: the table's last entry
+        {127, -333, -10239, 0},                          // q = -127: entry 1
+        {79, -238, -10319, 0},                           // q = -128: entry 0
+        {80, -240, -10320, 0},                           // q = -129: below the table
     };
     for (const auto& c : cases) {
         ASSERT_EQ(255 * c.bias + 128 * c.w1, c.s);

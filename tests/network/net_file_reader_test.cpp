@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <cstdint>
+#include <sstream>
 #include <string>
 
 #include "network/net_file_reader.h"
@@ -15,7 +15,9 @@ std::string Ones(int count) {
 }
 
 // 279 ones then `tail`: the tail decides the 280th value and what follows.
-std::string WithTail(const std::string& tail) { return Ones(NET_WEIGHT_COUNT - 1) + tail; }
+std::string WithTail(const std::string& tail) {
+    return Ones(NET_WEIGHT_COUNT - 1) + tail;
+}
 
 NetReadResult Read(const std::string& text, FileWeights& w) {
     std::istringstream in(text);
@@ -48,14 +50,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LastValueCase{"42", NetReadStatus::Ok, 42},  // no line end after the last value
         LastValueCase{"-42\n", NetReadStatus::Ok, -42},
-        LastValueCase{"+42\n", NetReadStatus::Ok, 42},
-        LastValueCase{"010", NetReadStatus::Ok, 8},
-        LastValueCase{"0x10", NetReadStatus::Ok, 16},
-        LastValueCase{"0XfF", NetReadStatus::Ok, 255},
-        LastValueCase{"-0x10", NetReadStatus::Ok, -16},
-        LastValueCase{"0", NetReadStatus::Ok, 0},
-        LastValueCase{"09", NetReadStatus::Ok, 0},          // octal 0, then 9 is never read
-        LastValueCase{"12abc", NetReadStatus::Ok, 12},      // value ends at 'a'
+        LastValueCase{"+42\n", NetReadStatus::Ok, 42}, LastValueCase{"010", NetReadStatus::Ok, 8},
+        LastValueCase{"0x10", NetReadStatus::Ok, 16}, LastValueCase{"0XfF", NetReadStatus::Ok, 255},
+        LastValueCase{"-0x10", NetReadStatus::Ok, -16}, LastValueCase{"0", NetReadStatus::Ok, 0},
+        LastValueCase{"09", NetReadStatus::Ok, 0},      // octal 0, then 9 is never read
+        LastValueCase{"12abc", NetReadStatus::Ok, 12},  // value ends at 'a'
         LastValueCase{"1.5", NetReadStatus::Ok, 1},
         LastValueCase{"2147483647", NetReadStatus::Ok, 2147483647},
         LastValueCase{"-2147483648", NetReadStatus::Ok, -2147483647 - 1},
@@ -124,9 +123,16 @@ TEST(ModuleWeightDerivation, TruncatesTowardZero) {
     struct {
         std::int32_t file;
         std::int16_t module;
-    } cases[] = {{2000000, 1},     {1999999, 0},           {-1999999, 0},  {-2000000, -1},
-                 {-3999999, -1},   {2147483647, 1073},     {-2147483647 - 1, -1073},
-                 {10000000, 5},    {300000000, 150},       {0, 0}};
+    } cases[] = {{2000000, 1},
+                 {1999999, 0},
+                 {-1999999, 0},
+                 {-2000000, -1},
+                 {-3999999, -1},
+                 {2147483647, 1073},
+                 {-2147483647 - 1, -1073},
+                 {10000000, 5},
+                 {300000000, 150},
+                 {0, 0}};
     for (const auto& c : cases) EXPECT_EQ(DeriveModuleWeight(c.file), c.module) << c.file;
 }
 

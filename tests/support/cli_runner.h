@@ -4,13 +4,13 @@
 
 #include <sys/wait.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 struct CliRun {
     int exitCode = -1;
@@ -35,9 +35,9 @@ inline std::string ReadWholeFile(const std::filesystem::path& p) {
 inline CliRun RunCli(const std::string& args, const std::string& stdinText = "") {
     namespace fs = std::filesystem;
     const char* cli = std::getenv("PELKORA_CLI");
-    const fs::path dir = fs::temp_directory_path() /
-                         ("pelkora-cli-run-" + std::to_string(::getpid()) + "-" +
-                          std::to_string(std::rand()));
+    const fs::path dir =
+        fs::temp_directory_path() /
+        ("pelkora-cli-run-" + std::to_string(::getpid()) + "-" + std::to_string(std::rand()));
     fs::create_directories(dir);
     std::ofstream(dir / "in", std::ios::binary) << stdinText;
     const std::string cmd = ShellQuote(cli ? cli : "pelkora-cli") + " " + args + " <" +
