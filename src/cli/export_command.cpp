@@ -1,4 +1,76 @@
-#include "cli/commands.h"
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
 
-// export arrives with the hexadecimal net file writer.
-std::vector<CliCommand> AddExportCommand(CLI::App&) { return {}; }
+#include "cli/commands.h"
+#include "engine/weight_loader.h"
+#include "files/hex_net_file.h"
+#include "network/net_file_reader.h"
+
+namespace {
+
+struct ExportOptions {
+    std::string outFile;
+    std::string netFile;
+    std::string bank = "B000";
+    std::string format = "s19";
+};
+
+int RunExport(const ExportOptions& options) {
+    // The all-zero network unless a file is given, as the window exports before a load.
+    FileWeights fileWeights{};
+    if (!options.netFile.empty()) {
+        std::ifstream file(options.netFile);
+        if (!file.is_open()) {
+            std::cerr << LoadResultText(LoadResult::OpenFailed) << '\n';
+            return kExitFailure;
+        }
+        if (ReadAsciiNet(file, fileWeights).status != NetReadStatus::Ok) {
+            std::cerr << LoadResultText(LoadResult::ReadFailed) << '\n';
+            return kExitFailure;
+        }
+    }
+    std::uint16_t startAddress = FLASH_BANK_FIRST;
+    if (!ParseFlashBank(options.bank, startAddress)) return kExitUsage;  // the validator let it by
+    const HexFileFormat format = options.format == "hex" ? FORMAT_HEX : FORMAT_S19;
+
+    const HexExportResult result =
+        ExportHexNetFile(options.outFile, DeriveModuleWeights(fileWeights), startAddress, format);
+    if (result != HexExportResult::Ok) {
+        std::cerr << HexExportResultText(result) << '\n';
+        return kExitFailure;
+    }
+    std::error_code error;
+    const std::filesystem::path shown = std::filesystem::absolute(options.outFile, error);
+    std::cout << HexExportSuccessText(error ? options.outFile : shown.string(), startAddress)
+              << '\n';
+    return kExitOk;
+}
+
+}  // namespace
+
+std::vector<CliCommand> AddExportCommand(CLI::App& root) {
+    auto options = std::make_shared<ExportOptions>();
+    CLI::App* sub = root.add_subcommand(
+        "export", "Write the module weights as a flash image (Motorola S-record or Intel HEX)");
+    sub->add_option("OUTFILE", options->outFile, "Flash image file to write (replaced as a whole)")
+        ->required();
+    sub->add_option("--net", options->netFile, "ASCII net file to load (default: all-zero network)");
+    sub->add_option("--bank", options->bank, "Flash bank: B000, B400, ... DC00 (any letter case)")
+        ->check(CLI::Validator(
+            [](std::string& value) -> std::string {
+                std::uint16_t address = 0;
+                if (!ParseFlashBank(value, address)) {
+                    return "not a flash bank (B000, B400, ... DC00): " + value;
+                }
+                return {};
+            },
+            "BANK"))
+        ->capture_default_str();
+    sub->add_option("--format", options->format, "s19 (Motorola S-record) or hex (Intel HEX)")
+        ->transform(CLI::IsMember({"s19", "hex"}, CLI::ignore_case))
+        ->capture_default_str();
+    return {{sub, [options] { return RunExport(*options); }}};
+}

@@ -1,16 +1,93 @@
 #include "files/training_set.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 
-// Placeholder until the recorder lands.
+namespace {
+
+constexpr const char* kHeaderLine =
+    "in1\tin2\tin3\tin4\tin5\tin6\tin7\tin8\t"
+    "out1\tout2\tout3\tout4\tout5\tout6\tout7\tout8\r\n";
+
+}  // namespace
+
 std::string TrainingFileName(std::uint16_t number) {
     char name[32];
-    std::snprintf(name, sizeof name, TRAINING_FILE_FORMAT, number);
+    std::snprintf(name, sizeof name, TRAINING_FILE_FORMAT, static_cast<int>(number));
     return name;
 }
-std::uint16_t NextTrainingFileNumber(std::uint16_t number) { return static_cast<std::uint16_t>(number + 1); }
-std::uint16_t PreviousTrainingFileNumber(std::uint16_t number) { return number > 0 ? number - 1 : 0; }
-const char* TrainingStoreResultText(TrainingStoreResult) { return ""; }
-TrainingStoreResult AppendTrainingSet(const std::string&, const TrainingSet&) {
-    return TrainingStoreResult::OpenFailed;
+
+std::uint16_t NextTrainingFileNumber(std::uint16_t number) {
+    return static_cast<std::uint16_t>(number + 1);  // 65535 wraps to 0
+}
+
+std::uint16_t PreviousTrainingFileNumber(std::uint16_t number) {
+    return number > 0 ? static_cast<std::uint16_t>(number - 1) : 0;
+}
+
+const char* TrainingStoreResultText(TrainingStoreResult result) {
+    switch (result) {
+        case TrainingStoreResult::Ok:
+            return "";
+        case TrainingStoreResult::OpenFailed:
+            return "File opening failed. Check file name...";
+        case TrainingStoreResult::WriteFailed:
+            return "Error writing file";
+    }
+    return "";
+}
+
+std::string TrainingSetLine(const TrainingSet& values) {
+    std::string line;
+    for (std::size_t n = 0; n < values.size(); ++n) {
+        if (n > 0) line += '\t';
+        line += std::to_string(values[n]);
+    }
+    line += "\r\n";
+    return line;
+}
+
+std::string TrainingHeaderLine() { return kHeaderLine; }
+
+TrainingStoreResult AppendTrainingSet(const std::string& path, const TrainingSet& values) {
+    struct stat before {};
+    const bool existed = ::stat(path.c_str(), &before) == 0;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return TrainingStoreResult::OpenFailed;
+
+    // Everything of one store in one write, so a reader never sees half a line
+    // from a store that went well.
+    const std::string text = (existed ? std::string() : TrainingHeaderLine()) + TrainingSetLine(values);
+    struct stat opened {};
+    const bool regular = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode);
+    const off_t sizeBefore = regular ? opened.st_size : 0;
+
+    bool ok = true;
+    const char* data = text.data();
+    std::size_t left = text.size();
+    while (ok && left > 0) {
+        const ssize_t n = ::write(fd, data, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = false;
+        } else {
+            data += n;
+            left -= static_cast<std::size_t>(n);
+        }
+    }
+    if (!ok && regular) {
+        // A half line would glue the next store onto it: give back what this store
+        // added, and drop a file this store created so the next one writes the header.
+        if (existed) {
+            (void)::ftruncate(fd, sizeBefore);
+        } else {
+            ::unlink(path.c_str());
+        }
+    }
+    if (::close(fd) != 0) ok = false;
+    return ok ? TrainingStoreResult::Ok : TrainingStoreResult::WriteFailed;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Training set files: "train%3.3d.txt", a TAB-separated header for a new file and
 // one line of 16 values per stored set, CR LF line ends, append only. Qt-free.
+// Thread rules: no shared state; call from one thread per file (the UI thread).
 
 #include <array>
 #include <cstdint>
@@ -27,6 +28,12 @@ enum class TrainingStoreResult {
 // The operator's text for a failed store (empty for Ok).
 [[nodiscard]] const char* TrainingStoreResultText(TrainingStoreResult result);
 
+// The lines exactly as they go into the file, CR LF included.
+[[nodiscard]] std::string TrainingHeaderLine();
+[[nodiscard]] std::string TrainingSetLine(const TrainingSet& values);
+
 // Appends one set to the file at `path`, writing the header first when the file did
-// not exist.
+// not exist. A failed write takes back what this store added, so the file keeps
+// whole lines (and a file this store created is removed, so the next store writes
+// the header again).
 [[nodiscard]] TrainingStoreResult AppendTrainingSet(const std::string& path, const TrainingSet& values);
