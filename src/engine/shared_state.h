@@ -37,9 +37,11 @@ constexpr std::size_t PORT_NAME_SIZE = 12;
 // for a refresh. Must be cheap and must not block: the window posts an event.
 using EngineNotifier = std::function<void()>;
 
+class SerialDevice;  // engine/serial_device.h
+
 struct SharedState {
     char szOpenPort[PORT_NAME_SIZE] = {};  // worker only: open port's name, empty = closed
-    int hPort = -1;                        // worker only: descriptor of the open port
+    SerialDevice* hPort = nullptr;  // worker only: the open port, owned; freed by CloseTargetPort
 
     std::recursive_mutex hMutex;  // the one lock of the block
 

@@ -1,0 +1,64 @@
+#pragma once
+// The serial device under the link: a small interface so that the link's rules
+// (texts, when to close, when to reopen) can be driven by a fake in tests, while
+// the real thing is the termios device of termios_device.h.
+//
+// Thread rules: a device is used by one thread at a time (the engine's worker).
+// Opening, reading and writing never touch g_State.
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+// The link's time-outs, in milliseconds. A read ends when `readInterval` passes
+// after a received byte without the next one, or at `readTotalPerByte` x bytes
+// asked + `readTotalConstant` in all; a write gives up at `writeTotalPerByte` x
+// bytes + `writeTotalConstant`.
+struct SerialTimeouts {
+    int readInterval = 100;
+    int readTotalPerByte = 100;
+    int readTotalConstant = 100;
+    int writeTotalPerByte = 100;
+    int writeTotalConstant = 100;
+};
+
+// How one read or write ended. All bytes moved when `count` equals the size asked
+// for; otherwise `error` is the errno that ended it early (ETIMEDOUT for a time-out,
+// EINTR for a stop request).
+struct SerialTransfer {
+    std::size_t count = 0;
+    int error = 0;
+    // The device went away under us (EIO, ENXIO, ENODEV, hang-up): the descriptor
+    // is useless, and only a fresh open can bring the link back.
+    bool deviceGone = false;
+};
+
+class SerialDevice {
+public:
+    virtual ~SerialDevice() = default;
+    [[nodiscard]] virtual SerialTransfer Write(const char* data, std::size_t size) = 0;
+    [[nodiscard]] virtual SerialTransfer Read(char* buffer, std::size_t size) = 0;
+};
+
+// Where an open failed; the numbering is the one the operator sees in the texts.
+enum class OpenStage {
+    Done,            // opened and configured
+    Open,            // "Error opening %s port (1-%d)"
+    ReadSettings,    // "Error configuring com port (1-%d)"
+    ApplySettings,   // "Error configuring com port (2-%d)"
+    ApplyTimeouts,   // "Error configuring com port (3-%d)"
+};
+
+struct SerialOpenResult {
+    std::unique_ptr<SerialDevice> device;  // set only when stage is Done
+    OpenStage stage = OpenStage::Open;
+    int error = 0;  // errno right after the failed call
+};
+
+class SerialOpener {
+public:
+    virtual ~SerialOpener() = default;
+    // Opens and configures `path` for the link: 9600 8N1, raw, no flow control,
+    // DTR and RTS off, exclusive use.
+    [[nodiscard]] virtual SerialOpenResult Open(const std::string& path) = 0;
+};

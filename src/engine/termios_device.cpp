@@ -1,0 +1,172 @@
+#include "engine/termios_device.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+enum class WaitResult { Ready, HungUp, TimedOut, Woken, Failed };
+
+// Waits until `fd` is ready for `events`, the deadline passes or the wake
+// descriptor becomes readable. On Failed, errno tells why.
+WaitResult WaitFor(int fd, short events, int wakeFd, Clock::time_point deadline) {
+    for (;;) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return WaitResult::TimedOut;
+        pollfd fds[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
+        const int r = ::poll(fds, wakeFd >= 0 ? 2 : 1, static_cast<int>(left));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return WaitResult::Failed;
+        }
+        if (r == 0) continue;  // the deadline check above decides
+        if (wakeFd >= 0 && (fds[1].revents & POLLIN)) return WaitResult::Woken;
+        if (fds[0].revents & events) return WaitResult::Ready;
+        // A hang-up with data still queued shows POLLIN too and is read first.
+        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return WaitResult::HungUp;
+    }
+}
+
+class TermiosDevice final : public SerialDevice {
+public:
+    TermiosDevice(int fd, int wakeFd, SerialTimeouts timeouts)
+        : fd_(fd), wakeFd_(wakeFd), timeouts_(timeouts) {}
+    ~TermiosDevice() override {
+        // The exclusive flag may outlive our descriptor on some drivers.
+        ::ioctl(fd_, TIOCNXCL);
+        ::close(fd_);
+    }
+    TermiosDevice(const TermiosDevice&) = delete;
+    TermiosDevice& operator=(const TermiosDevice&) = delete;
+
+    SerialTransfer Write(const char* data, std::size_t size) override {
+        const auto deadline = Clock::now() + Budget(timeouts_.writeTotalPerByte,
+                                                    timeouts_.writeTotalConstant, size);
+        SerialTransfer t;
+        while (t.count < size) {
+            const ssize_t n = ::write(fd_, data + t.count, size - t.count);
+            if (n > 0) {
+                t.count += static_cast<std::size_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno != EAGAIN) return Failed(t, errno);
+            if (!Wait(t, POLLOUT, deadline)) return t;
+        }
+        return t;
+    }
+
+    SerialTransfer Read(char* buffer, std::size_t size) override {
+        const auto total = Clock::now() + Budget(timeouts_.readTotalPerByte,
+                                                 timeouts_.readTotalConstant, size);
+        // The gap between two bytes counts only once the first byte has come.
+        auto deadline = total;
+        SerialTransfer t;
+        while (t.count < size) {
+            const ssize_t n = ::read(fd_, buffer + t.count, size - t.count);
+            if (n > 0) {
+                t.count += static_cast<std::size_t>(n);
+                deadline =
+                    std::min(total, Clock::now() + std::chrono::milliseconds(timeouts_.readInterval));
+                continue;
+            }
+            // A terminal that returns end-of-file on a non-blocking read has hung up.
+            if (n == 0) return Failed(t, EIO);
+            if (errno == EINTR) continue;
+            if (errno != EAGAIN) return Failed(t, errno);
+            if (!Wait(t, POLLIN, deadline)) return t;
+        }
+        return t;
+    }
+
+private:
+    static std::chrono::milliseconds Budget(int perByte, int constant, std::size_t size) {
+        return std::chrono::milliseconds(static_cast<long long>(perByte) *
+                                             static_cast<long long>(size) +
+                                         constant);
+    }
+
+    static SerialTransfer Failed(SerialTransfer t, int error) {
+        t.error = error;
+        t.deviceGone = IsDeviceGoneError(error);
+        return t;
+    }
+
+    // True when the descriptor is ready; otherwise `t` carries the reason to stop.
+    bool Wait(SerialTransfer& t, short events, Clock::time_point deadline) {
+        switch (WaitFor(fd_, events, wakeFd_, deadline)) {
+            case WaitResult::Ready: return true;
+            case WaitResult::TimedOut: t = Failed(t, ETIMEDOUT); return false;
+            case WaitResult::Woken: t = Failed(t, EINTR); return false;
+            case WaitResult::HungUp: t = Failed(t, EIO); return false;
+            case WaitResult::Failed: t = Failed(t, errno); return false;
+        }
+        return false;
+    }
+
+    int fd_;
+    int wakeFd_;
+    SerialTimeouts timeouts_;
+};
+
+SerialOpenResult Fail(OpenStage stage, int error, int fd) {
+    if (fd >= 0) ::close(fd);
+    SerialOpenResult r;
+    r.stage = stage;
+    r.error = error;
+    return r;
+}
+
+}  // namespace
+
+bool IsDeviceGoneError(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
+
+TermiosOpener::TermiosOpener(int wakeFd, SerialTimeouts timeouts)
+    : wakeFd_(wakeFd), timeouts_(timeouts) {}
+
+SerialOpenResult TermiosOpener::Open(const std::string& path) {
+    // Non-blocking from the start: without CLOCAL yet, a blocking open of a real
+    // port would wait for the carrier.
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return Fail(OpenStage::Open, errno, -1);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return Fail(OpenStage::Open, errno, fd);
+    // Not a terminal at all: tcgetattr below reports it as a settings failure.
+    if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) return Fail(OpenStage::Open, errno, fd);
+
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) return Fail(OpenStage::ReadSettings, errno, fd);
+
+    ::cfmakeraw(&tio);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CREAD | CLOCAL;
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    if (::cfsetispeed(&tio, B9600) != 0 || ::cfsetospeed(&tio, B9600) != 0 ||
+        ::tcsetattr(fd, TCSANOW, &tio) != 0) {
+        return Fail(OpenStage::ApplySettings, errno, fd);
+    }
+    const int lines = TIOCM_DTR | TIOCM_RTS;
+    if (::ioctl(fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
+        return Fail(OpenStage::ApplySettings, errno, fd);
+    }
+
+    // Reads return at once with what is there; poll() keeps the time-outs.
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) return Fail(OpenStage::ApplyTimeouts, errno, fd);
+
+    SerialOpenResult r;
+    r.device = std::make_unique<TermiosDevice>(fd, wakeFd_, timeouts_);
+    r.stage = OpenStage::Done;
+    return r;
+}
