@@ -1,0 +1,19 @@
+#include "ui/dev_tool_app.h"
+
+#include "ui/app_icon.h"
+#include "ui/dev_tool_dlg.h"
+
+CDevToolApp::CDevToolApp(int& argc, char** argv) : QApplication(argc, argv) {
+    // No application name is set: Qt then takes the executable's file name, which is
+    // the caption of every message box.
+    setApplicationVersion(QStringLiteral(PELKORA_VERSION));
+    setWindowIcon(PelkoraIcon());
+    // Lets desktops match the window to the installed pelkora.desktop entry.
+    setDesktopFileName(QStringLiteral("pelkora"));
+}
+
+int CDevToolApp::InitInstance() {
+    CDevToolDlg dialog;
+    dialog.exec();
+    return 0;
+}

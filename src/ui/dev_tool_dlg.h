@@ -1,0 +1,78 @@
+#pragma once
+// The main window: sixteen sliders for the network's inputs and outputs, the mode
+// and COM port choices, the training-set controls, the status line and the menu.
+// Creating it fills the shared state block and starts the engine's worker; every
+// way of ending it (Quit, close box, Escape, Enter) stops and joins the worker
+// before the window can go, so the worker never reaches a window that is gone.
+//
+// Thread rules: UI thread only. The worker reaches the window only through an
+// EngineUpdatePoster (posted events, see engine_update_poster.h).
+
+#include <QDialog>
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "network/weights.h"
+#include "ui/dialog_seams.h"
+
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QMenuBar;
+class QPushButton;
+class QSlider;
+class CUpDownCtrl;
+class EngineUpdatePoster;
+
+// Number of the training file that "Store training set" appends to; one for the
+// whole program, 0 at start, never saved. UI thread only.
+extern std::uint16_t wTrainingFileNumber;
+
+class CDevToolDlg : public QDialog {
+    Q_OBJECT
+public:
+    // The dialogs and message boxes of the file commands go through `seams`, which
+    // must outlive the window.
+    explicit CDevToolDlg(DialogSeams& seams = RealDialogSeams(), QWidget* parent = nullptr);
+    ~CDevToolDlg() override;
+
+    // Every way of ending the dialog comes through here: it stops the worker first.
+    void done(int result) override;
+
+protected:
+    void customEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void OnInitDialog();
+    void CreateMenu();
+
+    void OnEngineUpdate();
+    void OnVScroll();
+    void OnModeButton(int mode);
+    void OnSelchangeComPort(int index);
+    void OnTrainingMode();
+    void OnStoreTrainingSet();
+    void OnDeltaposSpinFile(int delta);
+    void OnFileLoadAscii();
+    void OnSaveHexNetFile();
+    void OnFileQuit();
+    void OnHelpAbout();
+
+    DialogSeams& m_seams;
+    std::shared_ptr<EngineUpdatePoster> m_poster;
+
+    QMenuBar* m_menuBar = nullptr;
+    QWidget* m_client = nullptr;
+    std::array<QSlider*, NET_INPUT_COUNT> m_sliderIn{};
+    std::array<QSlider*, NET_OUTPUT_COUNT> m_sliderOut{};
+    QComboBox* m_comboPort = nullptr;
+    QLineEdit* m_editTrainFile = nullptr;
+    QLineEdit* m_editStatus = nullptr;
+    QCheckBox* m_checkTraining = nullptr;
+    QPushButton* m_buttonStore = nullptr;
+    CUpDownCtrl* m_spinFile = nullptr;
+    QButtonGroup* m_modeGroup = nullptr;
+};

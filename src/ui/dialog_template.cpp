@@ -1,0 +1,120 @@
+#include "ui/dialog_template.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+
+#include "ui/app_icon.h"
+#include "ui/dialog_units.h"
+#include "ui/up_down_ctrl.h"
+
+namespace {
+
+QWidget* Create(QWidget* parent, const TemplateItem& item) {
+    const QString text = item.text ? QString::fromLatin1(item.text) : QString();
+    switch (item.kind) {
+        case ControlKind::Static: {
+            auto* label = new QLabel(text, parent);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            label->setTextFormat(Qt::PlainText);
+            return label;
+        }
+        case ControlKind::Icon: {
+            auto* label = new QLabel(parent);
+            label->setPixmap(PelkoraIcon().pixmap(32, 32));
+            return label;
+        }
+        case ControlKind::GroupBox: {
+            auto* frame = new QGroupBox(text, parent);
+            // The title sits on the frame's top line, so the frame fills the template's
+            // rectangle; some styles would put the title above it.
+            frame->setStyleSheet(QStringLiteral(
+                "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: "
+                "0.5em; }"
+                "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+                " left: 6px; padding: 0 2px; }"));
+            return frame;
+        }
+        case ControlKind::Slider: {
+            auto* slider = new QSlider(Qt::Vertical, parent);
+            slider->setRange(0, 255);
+            slider->setTickPosition(QSlider::NoTicks);
+            slider->setPageStep(16);
+            return slider;
+        }
+        case ControlKind::CheckBox:
+            return new QCheckBox(text, parent);
+        case ControlKind::RadioButton:
+            return new QRadioButton(text, parent);
+        case ControlKind::PushButton:
+        case ControlKind::DefPushButton: {
+            auto* button = new QPushButton(text, parent);
+            // Enter is handled by the dialogs themselves (see their key handling); a
+            // focused push button must not turn itself into the default one.
+            button->setAutoDefault(false);
+            button->setDefault(item.kind == ControlKind::DefPushButton);
+            return button;
+        }
+        case ControlKind::Edit:
+            return new QLineEdit(parent);
+        case ControlKind::ReadOnlyEdit: {
+            auto* edit = new QLineEdit(parent);
+            edit->setReadOnly(true);
+            edit->setFocusPolicy(Qt::ClickFocus);
+            return edit;
+        }
+        case ControlKind::ComboBox: {
+            auto* combo = new QComboBox(parent);
+            combo->setEditable(true);
+            combo->setInsertPolicy(QComboBox::NoInsert);
+            return combo;
+        }
+        case ControlKind::UpDown:
+            return new CUpDownCtrl(parent);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::vector<QWidget*> BuildTemplate(QWidget* parent, const DialogUnits& units,
+                                    std::span<const TemplateItem> items) {
+    std::vector<QWidget*> widgets;
+    widgets.reserve(items.size());
+    for (const TemplateItem& item : items) {
+        QWidget* widget = Create(parent, item);
+        if (item.name) widget->setObjectName(QString::fromLatin1(item.name));
+        QRect rect = units.Rect(item.x, item.y, item.width, item.height);
+        if (item.kind == ControlKind::Icon) {
+            // An icon static takes the icon's own size, whatever the template says.
+            rect.setSize(QSize(32, 32));
+        } else if (item.kind == ControlKind::ComboBox) {
+            // The template's height is the open list's; the closed box is one line.
+            rect.setHeight(widget->sizeHint().height());
+        }
+        widget->setGeometry(rect);
+        widgets.push_back(widget);
+    }
+    // Frames come late in the tables but must not sit over (and swallow clicks for)
+    // the controls they surround.
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (items[i].kind == ControlKind::GroupBox) widgets[i]->lower();
+    }
+    return widgets;
+}
+
+DialogUnits PrepareDialog(QDialog* dialog, const char* caption, int width, int height) {
+    dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    dialog->setFont(DialogFont());
+    dialog->setWindowTitle(QString::fromLatin1(caption));
+    DialogUnits units(dialog->font());
+    dialog->setFixedSize(units.Size(width, height));
+    return units;
+}

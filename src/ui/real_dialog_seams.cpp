@@ -1,0 +1,72 @@
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include "ui/dialog_seams.h"
+#include "ui/file_format_dlg.h"
+#include "ui/flash_bank_dlg.h"
+
+namespace {
+
+QStringList NameFilters(const QString& suffix) {
+    // The first filter is the one shown when the dialog opens.
+    return {QStringLiteral("*.%1").arg(suffix), QStringLiteral("*")};
+}
+
+class QtDialogSeams final : public DialogSeams {
+public:
+    QString GetOpenFileName(QWidget* parent, const QString& defaultSuffix) override {
+        QFileDialog dialog(parent);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setNameFilters(NameFilters(defaultSuffix));
+        dialog.setDefaultSuffix(defaultSuffix);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+        return dialog.selectedFiles().constFirst();
+    }
+
+    QString GetSaveFileName(QWidget* parent, const QString& defaultSuffix) override {
+        QFileDialog dialog(parent);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setNameFilters(NameFilters(defaultSuffix));
+        dialog.setDefaultSuffix(defaultSuffix);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+        for (;;) {
+            if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+            const QString path = dialog.selectedFiles().constFirst();
+            // A name in a folder that does not exist is refused, as the classic save
+            // dialog does, instead of failing later on the write.
+            const QDir folder = QFileInfo(path).absoluteDir();
+            if (folder.exists()) return path;
+            ShowMessage(parent, QStringLiteral("The folder %1 does not exist.")
+                                    .arg(QDir::toNativeSeparators(folder.path())));
+        }
+    }
+
+    FlashBankChoice RunFlashBankDialog(QWidget* parent) override {
+        CFlashBankDlg dialog(parent);
+        dialog.exec();
+        return dialog.Choice();
+    }
+
+    void RunFileFormatDialog(QWidget* parent) override {
+        CFileFormatDlg dialog(parent);
+        dialog.exec();
+    }
+
+    void ShowMessage(QWidget* owner, const QString& text) override {
+        QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text,
+                        QMessageBox::Ok, owner);
+        box.exec();
+    }
+};
+
+}  // namespace
+
+DialogSeams& RealDialogSeams() {
+    static QtDialogSeams seams;
+    return seams;
+}
