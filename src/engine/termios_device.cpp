@@ -15,7 +15,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-enum class WaitResult { Ready, HungUp, TimedOut, Woken, Failed };
+enum class WaitResult { Ready, ReadyHungUp, HungUp, TimedOut, Woken, Failed };
 
 // Waits until `fd` is ready for `events`, the deadline passes or the wake
 // descriptor becomes readable. On Failed, errno tells why.
@@ -32,9 +32,11 @@ WaitResult WaitFor(int fd, short events, int wakeFd, Clock::time_point deadline)
         }
         if (r == 0) continue;  // the deadline check above decides
         if (wakeFd >= 0 && (fds[1].revents & POLLIN)) return WaitResult::Woken;
-        if (fds[0].revents & events) return WaitResult::Ready;
-        // A hang-up with data still queued shows POLLIN too and is read first.
-        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return WaitResult::HungUp;
+        const bool hungUp = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        // A hung-up terminal also reports itself readable: only data still queued
+        // would make that true, and then the read below finds it first.
+        if (fds[0].revents & events) return hungUp ? WaitResult::ReadyHungUp : WaitResult::Ready;
+        if (hungUp) return WaitResult::HungUp;
     }
 }
 
@@ -72,6 +74,7 @@ public:
                                                  timeouts_.readTotalConstant, size);
         // The gap between two bytes counts only once the first byte has come.
         auto deadline = total;
+        hungUp_ = false;
         SerialTransfer t;
         while (t.count < size) {
             const ssize_t n = ::read(fd_, buffer + t.count, size - t.count);
@@ -81,10 +84,11 @@ public:
                     std::min(total, Clock::now() + std::chrono::milliseconds(timeouts_.readInterval));
                 continue;
             }
-            // A terminal that returns end-of-file on a non-blocking read has hung up.
-            if (n == 0) return Failed(t, EIO);
-            if (errno == EINTR) continue;
-            if (errno != EAGAIN) return Failed(t, errno);
+            // With VMIN = VTIME = 0 an empty queue reads as 0 bytes, not EAGAIN; after
+            // a hang-up it stays that way, so poll's verdict decides.
+            if (n == 0 && hungUp_) return Failed(t, EIO);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno != EAGAIN) return Failed(t, errno);
             if (!Wait(t, POLLIN, deadline)) return t;
         }
         return t;
@@ -106,7 +110,8 @@ private:
     // True when the descriptor is ready; otherwise `t` carries the reason to stop.
     bool Wait(SerialTransfer& t, short events, Clock::time_point deadline) {
         switch (WaitFor(fd_, events, wakeFd_, deadline)) {
-            case WaitResult::Ready: return true;
+            case WaitResult::Ready: hungUp_ = false; return true;
+            case WaitResult::ReadyHungUp: hungUp_ = true; return true;
             case WaitResult::TimedOut: t = Failed(t, ETIMEDOUT); return false;
             case WaitResult::Woken: t = Failed(t, EINTR); return false;
             case WaitResult::HungUp: t = Failed(t, EIO); return false;
@@ -118,6 +123,7 @@ private:
     int fd_;
     int wakeFd_;
     SerialTimeouts timeouts_;
+    bool hungUp_ = false;  // the last wait saw a hang-up along with readiness
 };
 
 SerialOpenResult Fail(OpenStage stage, int error, int fd) {

@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "engine/serial_device.h"
+#include "engine/serial_link.h"
+#include "engine/shared_state.h"
+
+namespace {
+
+// A port whose open, read and write outcomes the test decides.
+struct FakePort {
+    std::vector<std::string> opened;  // paths, in order
+    OpenStage openStage = OpenStage::Done;
+    int openError = 0;
+    std::deque<SerialTransfer> writes;  // outcomes of the next writes (default: all written)
+    std::deque<SerialTransfer> reads;   // outcomes of the next reads (default: all read)
+    std::string written;
+    int live = 0;  // devices not yet closed
+};
+
+class FakeDevice final : public SerialDevice {
+public:
+    explicit FakeDevice(FakePort& port) : port_(port) { ++port_.live; }
+    ~FakeDevice() override { --port_.live; }
+    SerialTransfer Write(const char* data, std::size_t size) override {
+        port_.written.append(data, size);
+        return Next(port_.writes, size);
+    }
+    SerialTransfer Read(char* buffer, std::size_t size) override {
+        std::memset(buffer, '0', size);
+        return Next(port_.reads, size);
+    }
+
+private:
+    static SerialTransfer Next(std::deque<SerialTransfer>& queue, std::size_t size) {
+        if (queue.empty()) return {size, 0, false};
+        const SerialTransfer t = queue.front();
+        queue.pop_front();
+        return t;
+    }
+    FakePort& port_;
+};
+
+class FakeOpener final : public SerialOpener {
+public:
+    explicit FakeOpener(FakePort& port) : port_(port) {}
+    SerialOpenResult Open(const std::string& path) override {
+        port_.opened.push_back(path);
+        SerialOpenResult r;
+        r.stage = port_.openStage;
+        r.error = port_.openError;
+        if (r.stage == OpenStage::Done) r.device = std::make_unique<FakeDevice>(port_);
+        return r;
+    }
+
+private:
+    FakePort& port_;
+};
+
+class SerialLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        InitSharedState(nullptr);
+        ::setenv("PELKORA_COM1", "/dev/fake-com1", 1);
+        ::setenv("PELKORA_COM2", "/dev/fake-com2", 1);
+        SetSerialOpener(&opener_);
+    }
+    void TearDown() override {
+        CloseTargetPort();
+        SetSerialOpener(nullptr);
+        SetTargetDeviceOverride("");
+        ::unsetenv("PELKORA_COM1");
+        ::unsetenv("PELKORA_COM2");
+    }
+    static void ChoosePort(int comPort) {
+        std::lock_guard lock(g_State.hMutex);
+        g_State.nComPort = comPort;
+    }
+    static std::string Status() { return GetStatus().text; }
+
+    FakePort port_;
+    FakeOpener opener_{port_};
+};
+
+TEST_F(SerialLinkTest, OpenAndConfigurationFailuresCloseTheLinkWithTheirText) {
+    const struct {
+        OpenStage stage;
+        int error;
+        const char* text;
+    } cases[] = {
+        {OpenStage::Open, ENOENT, "Error opening COM1 port (1-2)"},
+        {OpenStage::Open, EBUSY, "Error opening COM1 port (1-16)"},
+        {OpenStage::ReadSettings, ENOTTY, "Error configuring com port (1-25)"},
+        {OpenStage::ApplySettings, EINVAL, "Error configuring com port (2-22)"},
+        {OpenStage::ApplyTimeouts, EIO, "Error configuring com port (3-5)"},
+    };
+    for (const auto& c : cases) {
+        port_.openStage = c.stage;
+        port_.openError = c.error;
+        const std::size_t before = port_.opened.size();
+        EXPECT_FALSE(WriteTarget("R"));
+        EXPECT_EQ(Status(), c.text);
+        EXPECT_STREQ(g_State.szOpenPort, "");
+        EXPECT_EQ(port_.live, 0);
+        EXPECT_EQ(port_.written, "");
+        // Every command tries again; once the port can be opened, it is.
+        EXPECT_FALSE(WriteTarget("R"));
+        EXPECT_EQ(port_.opened.size(), before + 2);
+    }
+    port_.openStage = OpenStage::Done;
+    EXPECT_TRUE(WriteTarget("R"));
+    EXPECT_STREQ(g_State.szOpenPort, "COM1");
+    EXPECT_EQ(port_.written, "R");
+}
+
+TEST_F(SerialLinkTest, PortNamesMapToDevices) {
+    EXPECT_EQ(ComPortDevice(0), "/dev/fake-com1");
+    EXPECT_EQ(ComPortDevice(1), "/dev/fake-com2");
+    EXPECT_EQ(ComPortDevice(7), "/dev/fake-com2");  // any other value is COM2
+    ::unsetenv("PELKORA_COM1");
+    ::setenv("PELKORA_COM2", "", 1);
+    EXPECT_EQ(ComPortDevice(0), "/dev/ttyS0");
+    EXPECT_EQ(ComPortDevice(1), "/dev/ttyS1");
+
+    ChoosePort(1);
+    port_.openStage = OpenStage::Open;
+    port_.openError = EACCES;
+    EXPECT_FALSE(WriteTarget("I"));
+    EXPECT_EQ(Status(), "Error opening COM2 port (1-13)");
+    EXPECT_EQ(port_.opened.back(), "/dev/ttyS1");
+}
+
+TEST_F(SerialLinkTest, DeviceOverrideReplacesTheMappingAndTheName) {
+    SetTargetDeviceOverride("/tmp/some-adapter");
+    port_.openStage = OpenStage::Open;
+    port_.openError = ENOENT;
+    for (int comPort : {0, 1}) {
+        ChoosePort(comPort);
+        EXPECT_FALSE(WriteTarget("R"));
+        EXPECT_EQ(Status(), "Error opening /tmp/some-adapter port (1-2)");
+        EXPECT_EQ(port_.opened.back(), "/tmp/some-adapter");
+    }
+}
+
+TEST_F(SerialLinkTest, PortChoiceTakesEffectAtTheNextCommand) {
+    ASSERT_TRUE(WriteTarget("R"));
+    ASSERT_TRUE(WriteTarget("I"));
+    EXPECT_EQ(port_.opened, std::vector<std::string>{"/dev/fake-com1"});
+
+    ChoosePort(1);  // nothing happens until a command is written
+    EXPECT_STREQ(g_State.szOpenPort, "COM1");
+    EXPECT_EQ(port_.live, 1);
+    ASSERT_TRUE(WriteTarget("R"));
+    EXPECT_STREQ(g_State.szOpenPort, "COM2");
+    EXPECT_EQ(port_.opened, (std::vector<std::string>{"/dev/fake-com1", "/dev/fake-com2"}));
+    EXPECT_EQ(port_.live, 1);  // COM1 closed, COM2 open
+
+    // Back and forth between two commands, ending on the open port: untouched.
+    ChoosePort(0);
+    ChoosePort(1);
+    ASSERT_TRUE(WriteTarget("R"));
+    EXPECT_EQ(port_.opened.size(), 2u);
+    EXPECT_EQ(port_.written, "RIRR");
+}
+
+TEST_F(SerialLinkTest, TransferFailuresKeepThePortOpenUnlessTheDeviceIsGone) {
+    const struct {
+        bool write;
+        SerialTransfer outcome;
+        const char* text;
+        bool stillOpen;
+    } cases[] = {
+        {true, {0, ETIMEDOUT, false}, "Error writing to target (110)", true},
+        {true, {0, EIO, true}, "Error writing to target (5)", false},
+        {false, {15, ETIMEDOUT, false}, "Error reading from target (110)", true},
+        {false, {0, EINTR, false}, "Error reading from target (4)", true},
+        {false, {3, ENXIO, true}, "Error reading from target (6)", false},
+        {false, {0, ENODEV, true}, "Error reading from target (19)", false},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(WriteTarget("I"));
+        const std::size_t opens = port_.opened.size();
+        char reply[16];
+        bool ok;
+        if (c.write) {
+            port_.writes.push_back(c.outcome);
+            ok = WriteTarget("I");
+        } else {
+            port_.reads.push_back(c.outcome);
+            ok = ReadTarget(reply, sizeof reply);
+        }
+        EXPECT_FALSE(ok) << c.text;
+        EXPECT_EQ(Status(), c.text);
+        EXPECT_EQ(g_State.szOpenPort[0] != '\0', c.stillOpen) << c.text;
+        EXPECT_EQ(port_.live, c.stillOpen ? 1 : 0) << c.text;
+        // The next command reopens a gone device, and only then.
+        ASSERT_TRUE(WriteTarget("I"));
+        EXPECT_EQ(port_.opened.size(), opens + (c.stillOpen ? 0 : 1)) << c.text;
+    }
+}
+
+TEST_F(SerialLinkTest, ReadWithoutAnOpenPortFailsQuietly) {
+    char reply[16];
+    EXPECT_FALSE(ReadTarget(reply, sizeof reply));
+    EXPECT_EQ(Status(), "Error reading from target (9)");
+    CloseTargetPort();  // nothing open: nothing happens
+    CloseTargetPort();
+    EXPECT_STREQ(g_State.szOpenPort, "");
+    EXPECT_TRUE(port_.opened.empty());
+}
+
+}  // namespace
