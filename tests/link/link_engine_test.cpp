@@ -1,0 +1,299 @@
+// The real worker in Monitor and Emulator mode against modules played on
+// pseudo-terminals: bytes on the wire, pauses, failures and recovery.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "engine/engine_fixture.h"
+#include "engine/termios_device.h"
+#include "link/pty_module.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+long long Ms(Clock::duration d) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+}
+
+// Answers "I" and "O" with fixed replies, like a module with steady values.
+PtyModule::Responder Replies(std::string toI, std::string toO) {
+    return [toI, toO](char c) -> std::string {
+        if (c == 'I') return toI;
+        if (c == 'O') return toO;
+        return {};
+    };
+}
+
+class LinkEngineTest : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        ASSERT_TRUE(module_.Ok());
+        dir_ = fs::temp_directory_path() / ("pelkora-link-" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+        ::setenv("PELKORA_COM1", module_.Path().c_str(), 1);
+        ::setenv("PELKORA_COM2", (dir_ / "no-com2").c_str(), 1);
+    }
+    void TearDown() override {
+        EngineTest::TearDown();  // stops the worker, which closes the port
+        ::unsetenv("PELKORA_COM1");
+        ::unsetenv("PELKORA_COM2");
+        fs::remove_all(dir_);
+    }
+
+    // Waits until a notification carried `text`; `after` skips earlier ones.
+    bool WaitForStatus(const std::string& text, std::size_t after = 0,
+                       std::chrono::milliseconds timeout = 10s) {
+        const auto deadline = Clock::now() + timeout;
+        while (Clock::now() < deadline) {
+            const auto seen = Seen();
+            if (std::find(seen.begin() + static_cast<long>(std::min(after, seen.size())), seen.end(),
+                          text) != seen.end()) {
+                return true;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        return false;
+    }
+
+    void Run(EngineMode mode) {
+        SetMode(mode);
+        ASSERT_TRUE(StartEngine());
+    }
+
+    PtyModule module_;
+    fs::path dir_;
+};
+
+TEST_F(LinkEngineTest, MonitorSendsRIOWithItsPausesAndStoresBothReplies) {
+    // Upper case for the inputs, lower case for the outputs: both are accepted.
+    module_.Serve(Replies("00FF1001807F0AC8", "c80a7f8001" "10ff00"));
+    Run(MODE_MONITOR);
+    ASSERT_TRUE(module_.WaitForBytes(7));
+    StopEngine();
+    const auto log = module_.Log();
+    EXPECT_EQ(module_.Bytes().substr(0, 7), "RIORIOR");
+    {
+        std::lock_guard lock(g_State.hMutex);
+        EXPECT_EQ(g_State.wInputs, (NetInputs{0, 255, 16, 1, 128, 127, 10, 200}));
+        EXPECT_EQ(g_State.wOutputs, (NetOutputs{200, 10, 127, 128, 1, 16, 255, 0}));
+    }
+    const auto seen = Seen();
+    EXPECT_NE(std::find(seen.begin(), seen.end(), "Monitoring target values"), seen.end());
+    // R, 50 ms, I; reply, 50 ms, O; reply, 50 ms in the step and 50 ms in the loop, R.
+    const long long minimum[] = {50, 50, 100, 50, 50, 100};
+    for (std::size_t i = 0; i + 1 < 7; ++i) {
+        const long long gap = Ms(log[i + 1].at - log[i].at);
+        EXPECT_GE(gap, minimum[i] - 10) << "between byte " << i << " and " << i + 1;
+        EXPECT_LT(gap, minimum[i] + 400) << "between byte " << i << " and " << i + 1;
+    }
+}
+
+TEST_F(LinkEngineTest, EmulatorSendsSIAndOneFrameOfTheComputedOutputs) {
+    {
+        std::lock_guard lock(g_State.hMutex);
+        g_State.sModuleWeights[3] = 150;    // input 1 to hidden 4
+        g_State.sModuleWeights[173] = 150;  // hidden 4 to output 6
+    }
+    module_.Serve(Replies("ff02030405060708", "0000000000000000"));
+    Run(MODE_EMULATOR);
+    const std::string pass = "SIP8080808080FF8080";
+    ASSERT_TRUE(module_.WaitForBytes(2 * pass.size() + 1));
+    StopEngine();
+    EXPECT_EQ(module_.Bytes().substr(0, 2 * pass.size() + 1), pass + pass + "S");
+    {
+        std::lock_guard lock(g_State.hMutex);
+        EXPECT_EQ(g_State.wInputs, (NetInputs{255, 2, 3, 4, 5, 6, 7, 8}));
+        EXPECT_EQ(g_State.wOutputs, (NetOutputs{128, 128, 128, 128, 128, 255, 128, 128}));
+    }
+    const auto log = module_.Log();
+    // The module's clock reads a byte when its thread wakes, which may be a few
+    // milliseconds late: the lower bounds allow for that.
+    EXPECT_GE(Ms(log[1].at - log[0].at), 40);     // S, pause, I
+    EXPECT_GE(Ms(log[2].at - log[1].at), 40);     // reply, pause, P
+    EXPECT_LT(Ms(log[18].at - log[2].at), 50);    // the frame in one go
+    EXPECT_GE(Ms(log[19].at - log[18].at), 140);  // 100 ms + the loop's 50
+    EXPECT_LT(Ms(log[19].at - log[18].at), 600);
+}
+
+TEST_F(LinkEngineTest, ShortReplyFailsAnIntervalAfterItsLastByteAndNoOIsSent) {
+    module_.Serve(Replies("00FF1001807F0AC", "0000000000000000"));  // 15 bytes
+    Run(MODE_MONITOR);
+    ASSERT_TRUE(WaitForStatus("Error reading from target (110)"));
+    ASSERT_TRUE(module_.WaitForBytes(3));
+    StopEngine();
+    const auto log = module_.Log();
+    EXPECT_EQ(module_.Bytes().substr(0, 3), "RIR");
+    // ~100 ms after the reply's last byte, then the loop's 50 ms.
+    const long long gap = Ms(log[2].at - log[1].at);
+    EXPECT_GE(gap, 145);
+    EXPECT_LT(gap, 900);
+    EXPECT_STREQ(g_State.szOpenPort, "");  // closed by the stop, not by the failure
+}
+
+TEST_F(LinkEngineTest, SilentModuleFailsTheReadAfterTheTotalTime) {
+    module_.Serve(nullptr);
+    Run(MODE_MONITOR);
+    ASSERT_TRUE(module_.WaitForBytes(3, 10s));
+    const auto log = module_.Log();
+    EXPECT_EQ(module_.Bytes().substr(0, 3), "RIR");
+    const long long gap = Ms(log[2].at - log[1].at);  // 1700 ms, then the loop's 50 ms
+    EXPECT_GE(gap, 1740);
+    EXPECT_LT(gap, 2700);
+    EXPECT_TRUE(WaitForStatus("Error reading from target (110)"));
+}
+
+TEST_F(LinkEngineTest, StopDuringALongReadEndsTheWorkerAtOnce) {
+    module_.Serve(nullptr);
+    Run(MODE_MONITOR);
+    ASSERT_TRUE(module_.WaitForBytes(2));  // R, I: now waiting up to 1700 ms
+    std::this_thread::sleep_for(100ms);
+    const auto start = Clock::now();
+    RequestEngineStop();
+    EXPECT_TRUE(WaitForEngine(2s));
+    EXPECT_LT(Ms(Clock::now() - start), 100);
+    EXPECT_STREQ(g_State.szOpenPort, "");
+    // The port was closed: another program can have it now.
+    TermiosOpener other(-1);
+    EXPECT_EQ(other.Open(module_.Path()).stage, OpenStage::Done);
+}
+
+TEST_F(LinkEngineTest, StrayByteShiftsEveryLaterReply) {
+    module_.Send("7");  // waits in the port's input queue
+    module_.Serve(Replies("00FF1001807F0AC8", "0123456789ABCDEF"));
+    Run(MODE_MONITOR);
+    ASSERT_TRUE(module_.WaitForBytes(4));  // R I O R: one full pass
+    StopEngine();
+    std::lock_guard lock(g_State.hMutex);
+    // "700FF1001807F0AC", then "80123456789ABCDE": the pairs never realign.
+    EXPECT_EQ(g_State.wInputs, (NetInputs{0x70, 0x0F, 0xF1, 0x00, 0x18, 0x07, 0xF0, 0xAC}));
+    EXPECT_EQ(g_State.wOutputs, (NetOutputs{0x80, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE}));
+}
+
+TEST_F(LinkEngineTest, MissingPortIsRetriedEachPassUntilItAppears) {
+    const fs::path link = dir_ / "com1";
+    ::setenv("PELKORA_COM1", link.c_str(), 1);
+    module_.Serve(Replies("0000000000000000", "0000000000000000"));
+    Run(MODE_MONITOR);
+    ASSERT_TRUE(WaitForStatus("Error opening COM1 port (1-2)"));
+    const std::size_t failed = Seen().size();
+    ASSERT_TRUE(WaitForStatus("Error opening COM1 port (1-2)", failed));  // tried again
+    EXPECT_TRUE(module_.Bytes().empty());  // each failed pass sends nothing
+    fs::create_symlink(module_.Path(), link);
+    EXPECT_TRUE(module_.WaitForBytes(3));
+    EXPECT_EQ(module_.Bytes().substr(0, 3), "RIO");
+}
+
+TEST_F(LinkEngineTest, BusyPortFailsToOpenUntilReleased) {
+    const int other = ::open(module_.Path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    module_.Serve(Replies("0000000000000000", "0000000000000000"));
+    Run(MODE_EMULATOR);
+    ASSERT_TRUE(WaitForStatus("Error opening COM1 port (1-11)"));
+    ::close(other);
+    EXPECT_TRUE(module_.WaitForBytes(2));
+    EXPECT_EQ(module_.Bytes().substr(0, 2), "SI");
+}
+
+TEST_F(LinkEngineTest, PortChoiceSwitchesAtTheNextCommand) {
+    PtyModule com2;
+    ASSERT_TRUE(com2.Ok());
+    ::setenv("PELKORA_COM2", com2.Path().c_str(), 1);
+    module_.Serve(Replies("0101010101010101", "0202020202020202"));
+    com2.Serve(Replies("0303030303030303", "0404040404040404"));
+    Run(MODE_MONITOR);
+    ASSERT_TRUE(module_.WaitForBytes(3));
+    {
+        std::lock_guard lock(g_State.hMutex);
+        g_State.nComPort = 1;
+    }
+    ASSERT_TRUE(com2.WaitForBytes(4));
+    const std::size_t com1Bytes = module_.Bytes().size();
+    EXPECT_EQ(com2.Bytes().substr(0, 4), "RIOR");
+    // COM1 is closed: another program may open it, and the tool sends it nothing more.
+    TermiosOpener other(-1);
+    EXPECT_EQ(other.Open(module_.Path()).stage, OpenStage::Done);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(module_.Bytes().size(), com1Bytes);
+    StopEngine();
+    std::lock_guard lock(g_State.hMutex);
+    EXPECT_EQ(g_State.wInputs, (NetInputs{3, 3, 3, 3, 3, 3, 3, 3}));
+}
+
+TEST_F(LinkEngineTest, UnpluggedAdapterRecoversWhenPluggedAgain) {
+    const fs::path link = dir_ / "usb0";
+    fs::create_symlink(module_.Path(), link);
+    ::setenv("PELKORA_COM1", link.c_str(), 1);
+    module_.Serve(Replies("0505050505050505", "0606060606060606"));
+    Run(MODE_MONITOR);
+    ASSERT_TRUE(module_.WaitForBytes(4));
+    module_.Unplug();
+    // The failure closes the port; the vanished device then cannot be opened.
+    ASSERT_TRUE(WaitForStatus("Error opening COM1 port (1-2)"));
+    const auto seen = Seen();
+    const bool sawGone =
+        std::find(seen.begin(), seen.end(), "Error writing to target (5)") != seen.end() ||
+        std::find(seen.begin(), seen.end(), "Error reading from target (5)") != seen.end();
+    EXPECT_TRUE(sawGone);
+
+    PtyModule replugged;
+    ASSERT_TRUE(replugged.Ok());
+    replugged.Serve(Replies("0707070707070707", "0808080808080808"));
+    fs::remove(link);
+    fs::create_symlink(replugged.Path(), link);
+    const std::size_t before = Seen().size();
+    ASSERT_TRUE(replugged.WaitForBytes(4));
+    ASSERT_TRUE(WaitForStatus("Monitoring target values", before));
+    StopEngine();
+    std::lock_guard lock(g_State.hMutex);
+    EXPECT_EQ(g_State.wInputs, (NetInputs{7, 7, 7, 7, 7, 7, 7, 7}));
+}
+
+TEST_F(LinkEngineTest, BadRepliesNeverHangTheLoop) {
+    const struct {
+        const char* name;
+        std::string reply;
+    } cases[] = {
+        {"garbage", "GGGGGGGGGGGGGGGG"},
+        {"binary", std::string("\0\xFF\x80\n\r\x11\x13\x03", 8) + std::string(8, '\0')},
+        {"too many", "0102030405060708090A0B0C"},
+        {"too few", "01"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PtyModule module;
+        ASSERT_TRUE(module.Ok());
+        ::setenv("PELKORA_COM1", module.Path().c_str(), 1);
+        module.Serve(Replies(c.reply, c.reply));
+        InitSharedState(nullptr);
+        SetMode(MODE_MONITOR);
+        ASSERT_TRUE(StartEngine());
+        // Passes keep coming: at least two R commands, whatever the replies.
+        const auto deadline = Clock::now() + 5s;
+        std::string bytes;
+        while (Clock::now() < deadline && std::count(bytes.begin(), bytes.end(), 'R') < 2) {
+            std::this_thread::sleep_for(5ms);
+            bytes = module.Bytes();
+        }
+        EXPECT_GE(std::count(bytes.begin(), bytes.end(), 'R'), 2);
+        const auto start = Clock::now();
+        StopEngine();
+        EXPECT_LT(Ms(Clock::now() - start), 500);
+    }
+}
+
+}  // namespace
