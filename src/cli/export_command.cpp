@@ -57,7 +57,8 @@ std::vector<CliCommand> AddExportCommand(CLI::App& root) {
         "export", "Write the module weights as a flash image (Motorola S-record or Intel HEX)");
     sub->add_option("OUTFILE", options->outFile, "Flash image file to write (replaced as a whole)")
         ->required();
-    sub->add_option("--net", options->netFile, "ASCII net file to load (default: all-zero network)");
+    sub->add_option("--net", options->netFile,
+                    "ASCII net file to load (default: all-zero network)");
     sub->add_option("--bank", options->bank, "Flash bank: B000, B400, ... DC00 (any letter case)")
         ->check(CLI::Validator(
             [](std::string& value) -> std::string {

@@ -121,7 +121,9 @@ bool ParseFlashBank(std::string_view name, std::uint16_t& address) {
     return false;
 }
 
-const char* HexFileSuffix(HexFileFormat format) { return format == FORMAT_HEX ? "hex" : "s19"; }
+const char* HexFileSuffix(HexFileFormat format) {
+    return format == FORMAT_HEX ? "hex" : "s19";
+}
 
 void WriteHexByte(std::ostream& out, std::uint8_t byte, std::uint8_t& checksum) {
     char text[3];
@@ -130,8 +132,8 @@ void WriteHexByte(std::ostream& out, std::uint8_t byte, std::uint8_t& checksum) 
     checksum = static_cast<std::uint8_t>(checksum + byte);
 }
 
-bool WriteHexNetRecords(std::ostream& out, const ModuleWeights& weights,
-                        std::uint16_t startAddress, HexFileFormat format) {
+bool WriteHexNetRecords(std::ostream& out, const ModuleWeights& weights, std::uint16_t startAddress,
+                        HexFileFormat format) {
     const std::uint8_t marker = BANK_MARKER;
     WriteRecord(out, format, startAddress, &marker, 1);
     if (!out) return false;
@@ -157,8 +159,7 @@ bool WriteHexEndRecord(std::ostream& out, HexFileFormat format) {
 
 bool WriteHexNetFile(std::ostream& out, const ModuleWeights& weights, std::uint16_t startAddress,
                      HexFileFormat format) {
-    return WriteHexNetRecords(out, weights, startAddress, format) &&
-           WriteHexEndRecord(out, format);
+    return WriteHexNetRecords(out, weights, startAddress, format) && WriteHexEndRecord(out, format);
 }
 
 const char* HexExportResultText(HexExportResult result) {
@@ -181,7 +182,9 @@ std::string HexExportSuccessText(const std::string& path, std::uint16_t startAdd
 
 HexNetFileExport::HexNetFileExport(std::string path) : path_(std::move(path)) {}
 
-HexNetFileExport::~HexNetFileExport() { Discard(); }
+HexNetFileExport::~HexNetFileExport() {
+    Discard();
+}
 
 HexExportResult HexNetFileExport::Open() {
     if (fd_ >= 0 || path_.empty()) return HexExportResult::OpenFailed;

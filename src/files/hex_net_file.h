@@ -46,8 +46,7 @@ constexpr std::uint16_t FLASH_BANK_FIRST = 0xB000;
 constexpr std::uint16_t FLASH_BANK_SIZE = 0x400;
 // "B000", "B400", ... "DC00", in the order the dialog lists them.
 inline constexpr std::array<const char*, FLASH_BANK_COUNT> FLASH_BANK_NAMES = {
-    "B000", "B400", "B800", "BC00", "C000", "C400",
-    "C800", "CC00", "D000", "D400", "D800", "DC00",
+    "B000", "B400", "B800", "BC00", "C000", "C400", "C800", "CC00", "D000", "D400", "D800", "DC00",
 };
 
 // Reads a bank name as a hexadecimal number, any letter case. Only the twelve
@@ -81,8 +80,7 @@ enum class HexExportResult {
 // The operator's text for a failed export (empty for Ok).
 [[nodiscard]] const char* HexExportResultText(HexExportResult result);
 // "Weights saved in file <path>, start adress B000" (the spelling is the tool's own).
-[[nodiscard]] std::string HexExportSuccessText(const std::string& path,
-                                               std::uint16_t startAddress);
+[[nodiscard]] std::string HexExportSuccessText(const std::string& path, std::uint16_t startAddress);
 
 // Writes a flash image file so that a failure never leaves a partial image (which
 // could end up flashed into a module) nor destroys the file it was to replace: the
@@ -130,5 +128,4 @@ private:
 // Open, WriteRecords and Finish in one go (for callers that need no lock).
 [[nodiscard]] HexExportResult ExportHexNetFile(const std::string& path,
                                                const ModuleWeights& weights,
-                                               std::uint16_t startAddress,
-                                               HexFileFormat format);
+                                               std::uint16_t startAddress, HexFileFormat format);

@@ -51,7 +51,9 @@ std::string TrainingSetLine(const TrainingSet& values) {
     return line;
 }
 
-std::string TrainingHeaderLine() { return kHeaderLine; }
+std::string TrainingHeaderLine() {
+    return kHeaderLine;
+}
 
 TrainingStoreResult AppendTrainingSet(const std::string& path, const TrainingSet& values) {
     struct stat before {};
@@ -61,7 +63,8 @@ TrainingStoreResult AppendTrainingSet(const std::string& path, const TrainingSet
 
     // Everything of one store in one write, so a reader never sees half a line
     // from a store that went well.
-    const std::string text = (existed ? std::string() : TrainingHeaderLine()) + TrainingSetLine(values);
+    const std::string text =
+        (existed ? std::string() : TrainingHeaderLine()) + TrainingSetLine(values);
     struct stat opened {};
     const bool regular = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode);
     const off_t sizeBefore = regular ? opened.st_size : 0;

@@ -36,4 +36,5 @@ enum class TrainingStoreResult {
 // not exist. A failed write takes back what this store added, so the file keeps
 // whole lines (and a file this store created is removed, so the next store writes
 // the header again).
-[[nodiscard]] TrainingStoreResult AppendTrainingSet(const std::string& path, const TrainingSet& values);
+[[nodiscard]] TrainingStoreResult AppendTrainingSet(const std::string& path,
+                                                    const TrainingSet& values);

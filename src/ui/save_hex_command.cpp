@@ -14,8 +14,7 @@ void RunSaveHexNetFileCommand(QWidget* owner, DialogSeams& dialogs) {
     const std::uint16_t startAddress = choice.wStartAddress;
     const HexFileFormat format = choice.nFormat;
 
-    const QString path =
-        dialogs.GetSaveFileName(owner, QString::fromLatin1(HexFileSuffix(format)));
+    const QString path = dialogs.GetSaveFileName(owner, QString::fromLatin1(HexFileSuffix(format)));
     if (path.isEmpty()) return;
 
     HexNetFileExport file(QFile::encodeName(path).toStdString());
