@@ -1,0 +1,520 @@
+// The main window against the real worker: start state, refresh, operator actions,
+// the load and store commands behind fake dialogs, and every way of closing.
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <memory>
+#include <mutex>
+
+#include "engine/engine.h"
+#include "network/evaluators.h"
+#include "ui/dev_tool_dlg.h"
+#include "ui/fake_seams.h"
+
+namespace {
+
+constexpr int kWait = 10000;  // ms; generous for sanitizer builds on a busy machine
+
+QSlider* In(QWidget& dlg, int k) {
+    return dlg.findChild<QSlider*>(QStringLiteral("IDC_SLIDER_IN%1").arg(k));
+}
+QSlider* Out(QWidget& dlg, int k) {
+    return dlg.findChild<QSlider*>(QStringLiteral("IDC_SLIDER_OUT%1").arg(k));
+}
+template <typename T>
+T* Control(QWidget& dlg, const char* name) {
+    T* widget = dlg.findChild<T*>(QString::fromLatin1(name));
+    if (!widget) qFatal("no control %s", name);
+    return widget;
+}
+QString Status(QWidget& dlg) {
+    return Control<QLineEdit>(dlg, "IDC_STATUS")->text();
+}
+
+NetInputs Inputs() {
+    std::lock_guard lock(g_State.hMutex);
+    return g_State.wInputs;
+}
+
+// A weight set whose outputs differ from input to input.
+FileWeights SampleWeights() {
+    FileWeights weights{};
+    for (int n = 0; n < NET_WEIGHT_COUNT; ++n) weights[n] = ((n * 7919) % 4001 - 2000) * 20000;
+    return weights;
+}
+
+QString WriteFile(const QTemporaryDir& dir, const char* name, const QByteArray& content) {
+    const QString path = dir.filePath(QString::fromLatin1(name));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
+        qFatal("cannot write %s", qPrintable(path));
+    }
+    return path;
+}
+
+QByteArray NetFileText(const FileWeights& weights) {
+    QByteArray text;
+    for (std::int32_t w : weights) text += QByteArray::number(w) + "\r\n";
+    return text;
+}
+
+}  // namespace
+
+class DevToolDlgTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void startState();
+    void statusSettlesOnHold();
+    void inputSliderWritesState_data();
+    void inputSliderWritesState();
+    void stateValueShowsOnSlider_data();
+    void stateValueShowsOnSlider();
+    void modeRadios_data();
+    void modeRadios();
+    void comPortChoice();
+    void outputsFollowFloatSimulation();
+    void trainingModeFreezesOutputs();
+    void upDownChoosesTrainingFile();
+    void storeTrainingSet();
+    void storeTrainingSetFailureShowsMessage();
+    void enterOnStoreButtonStoresAndKeepsWindow();
+    void loadCommand_data();
+    void loadCommand();
+    void closePaths_data();
+    void closePaths();
+    void quitWhileReadingASilentModule();
+
+private:
+    std::unique_ptr<CDevToolDlg> Open();
+
+    QTemporaryDir m_dir;
+    int m_silentModule = -1;  // master side of a pseudo-terminal nobody answers on
+    FakeSeams m_seams;
+    std::unique_ptr<CDevToolDlg> m_dlg;
+};
+
+void DevToolDlgTest::initTestCase() {
+    QVERIFY(m_dir.isValid());
+    // Training files go to the current directory.
+    QVERIFY(QDir::setCurrent(m_dir.path()));
+    // COM1 is a module that never answers; COM2 does not exist. No real port is used.
+    m_silentModule = posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(m_silentModule >= 0);
+    QVERIFY(grantpt(m_silentModule) == 0 && unlockpt(m_silentModule) == 0);
+    qputenv("PELKORA_COM1", ptsname(m_silentModule));
+    qputenv("PELKORA_COM2", QFile::encodeName(m_dir.filePath(QStringLiteral("no-such-port"))));
+}
+
+void DevToolDlgTest::init() {
+    wTrainingFileNumber = 0;
+    m_seams = FakeSeams();
+    {
+        std::lock_guard lock(g_State.hMutex);
+        g_State.sModuleWeights.fill(0);
+    }
+}
+
+void DevToolDlgTest::cleanup() {
+    m_dlg.reset();
+    QVERIFY(!IsEngineRunning());
+}
+
+std::unique_ptr<CDevToolDlg> DevToolDlgTest::Open() {
+    auto dlg = std::make_unique<CDevToolDlg>(m_seams);
+    dlg->show();
+    return dlg;
+}
+
+void DevToolDlgTest::startState() {
+    m_dlg = std::make_unique<CDevToolDlg>(m_seams);
+    CDevToolDlg& dlg = *m_dlg;
+    // Before the first refresh.
+    QCOMPARE(Status(dlg), QStringLiteral("Waiting launch of real-time thread"));
+    QCOMPARE(dlg.windowTitle(), QStringLiteral("Pelkora Development Tool"));
+    QVERIFY(Control<QRadioButton>(dlg, "IDC_MODE_HOLD")->isChecked());
+    QVERIFY(!Control<QCheckBox>(dlg, "IDC_TRAINING_MODE")->isChecked());
+    QCOMPARE(Control<QComboBox>(dlg, "IDC_COM_PORT")->currentText(), QStringLiteral("COM1"));
+    QCOMPARE(Control<QComboBox>(dlg, "IDC_COM_PORT")->count(), 2);
+    auto* trainFile = Control<QLineEdit>(dlg, "IDC_TRAIN_FILE");
+    QCOMPARE(trainFile->text(), QStringLiteral("train000.txt"));
+    QVERIFY(!trainFile->isEnabled());
+    QVERIFY(!Control<QPushButton>(dlg, "IDC_STORE_TRAINING_SET")->isEnabled());
+    QVERIFY(Control<QLineEdit>(dlg, "IDC_STATUS")->isReadOnly());
+    for (int k = 1; k <= 8; ++k) {
+        QVERIFY(In(dlg, k)->isEnabled());
+        QVERIFY(!Out(dlg, k)->isEnabled());
+        QCOMPARE(In(dlg, k)->value(), 0);
+        QCOMPARE(Out(dlg, k)->value(), 0);
+    }
+    // The engine runs from the start, in Hold.
+    QVERIFY(IsEngineRunning());
+    std::lock_guard lock(g_State.hMutex);
+    QCOMPARE(g_State.nMode, MODE_HOLD);
+    QCOMPARE(g_State.nComPort, 0);
+}
+
+void DevToolDlgTest::statusSettlesOnHold() {
+    m_dlg = std::make_unique<CDevToolDlg>(m_seams);
+    QCOMPARE(Status(*m_dlg), QStringLiteral("Waiting launch of real-time thread"));
+    m_dlg->show();
+    QTRY_COMPARE_WITH_TIMEOUT(Status(*m_dlg), QStringLiteral("Hold..."), kWait);
+}
+
+void DevToolDlgTest::inputSliderWritesState_data() {
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("slider");
+    QTest::addColumn<int>("value");
+    QTest::newRow("slider 3 to the top, float simulation") << "IDC_MODE_SIM_FLOAT" << 3 << 255;
+    QTest::newRow("slider 1 to the middle, hold") << "IDC_MODE_HOLD" << 1 << 128;
+    QTest::newRow("slider 8 to 1, integer simulation") << "IDC_MODE_SIM_INT" << 8 << 1;
+}
+
+void DevToolDlgTest::inputSliderWritesState() {
+    QFETCH(QString, mode);
+    QFETCH(int, slider);
+    QFETCH(int, value);
+    m_dlg = Open();
+    Control<QRadioButton>(*m_dlg, qPrintable(mode))->click();
+    In(*m_dlg, slider)->setValue(value);
+    NetInputs expected{};
+    expected[slider - 1] = static_cast<std::uint16_t>(value);
+    QCOMPARE(Inputs(), expected);
+    // Refreshes bring the same value back: the slider stays where it was put.
+    QTRY_VERIFY_WITH_TIMEOUT(Status(*m_dlg) != QStringLiteral("Waiting launch of real-time thread"),
+                             kWait);
+    QTest::qWait(200);
+    QCOMPARE(In(*m_dlg, slider)->value(), value);
+    QCOMPARE(Inputs(), expected);
+}
+
+void DevToolDlgTest::stateValueShowsOnSlider_data() {
+    QTest::addColumn<int>("state");
+    QTest::addColumn<int>("shown");
+    QTest::newRow("middle") << 128 << 128;
+    QTest::newRow("top") << 255 << 255;
+    QTest::newRow("above the range shows at the top") << 300 << 255;
+}
+
+void DevToolDlgTest::stateValueShowsOnSlider() {
+    QFETCH(int, state);
+    QFETCH(int, shown);
+    m_dlg = Open();
+    QTRY_COMPARE_WITH_TIMEOUT(Status(*m_dlg), QStringLiteral("Hold..."), kWait);
+    {
+        // What the Monitor step does with the module's values.
+        std::lock_guard lock(g_State.hMutex);
+        g_State.wInputs[4] = static_cast<std::uint16_t>(state);
+        g_State.wOutputs[6] = static_cast<std::uint16_t>(state);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(In(*m_dlg, 5)->value(), shown, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(Out(*m_dlg, 7)->value(), shown, kWait);
+    // Showing a value is not an operator's move: the state keeps what was there.
+    QCOMPARE(Inputs()[4], static_cast<std::uint16_t>(state));
+}
+
+void DevToolDlgTest::modeRadios_data() {
+    QTest::addColumn<QString>("radio");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("inputsEnabled");
+    QTest::newRow("monitor") << "IDC_MODE_MONITOR" << int(MODE_MONITOR) << false;
+    QTest::newRow("float") << "IDC_MODE_SIM_FLOAT" << int(MODE_SIM_FLOAT) << true;
+    QTest::newRow("integer") << "IDC_MODE_SIM_INT" << int(MODE_SIM_INT) << true;
+    QTest::newRow("emulator") << "IDC_MODE_EMULATOR" << int(MODE_EMULATOR) << false;
+    QTest::newRow("hold") << "IDC_MODE_HOLD" << int(MODE_HOLD) << true;
+}
+
+void DevToolDlgTest::modeRadios() {
+    QFETCH(QString, radio);
+    QFETCH(int, mode);
+    QFETCH(bool, inputsEnabled);
+    m_dlg = Open();
+    // From a mode of the other kind, so the enabling really has to change.
+    Control<QRadioButton>(*m_dlg, inputsEnabled ? "IDC_MODE_EMULATOR" : "IDC_MODE_SIM_INT")
+        ->click();
+    QTest::mouseClick(Control<QRadioButton>(*m_dlg, qPrintable(radio)), Qt::LeftButton);
+    {
+        std::lock_guard lock(g_State.hMutex);
+        QCOMPARE(g_State.nMode, mode);
+    }
+    for (int k = 1; k <= 8; ++k) {
+        QCOMPARE(In(*m_dlg, k)->isEnabled(), inputsEnabled);
+        QVERIFY(!Out(*m_dlg, k)->isEnabled());  // the mode leaves the outputs alone
+    }
+    // The worker takes the mode up and says so.
+    static const QHash<int, QString> statusOf = {
+        {MODE_SIM_FLOAT, QString::fromLatin1(kStatusSimFloat)},
+        {MODE_SIM_INT, QString::fromLatin1(kStatusSimInt)},
+        {MODE_HOLD, QString::fromLatin1(kStatusHold)},
+    };
+    if (statusOf.contains(mode)) QTRY_COMPARE_WITH_TIMEOUT(Status(*m_dlg), statusOf[mode], kWait);
+}
+
+void DevToolDlgTest::comPortChoice() {
+    m_dlg = Open();
+    auto* combo = Control<QComboBox>(*m_dlg, "IDC_COM_PORT");
+    combo->setCurrentIndex(1);
+    {
+        std::lock_guard lock(g_State.hMutex);
+        QCOMPARE(g_State.nComPort, 1);
+    }
+    combo->setCurrentIndex(0);
+    {
+        std::lock_guard lock(g_State.hMutex);
+        QCOMPARE(g_State.nComPort, 0);
+    }
+    // Text typed into the box is no choice.
+    combo->setEditText(QStringLiteral("COM7"));
+    std::lock_guard lock(g_State.hMutex);
+    QCOMPARE(g_State.nComPort, 0);
+}
+
+void DevToolDlgTest::outputsFollowFloatSimulation() {
+    const FileWeights weights = SampleWeights();
+    m_seams.openAnswer = WriteFile(m_dir, "net.txt", NetFileText(weights));
+    m_dlg = Open();
+    m_dlg->findChild<QAction*>(QStringLiteral("ID_FILE_LOAD_ASCII"))->trigger();
+    QVERIFY(m_seams.messages.isEmpty());
+    Control<QRadioButton>(*m_dlg, "IDC_MODE_SIM_FLOAT")->click();
+
+    const int values[8] = {255, 0, 128, 40, 200, 17, 99, 255};
+    NetInputs inputs{};
+    for (int k = 0; k < 8; ++k) {
+        In(*m_dlg, k + 1)->setValue(values[k]);
+        inputs[k] = static_cast<std::uint16_t>(values[k]);
+    }
+    const NetOutputs expected = EvaluateFloat(inputs, weights);
+    QVERIFY2(expected != NetOutputs{}, "the sample network must give something to see");
+    auto shown = [this] {
+        NetOutputs out{};
+        for (int k = 0; k < 8; ++k)
+            out[k] = static_cast<std::uint16_t>(Out(*m_dlg, k + 1)->value());
+        return out;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(shown(), expected, kWait);
+    QCOMPARE(Status(*m_dlg), QString::fromLatin1(kStatusSimFloat));
+}
+
+void DevToolDlgTest::trainingModeFreezesOutputs() {
+    m_dlg = Open();
+    auto* training = Control<QCheckBox>(*m_dlg, "IDC_TRAINING_MODE");
+    auto* store = Control<QPushButton>(*m_dlg, "IDC_STORE_TRAINING_SET");
+    QTest::mouseClick(training, Qt::LeftButton);
+    QVERIFY(training->isChecked());
+    QVERIFY(store->isEnabled());
+    for (int k = 1; k <= 8; ++k) QVERIFY(Out(*m_dlg, k)->isEnabled());
+
+    Out(*m_dlg, 2)->setValue(10);
+    {
+        std::lock_guard lock(g_State.hMutex);
+        g_State.wOutputs.fill(77);
+        g_State.wInputs[0] = 33;
+    }
+    // Inputs still follow the state; the operator's outputs stay.
+    QTRY_COMPARE_WITH_TIMEOUT(In(*m_dlg, 1)->value(), 33, kWait);
+    QTest::qWait(200);
+    QCOMPARE(Out(*m_dlg, 2)->value(), 10);
+    QCOMPARE(Out(*m_dlg, 1)->value(), 0);
+
+    // Off again: the outputs follow the engine once more.
+    QTest::mouseClick(training, Qt::LeftButton);
+    QVERIFY(!store->isEnabled());
+    for (int k = 1; k <= 8; ++k) QVERIFY(!Out(*m_dlg, k)->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(Out(*m_dlg, 2)->value(), 77, kWait);
+}
+
+void DevToolDlgTest::upDownChoosesTrainingFile() {
+    m_dlg = Open();
+    auto* spin = Control<QWidget>(*m_dlg, "IDC_TRAIN_SPIN");
+    auto* up = spin->findChild<QToolButton*>(QStringLiteral("up"));
+    auto* down = spin->findChild<QToolButton*>(QStringLiteral("down"));
+    auto* name = Control<QLineEdit>(*m_dlg, "IDC_TRAIN_FILE");
+    struct Step {
+        QToolButton* arrow;
+        const char* shown;
+    };
+    const Step steps[] = {
+        {down, "train000.txt"},  // 0 stays 0
+        {up, "train001.txt"},
+        {up, "train002.txt"},
+        {down, "train001.txt"},
+    };
+    for (const Step& step : steps) {
+        QTest::mouseClick(step.arrow, Qt::LeftButton);
+        QCOMPARE(name->text(), QString::fromLatin1(step.shown));
+    }
+    wTrainingFileNumber = 65535;
+    QTest::mouseClick(up, Qt::LeftButton);
+    QCOMPARE(name->text(), QStringLiteral("train000.txt"));
+    wTrainingFileNumber = 999;
+    QTest::mouseClick(up, Qt::LeftButton);
+    QCOMPARE(name->text(), QStringLiteral("train1000.txt"));
+    // Works outside training mode too, and the box stays disabled.
+    QVERIFY(!name->isEnabled());
+}
+
+void DevToolDlgTest::storeTrainingSet() {
+    QFile::remove(QStringLiteral("train005.txt"));
+    wTrainingFileNumber = 5;
+    m_dlg = Open();
+    QTest::mouseClick(Control<QCheckBox>(*m_dlg, "IDC_TRAINING_MODE"), Qt::LeftButton);
+    for (int k = 1; k <= 8; ++k) {
+        In(*m_dlg, k)->setValue(10 * k);
+        Out(*m_dlg, k)->setValue(k == 8 ? 255 : 0);
+    }
+    auto* store = Control<QPushButton>(*m_dlg, "IDC_STORE_TRAINING_SET");
+    QTest::mouseClick(store, Qt::LeftButton);
+    QTest::mouseClick(store, Qt::LeftButton);
+    QVERIFY(m_seams.messages.isEmpty());
+    QFile file(QStringLiteral("train005.txt"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray line = "10\t20\t30\t40\t50\t60\t70\t80\t0\t0\t0\t0\t0\t0\t0\t255\r\n";
+    QCOMPARE(file.readAll(),
+             "in1\tin2\tin3\tin4\tin5\tin6\tin7\tin8\tout1\tout2\tout3\tout4\tout5\tout6\tout7\tout"
+             "8\r\n" +
+                 line + line);
+}
+
+void DevToolDlgTest::storeTrainingSetFailureShowsMessage() {
+    // A folder where the file should be: the file cannot be opened.
+    QVERIFY(QDir().mkpath(QStringLiteral("train007.txt")));
+    wTrainingFileNumber = 7;
+    m_dlg = Open();
+    QTest::mouseClick(Control<QCheckBox>(*m_dlg, "IDC_TRAINING_MODE"), Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>(*m_dlg, "IDC_STORE_TRAINING_SET"), Qt::LeftButton);
+    QCOMPARE(m_seams.messages,
+             QStringList{QStringLiteral("File opening failed. Check file name...")});
+}
+
+void DevToolDlgTest::enterOnStoreButtonStoresAndKeepsWindow() {
+    QFile::remove(QStringLiteral("train009.txt"));
+    wTrainingFileNumber = 9;
+    m_dlg = Open();
+    QTest::mouseClick(Control<QCheckBox>(*m_dlg, "IDC_TRAINING_MODE"), Qt::LeftButton);
+    auto* store = Control<QPushButton>(*m_dlg, "IDC_STORE_TRAINING_SET");
+    store->setFocus();
+    QTest::keyClick(store, Qt::Key_Return);
+    QVERIFY(m_dlg->isVisible());
+    QVERIFY(IsEngineRunning());
+    QVERIFY(QFile::exists(QStringLiteral("train009.txt")));
+}
+
+void DevToolDlgTest::loadCommand_data() {
+    QTest::addColumn<QString>("file");  // "" = the dialog is cancelled
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("loaded");
+    QTest::newRow("cancel") << QString() << QByteArray() << QString() << false;
+    QTest::newRow("missing file") << "missing.txt" << QByteArray() << "Error opening file" << false;
+    QTest::newRow("bad file") << "bad.txt" << QByteArray("1 2 3 x") << "Error reading file"
+                              << false;
+    QTest::newRow("279 values") << "short.txt" << QByteArray("5\n").repeated(279)
+                                << "Error reading file" << false;
+    QTest::newRow("good file") << "good.txt" << NetFileText(SampleWeights()) << QString() << true;
+}
+
+void DevToolDlgTest::loadCommand() {
+    QFETCH(QString, file);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, message);
+    QFETCH(bool, loaded);
+    if (!file.isEmpty()) {
+        m_seams.openAnswer = m_dir.filePath(file);
+        if (!content.isEmpty()) WriteFile(m_dir, qPrintable(file), content);
+    }
+    m_dlg = Open();
+    // A known weight set before the command; a failed load must leave it alone.
+    FileWeights before{};
+    before.fill(12'345'678);
+    {
+        std::lock_guard lock(g_State.hMutex);
+        g_State.lFileWeights = before;
+        g_State.sModuleWeights = DeriveModuleWeights(before);
+    }
+    m_dlg->findChild<QAction*>(QStringLiteral("ID_FILE_LOAD_ASCII"))->trigger();
+
+    QCOMPARE(m_seams.fileFormatShown, 1);  // always, whatever follows
+    QCOMPARE(m_seams.openAsked, 1);
+    QCOMPARE(m_seams.openSuffix, QStringLiteral("txt"));
+    QCOMPARE(m_seams.messages, message.isEmpty() ? QStringList() : QStringList{message});
+    const FileWeights expected = loaded ? SampleWeights() : before;
+    std::lock_guard lock(g_State.hMutex);
+    QVERIFY(g_State.lFileWeights == expected);
+    QVERIFY(g_State.sModuleWeights == DeriveModuleWeights(expected));
+}
+
+void DevToolDlgTest::closePaths_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("result");
+    QTest::newRow("quit") << "quit" << int(QDialog::Accepted);
+    QTest::newRow("close box") << "close" << int(QDialog::Rejected);
+    QTest::newRow("escape") << "escape" << int(QDialog::Rejected);
+    QTest::newRow("enter") << "enter" << int(QDialog::Accepted);
+    QTest::newRow("destroyed while open") << "destroy" << -1;
+}
+
+void DevToolDlgTest::closePaths() {
+    QFETCH(QString, how);
+    QFETCH(int, result);
+    m_dlg = Open();
+    QTRY_COMPARE_WITH_TIMEOUT(Status(*m_dlg), QStringLiteral("Hold..."), kWait);
+    QVERIFY(IsEngineRunning());
+    if (how == QLatin1String("quit")) {
+        m_dlg->findChild<QAction*>(QStringLiteral("ID_FILE_QUIT"))->trigger();
+    } else if (how == QLatin1String("close")) {
+        QVERIFY(m_dlg->close());
+    } else if (how == QLatin1String("escape")) {
+        QTest::keyClick(In(*m_dlg, 1), Qt::Key_Escape);
+    } else if (how == QLatin1String("enter")) {
+        QTest::keyClick(In(*m_dlg, 1), Qt::Key_Return);
+    } else {
+        m_dlg.reset();
+    }
+    // The worker is stopped and joined before the window is gone.
+    QVERIFY(!IsEngineRunning());
+    if (m_dlg) {
+        QVERIFY(!m_dlg->isVisible());
+        QCOMPARE(m_dlg->result(), result);
+        // Refreshes still in the queue find a live window and change nothing.
+        QTest::qWait(100);
+    }
+}
+
+void DevToolDlgTest::quitWhileReadingASilentModule() {
+    m_dlg = Open();
+    Control<QRadioButton>(*m_dlg, "IDC_MODE_MONITOR")->click();
+    // The step says so before it writes its first command and waits for the reply.
+    QTRY_COMPARE_WITH_TIMEOUT(QString::fromLatin1(GetStatus().text),
+                              QString::fromLatin1(kStatusMonitor), kWait);
+    QTest::qWait(100);
+    QElapsedTimer timer;
+    timer.start();
+    m_dlg->findChild<QAction*>(QStringLiteral("ID_FILE_QUIT"))->trigger();
+    QVERIFY(!IsEngineRunning());
+    QVERIFY(!m_dlg->isVisible());
+    // A read waiting on the module is cut short by the stop: far below any time-out.
+    QVERIFY2(timer.elapsed() < 4 * QUIT_GRACE_MS, qPrintable(QString::number(timer.elapsed())));
+}
+
+QTEST_MAIN(DevToolDlgTest)
+#include "dev_tool_dlg_test.moc"

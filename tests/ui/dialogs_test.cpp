@@ -1,0 +1,229 @@
+// The small dialogs, the real message box and file dialog, the application object,
+// and the coalescing of the engine's refresh requests.
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "ui/about_dlg.h"
+#include "ui/dev_tool_app.h"
+#include "ui/dialog_seams.h"
+#include "ui/engine_update_poster.h"
+#include "ui/file_format_dlg.h"
+
+namespace {
+
+// Runs `check` on the modal dialog as soon as it is up, then closes it.
+void WhenModal(std::function<void(QWidget*)> check) {
+    auto attempt = std::make_shared<std::function<void()>>();
+    *attempt = [check = std::move(check), attempt] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal) {
+            QTimer::singleShot(10, *attempt);
+            return;
+        }
+        check(modal);
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
+    };
+    QTimer::singleShot(0, *attempt);
+}
+
+QStringList TextsTopToBottom(QWidget& dialog) {
+    QList<QLabel*> labels = dialog.findChildren<QLabel*>();
+    std::stable_sort(labels.begin(), labels.end(),
+                     [](QLabel* a, QLabel* b) { return a->y() < b->y(); });
+    QStringList texts;
+    for (QLabel* label : labels) {
+        if (!label->text().isEmpty()) texts << label->text();
+    }
+    return texts;
+}
+
+class CountingTarget : public QObject {
+public:
+    std::atomic<int> received{0};
+    EngineUpdatePoster* poster = nullptr;
+
+protected:
+    void customEvent(QEvent* event) override {
+        if (event->type() != kEngineUpdateEvent) return;
+        ++received;
+        poster->Acknowledge();
+    }
+};
+
+}  // namespace
+
+class DialogsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void application();
+    void aboutBox();
+    void aboutBoxEndings_data();
+    void aboutBoxEndings();
+    void fileFormatNotice();
+    void messageBox();
+    void openFileDialog();
+    void refreshRequestsCoalesce();
+    void detachedPosterPostsNothing();
+};
+
+void DialogsTest::application() {
+    // The caption of every message box is the executable's name.
+    QCOMPARE(QCoreApplication::applicationName(),
+             QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+    QCOMPARE(QCoreApplication::applicationVersion(), QStringLiteral("1.0.0.1"));
+    const QIcon icon = QApplication::windowIcon();
+    QVERIFY(!icon.isNull());
+    QVERIFY(icon.availableSizes().contains(QSize(16, 16)));
+    QVERIFY(icon.availableSizes().contains(QSize(32, 32)));
+}
+
+void DialogsTest::aboutBox() {
+    CAboutDlg about;
+    QCOMPARE(about.windowTitle(), QStringLiteral("About Pelkora"));
+    QCOMPARE(TextsTopToBottom(about), (QStringList{QStringLiteral("Pelkora Development Tool"),
+                                                   QStringLiteral("Version 1.0a")}));
+    const auto labels = about.findChildren<QLabel*>();
+    const bool hasIcon = std::any_of(labels.begin(), labels.end(), [](QLabel* label) {
+        return !label->pixmap().isNull() && label->pixmap().size() == QSize(32, 32);
+    });
+    QVERIFY(hasIcon);
+    QVERIFY(about.windowFlags() & Qt::WindowCloseButtonHint);
+    QVERIFY(!(about.windowFlags() & Qt::WindowMinMaxButtonsHint));
+}
+
+void DialogsTest::aboutBoxEndings_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("result");
+    QTest::newRow("enter presses OK") << int(Qt::Key_Return) << int(QDialog::Accepted);
+    QTest::newRow("escape cancels") << int(Qt::Key_Escape) << int(QDialog::Rejected);
+}
+
+void DialogsTest::aboutBoxEndings() {
+    QFETCH(int, key);
+    QFETCH(int, result);
+    for (int kind = 0; kind < 2; ++kind) {
+        std::unique_ptr<QDialog> dialog;
+        if (kind == 0) {
+            dialog = std::make_unique<CAboutDlg>();
+        } else {
+            dialog = std::make_unique<CFileFormatDlg>();
+        }
+        QTimer::singleShot(0, dialog.get(), [&dialog, key] {
+            QTest::keyClick(dialog.get(), static_cast<Qt::Key>(key));
+        });
+        QCOMPARE(dialog->exec(), result);
+    }
+}
+
+void DialogsTest::fileFormatNotice() {
+    CFileFormatDlg notice;
+    QCOMPARE(notice.windowTitle(), QStringLiteral("File format"));
+    // Read from top to bottom; the wording, spelling included, is the operator's.
+    const QStringList expected = {
+        QStringLiteral("Warning !"),
+        QStringLiteral("The file format of the input ASCII net file must be the following :"),
+        QStringLiteral("- 280 lines, each line including only one signed long decimal value"),
+        QStringLiteral(
+            "- First 144 lines (16x9) represents the weights between the 8 inputs plus bias"),
+        QStringLiteral(
+            "  and  the 16 hidden neurons (first in1 to hidden1, then in1 to hidden2, etc)"),
+        QStringLiteral(
+            "- Next 136 (8x17) lines represents the weights between the 16 hidden neurons"),
+        QStringLiteral("  plus biais and the 8 output neurons"),
+        QStringLiteral("- Input values shoud be normalized from 0 to 10000"),
+        QStringLiteral(
+            "- Each weight is an integer number, egal to the float weigth multiplied by 10 to "
+            "power 11"),
+    };
+    QCOMPARE(TextsTopToBottom(notice), expected);
+    const auto buttons = notice.findChildren<QPushButton*>();
+    QCOMPARE(buttons.size(), 1);
+    QCOMPARE(buttons.front()->text(), QStringLiteral("OK"));
+    QVERIFY(buttons.front()->isDefault());
+}
+
+void DialogsTest::messageBox() {
+    QWidget owner;
+    bool checked = false;
+    WhenModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        QVERIFY(box);
+        QCOMPARE(box->windowTitle(), QCoreApplication::applicationName());
+        QCOMPARE(box->text(), QStringLiteral("Error reading file"));
+        QCOMPARE(box->icon(), QMessageBox::NoIcon);
+        QCOMPARE(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(box->parentWidget(), &owner);
+        checked = true;
+    });
+    RealDialogSeams().ShowMessage(&owner, QStringLiteral("Error reading file"));
+    QVERIFY(checked);
+}
+
+void DialogsTest::openFileDialog() {
+    bool checked = false;
+    WhenModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        QVERIFY(dialog);
+        QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
+        QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptOpen);
+        QCOMPARE(dialog->defaultSuffix(), QStringLiteral("txt"));
+        QCOMPARE(dialog->selectedNameFilter(), QStringLiteral("*.txt"));
+        checked = true;
+    });
+    // Cancelled: no name.
+    QVERIFY(RealDialogSeams().GetOpenFileName(nullptr, QStringLiteral("txt")).isEmpty());
+    QVERIFY(checked);
+}
+
+void DialogsTest::refreshRequestsCoalesce() {
+    CountingTarget target;
+    auto poster = std::make_shared<EngineUpdatePoster>(&target);
+    target.poster = poster.get();
+    const EngineNotifier notify = MakeEngineNotifier(poster);
+
+    // A UI thread that is busy while the worker notifies many times gets one event.
+    std::thread worker([&notify] {
+        for (int i = 0; i < 1000; ++i) notify();
+    });
+    worker.join();
+    QCoreApplication::sendPostedEvents(&target);
+    QCOMPARE(target.received.load(), 1);
+
+    // Once handled, the next notification posts again.
+    notify();
+    QCoreApplication::sendPostedEvents(&target);
+    QCOMPARE(target.received.load(), 2);
+}
+
+void DialogsTest::detachedPosterPostsNothing() {
+    CountingTarget target;
+    auto poster = std::make_shared<EngineUpdatePoster>(&target);
+    target.poster = poster.get();
+    const EngineNotifier notify = MakeEngineNotifier(poster);
+    poster->Detach();
+    notify();
+    notify();
+    QCoreApplication::sendPostedEvents(&target);
+    QCOMPARE(target.received.load(), 0);
+}
+
+int main(int argc, char** argv) {
+    // The real application object, so its name, version and icon are what is tested.
+    CDevToolApp app(argc, argv);
+    DialogsTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "dialogs_test.moc"

@@ -1,0 +1,29 @@
+#pragma once
+// Dialog seams that answer without a person and remember what was asked.
+
+#include <QString>
+#include <QStringList>
+
+#include "ui/dialog_seams.h"
+
+class FakeSeams final : public DialogSeams {
+public:
+    QString openAnswer;  // what the open-file dialog returns; empty = cancelled
+    QString saveAnswer;
+    FlashBankChoice flashBankAnswer;
+
+    int fileFormatShown = 0;
+    int openAsked = 0;
+    QString openSuffix;
+    QStringList messages;
+
+    QString GetOpenFileName(QWidget*, const QString& defaultSuffix) override {
+        ++openAsked;
+        openSuffix = defaultSuffix;
+        return openAnswer;
+    }
+    QString GetSaveFileName(QWidget*, const QString&) override { return saveAnswer; }
+    FlashBankChoice RunFlashBankDialog(QWidget*) override { return flashBankAnswer; }
+    void RunFileFormatDialog(QWidget*) override { ++fileFormatShown; }
+    void ShowMessage(QWidget*, const QString& text) override { messages << text; }
+};
