@@ -1,5 +1,7 @@
 #include "ui/dialog_template.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -94,6 +96,14 @@ std::vector<QWidget*> BuildTemplate(QWidget* parent, const DialogUnits& units,
         if (item.kind == ControlKind::Icon) {
             // An icon static takes the icon's own size, whatever the template says.
             rect.setSize(QSize(32, 32));
+        } else if (item.kind == ControlKind::Static && item.text) {
+            // The templates' text boxes were measured for a narrower font; a label that
+            // does not fit grows to the right (as far as the dialog allows) rather than
+            // losing its last words.
+            const int needed =
+                widget->fontMetrics().horizontalAdvance(QString::fromLatin1(item.text)) + 2;
+            const int room = parent->width() > 0 ? parent->width() - rect.x() - 1 : needed;
+            rect.setWidth(std::max(rect.width(), std::min(needed, room)));
         } else if (item.kind == ControlKind::ComboBox) {
             // The template's height is the open list's; the closed box is one line.
             rect.setHeight(widget->sizeHint().height());

@@ -49,6 +49,16 @@ QStringList TextsTopToBottom(QWidget& dialog) {
     return texts;
 }
 
+// Labels whose text does not fit lose their last words on screen.
+void VerifyLabelsFit(QWidget& dialog) {
+    for (QLabel* label : dialog.findChildren<QLabel*>()) {
+        if (label->text().isEmpty()) continue;
+        QVERIFY2(label->width() >= label->fontMetrics().horizontalAdvance(label->text()),
+                 qPrintable(label->text()));
+        QVERIFY2(label->geometry().right() < dialog.width(), qPrintable(label->text()));
+    }
+}
+
 class CountingTarget : public QObject {
 public:
     std::atomic<int> received{0};
@@ -100,6 +110,7 @@ void DialogsTest::aboutBox() {
         return !label->pixmap().isNull() && label->pixmap().size() == QSize(32, 32);
     });
     QVERIFY(hasIcon);
+    VerifyLabelsFit(about);
     QVERIFY(about.windowFlags() & Qt::WindowCloseButtonHint);
     QVERIFY(!(about.windowFlags() & Qt::WindowMinMaxButtonsHint));
 }
@@ -149,6 +160,7 @@ void DialogsTest::fileFormatNotice() {
             "power 11"),
     };
     QCOMPARE(TextsTopToBottom(notice), expected);
+    VerifyLabelsFit(notice);
     const auto buttons = notice.findChildren<QPushButton*>();
     QCOMPARE(buttons.size(), 1);
     QCOMPARE(buttons.front()->text(), QStringLiteral("OK"));
