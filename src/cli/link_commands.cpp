@@ -85,7 +85,8 @@ int RunLinkMode(EngineMode mode, const LinkOptions& options) {
     sigaddset(&signals, SIGTERM);
     ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    auto queue = std::make_shared<PassQueue>(mode == MODE_MONITOR ? kStatusMonitor : kStatusEmulator);
+    auto queue =
+        std::make_shared<PassQueue>(mode == MODE_MONITOR ? kStatusMonitor : kStatusEmulator);
     InitSharedState([queue] { queue->OnNotify(); });
     if (!options.netFile.empty()) {
         const LoadResult loaded = LoadAsciiNetFile(options.netFile);
@@ -136,7 +137,8 @@ CliCommand AddModeCommand(CLI::App& root, EngineMode mode) {
                   "outputs computed here; one line of 8 inputs and 8 outputs per pass"
                 : "Run the Monitor mode on a device: read the module's inputs and outputs; "
                   "one line of 8 inputs and 8 outputs per pass");
-    sub->add_option("--port", options->port, "Serial device (e.g. /dev/ttyUSB0), named in the texts")
+    sub->add_option("--port", options->port,
+                    "Serial device (e.g. /dev/ttyUSB0), named in the texts")
         ->required();
     if (emulate) {
         sub->add_option("--net", options->netFile, "ASCII net file (default: all-zero network)");

@@ -71,7 +71,7 @@ bool WriteAll(int fd, const std::string& bytes, bool pace) {
 
 // Points `link` at `target` atomically; refuses to replace anything but a symlink.
 bool CreateLink(const std::string& link, const std::string& target) {
-    struct stat st{};
+    struct stat st {};
     if (::lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
         errno = EEXIST;
         return false;

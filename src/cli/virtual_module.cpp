@@ -47,8 +47,8 @@ void VirtualModule::Receive(char byte, const NetInputs& inputs, std::string& rep
             frame_ += byte;
             if (frame_.size() < 16) return;
             for (std::size_t i = 0; i < frameOutputs_.size(); ++i) {
-                frameOutputs_[i] =
-                    static_cast<std::uint16_t>(HexDigit(frame_[2 * i]) * 16 + HexDigit(frame_[2 * i + 1]));
+                frameOutputs_[i] = static_cast<std::uint16_t>(HexDigit(frame_[2 * i]) * 16 +
+                                                              HexDigit(frame_[2 * i + 1]));
             }
             inFrame_ = false;
             if (log) *log += "P" + frame_ + "\n";
@@ -98,7 +98,8 @@ NetInputs SweepInputs(double seconds) {
     constexpr double kPeriod = 8.0;
     NetInputs inputs{};
     for (std::size_t i = 0; i < inputs.size(); ++i) {
-        const double phase = 2.0 * std::numbers::pi * (seconds / kPeriod + static_cast<double>(i) / 8.0);
+        const double phase =
+            2.0 * std::numbers::pi * (seconds / kPeriod + static_cast<double>(i) / 8.0);
         inputs[i] = static_cast<std::uint16_t>(std::lround(127.5 + 127.5 * std::sin(phase)));
     }
     return inputs;
@@ -110,15 +111,16 @@ bool ParseInputList(std::string_view text, NetInputs& inputs, std::string& error
     std::size_t pos = 0;
     for (;;) {
         const std::size_t comma = text.find(',', pos);
-        const std::string_view field =
-            text.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos);
+        const std::string_view field = text.substr(
+            pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos);
         if (count == parsed.size()) {
             error = "more than 8 values";
             return false;
         }
         unsigned value = 0;
         const auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), value);
-        if (field.empty() || ec != std::errc{} || end != field.data() + field.size() || value > 255) {
+        if (field.empty() || ec != std::errc{} || end != field.data() + field.size() ||
+            value > 255) {
             error = "value " + std::to_string(count + 1) + " is not a number 0..255";
             return false;
         }

@@ -28,10 +28,10 @@ private:
     void Command(char byte, const NetInputs& inputs, std::string& reply, std::string* log);
 
     ModuleWeights weights_;
-    bool emulated_ = false;    // set by "S", cleared by "R"
+    bool emulated_ = false;      // set by "S", cleared by "R"
     NetOutputs frameOutputs_{};  // the last complete "P" frame
     bool inFrame_ = false;
-    std::string frame_;        // hex digits of the frame being received
+    std::string frame_;  // hex digits of the frame being received
 };
 
 // 16 upper-case hexadecimal characters, value 1 first (low 8 bits of each).

@@ -42,11 +42,11 @@ public:
 
 // Where an open failed; the numbering is the one the operator sees in the texts.
 enum class OpenStage {
-    Done,            // opened and configured
-    Open,            // "Error opening %s port (1-%d)"
-    ReadSettings,    // "Error configuring com port (1-%d)"
-    ApplySettings,   // "Error configuring com port (2-%d)"
-    ApplyTimeouts,   // "Error configuring com port (3-%d)"
+    Done,           // opened and configured
+    Open,           // "Error opening %s port (1-%d)"
+    ReadSettings,   // "Error configuring com port (1-%d)"
+    ApplySettings,  // "Error configuring com port (2-%d)"
+    ApplyTimeouts,  // "Error configuring com port (3-%d)"
 };
 
 struct SerialOpenResult {

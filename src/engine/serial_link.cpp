@@ -53,7 +53,9 @@ void SetTargetDeviceOverride(const std::string& path) {
     DeviceOverride() = path;
 }
 
-void SetSerialOpener(SerialOpener* opener) { g_openerOverride = opener; }
+void SetSerialOpener(SerialOpener* opener) {
+    g_openerOverride = opener;
+}
 
 bool OpenTargetPort() {
     char name[PORT_NAME_SIZE];
@@ -92,16 +94,26 @@ bool OpenTargetPort() {
             // An opener that claims success without a device: treat as a failed open.
             SetStatus(kErrorOpeningPort, shownName.c_str(), ENODEV);
             break;
-        case OpenStage::Open: SetStatus(kErrorOpeningPort, shownName.c_str(), opened.error); break;
-        case OpenStage::ReadSettings: SetStatus(kErrorConfiguring1, opened.error); break;
-        case OpenStage::ApplySettings: SetStatus(kErrorConfiguring2, opened.error); break;
-        case OpenStage::ApplyTimeouts: SetStatus(kErrorConfiguring3, opened.error); break;
+        case OpenStage::Open:
+            SetStatus(kErrorOpeningPort, shownName.c_str(), opened.error);
+            break;
+        case OpenStage::ReadSettings:
+            SetStatus(kErrorConfiguring1, opened.error);
+            break;
+        case OpenStage::ApplySettings:
+            SetStatus(kErrorConfiguring2, opened.error);
+            break;
+        case OpenStage::ApplyTimeouts:
+            SetStatus(kErrorConfiguring3, opened.error);
+            break;
     }
     g_State.szOpenPort[0] = '\0';
     return false;
 }
 
-void CloseTargetPort() { ReleasePort(); }
+void CloseTargetPort() {
+    ReleasePort();
+}
 
 bool WriteTarget(const char* text) {
     if (!OpenTargetPort()) return false;

@@ -13,11 +13,11 @@
 
 #include "network/weights.h"
 
-inline constexpr char kCommandReset = 'R';     // Monitor: first command of a step
-inline constexpr char kCommandSync = 'S';      // Emulator: first command of a step
-inline constexpr char kCommandInputs = 'I';    // reply: 8 input values
-inline constexpr char kCommandOutputs = 'O';   // reply: 8 output values
-inline constexpr char kCommandFrame = 'P';     // followed by 8 outputs, no reply
+inline constexpr char kCommandReset = 'R';    // Monitor: first command of a step
+inline constexpr char kCommandSync = 'S';     // Emulator: first command of a step
+inline constexpr char kCommandInputs = 'I';   // reply: 8 input values
+inline constexpr char kCommandOutputs = 'O';  // reply: 8 output values
+inline constexpr char kCommandFrame = 'P';    // followed by 8 outputs, no reply
 
 inline constexpr std::size_t REPLY_SIZE = 16;  // 8 values, two hex digits each
 inline constexpr std::size_t FRAME_SIZE = 17;  // "P" + 8 values of two digits

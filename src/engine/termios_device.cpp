@@ -53,8 +53,8 @@ public:
     TermiosDevice& operator=(const TermiosDevice&) = delete;
 
     SerialTransfer Write(const char* data, std::size_t size) override {
-        const auto deadline = Clock::now() + Budget(timeouts_.writeTotalPerByte,
-                                                    timeouts_.writeTotalConstant, size);
+        const auto deadline =
+            Clock::now() + Budget(timeouts_.writeTotalPerByte, timeouts_.writeTotalConstant, size);
         SerialTransfer t;
         while (t.count < size) {
             const ssize_t n = ::write(fd_, data + t.count, size - t.count);
@@ -70,8 +70,8 @@ public:
     }
 
     SerialTransfer Read(char* buffer, std::size_t size) override {
-        const auto total = Clock::now() + Budget(timeouts_.readTotalPerByte,
-                                                 timeouts_.readTotalConstant, size);
+        const auto total =
+            Clock::now() + Budget(timeouts_.readTotalPerByte, timeouts_.readTotalConstant, size);
         // The gap between two bytes counts only once the first byte has come.
         auto deadline = total;
         hungUp_ = false;
@@ -80,8 +80,8 @@ public:
             const ssize_t n = ::read(fd_, buffer + t.count, size - t.count);
             if (n > 0) {
                 t.count += static_cast<std::size_t>(n);
-                deadline =
-                    std::min(total, Clock::now() + std::chrono::milliseconds(timeouts_.readInterval));
+                deadline = std::min(
+                    total, Clock::now() + std::chrono::milliseconds(timeouts_.readInterval));
                 continue;
             }
             // With VMIN = VTIME = 0 an empty queue reads as 0 bytes, not EAGAIN; after
@@ -96,9 +96,8 @@ public:
 
 private:
     static std::chrono::milliseconds Budget(int perByte, int constant, std::size_t size) {
-        return std::chrono::milliseconds(static_cast<long long>(perByte) *
-                                             static_cast<long long>(size) +
-                                         constant);
+        return std::chrono::milliseconds(
+            static_cast<long long>(perByte) * static_cast<long long>(size) + constant);
     }
 
     static SerialTransfer Failed(SerialTransfer t, int error) {
@@ -110,12 +109,24 @@ private:
     // True when the descriptor is ready; otherwise `t` carries the reason to stop.
     bool Wait(SerialTransfer& t, short events, Clock::time_point deadline) {
         switch (WaitFor(fd_, events, wakeFd_, deadline)) {
-            case WaitResult::Ready: hungUp_ = false; return true;
-            case WaitResult::ReadyHungUp: hungUp_ = true; return true;
-            case WaitResult::TimedOut: t = Failed(t, ETIMEDOUT); return false;
-            case WaitResult::Woken: t = Failed(t, EINTR); return false;
-            case WaitResult::HungUp: t = Failed(t, EIO); return false;
-            case WaitResult::Failed: t = Failed(t, errno); return false;
+            case WaitResult::Ready:
+                hungUp_ = false;
+                return true;
+            case WaitResult::ReadyHungUp:
+                hungUp_ = true;
+                return true;
+            case WaitResult::TimedOut:
+                t = Failed(t, ETIMEDOUT);
+                return false;
+            case WaitResult::Woken:
+                t = Failed(t, EINTR);
+                return false;
+            case WaitResult::HungUp:
+                t = Failed(t, EIO);
+                return false;
+            case WaitResult::Failed:
+                t = Failed(t, errno);
+                return false;
         }
         return false;
     }
@@ -136,7 +147,9 @@ SerialOpenResult Fail(OpenStage stage, int error, int fd) {
 
 }  // namespace
 
-bool IsDeviceGoneError(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
+bool IsDeviceGoneError(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV;
+}
 
 TermiosOpener::TermiosOpener(int wakeFd, SerialTimeouts timeouts)
     : wakeFd_(wakeFd), timeouts_(timeouts) {}

@@ -136,8 +136,8 @@ protected:
 
 TEST_F(LinkCliTest, MonitorAndEmulateTalkToTheVirtualModule) {
     const std::string link = (dir_ / "com1").string();
-    CliChild target({"target", "--link", link, "--net", BiasNet(), "--inputs",
-                     "1,2,3,4,5,6,7,255", "--verbose"});
+    CliChild target({"target", "--link", link, "--net", BiasNet(), "--inputs", "1,2,3,4,5,6,7,255",
+                     "--verbose"});
     const std::string device = target.ReadLine();
     ASSERT_FALSE(device.empty());
     EXPECT_EQ(fs::read_symlink(link).string(), device);
@@ -159,8 +159,7 @@ TEST_F(LinkCliTest, MonitorAndEmulateTalkToTheVirtualModule) {
     const std::string log = target.Err();
     EXPECT_NE(log.find("R\nI -> 01020304050607FF\nO -> B7B7B7B7B7B7B7B7\n"), std::string::npos)
         << log;
-    EXPECT_NE(log.find("S\nI -> 01020304050607FF\nP8080808080808080\n"), std::string::npos)
-        << log;
+    EXPECT_NE(log.find("S\nI -> 01020304050607FF\nP8080808080808080\n"), std::string::npos) << log;
 }
 
 TEST_F(LinkCliTest, FailedPassesReportTheirTextAndCount) {
@@ -190,7 +189,7 @@ TEST_F(LinkCliTest, UsageErrorsAreRefused) {
     } cases[] = {
         {"target --inputs 1,2,3", 2},
         {"target --inputs 1,2,3,4,5,6,7,300", 2},
-        {"monitor", 2},                       // --port is required
+        {"monitor", 2},  // --port is required
         {"emulate --port /dev/null --passes -1", 2},
         {"emulate --port /dev/null --net /nonexistent/net.txt --passes 1", 1},
     };

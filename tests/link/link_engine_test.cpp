@@ -60,8 +60,8 @@ protected:
         const auto deadline = Clock::now() + timeout;
         while (Clock::now() < deadline) {
             const auto seen = Seen();
-            if (std::find(seen.begin() + static_cast<long>(std::min(after, seen.size())), seen.end(),
-                          text) != seen.end()) {
+            if (std::find(seen.begin() + static_cast<long>(std::min(after, seen.size())),
+                          seen.end(), text) != seen.end()) {
                 return true;
             }
             std::this_thread::sleep_for(5ms);
@@ -80,7 +80,9 @@ protected:
 
 TEST_F(LinkEngineTest, MonitorSendsRIOWithItsPausesAndStoresBothReplies) {
     // Upper case for the inputs, lower case for the outputs: both are accepted.
-    module_.Serve(Replies("00FF1001807F0AC8", "c80a7f8001" "10ff00"));
+    module_.Serve(Replies("00FF1001807F0AC8",
+                          "c80a7f8001"
+                          "10ff00"));
     Run(MODE_MONITOR);
     ASSERT_TRUE(module_.WaitForBytes(7));
     StopEngine();

@@ -14,12 +14,12 @@ TEST(HexPair, FollowsTheCLibraryHexConversion) {
         char first, second;
         std::int32_t value;
     } cases[] = {
-        {'0', '0', 0},    {'F', 'F', 255},  {'f', 'f', 255}, {'a', 'B', 171},  {'1', '0', 16},
-        {'7', ' ', 7},    // reading stops at the blank
-        {' ', '7', 7},    // leading blank skipped
-        {'-', '1', -1},   // a sign is taken
-        {'+', 'f', 15},   {'7', 'G', 7},    {'G', 'G', 0},   // no digit: our fixed 0
-        {'-', '-', 0},    {' ', ' ', 0},    {'\0', '5', 0},  // the text ends at once
+        {'0', '0', 0},   {'F', 'F', 255}, {'f', 'f', 255},
+        {'a', 'B', 171}, {'1', '0', 16},  {'7', ' ', 7},   // reading stops at the blank
+        {' ', '7', 7},                                     // leading blank skipped
+        {'-', '1', -1},                                    // a sign is taken
+        {'+', 'f', 15},  {'7', 'G', 7},   {'G', 'G', 0},   // no digit: our fixed 0
+        {'-', '-', 0},   {' ', ' ', 0},   {'\0', '5', 0},  // the text ends at once
         {'0', 'x', 0},
     };
     for (const auto& c : cases) {
@@ -41,7 +41,8 @@ TEST(OutputFrame, IsTheLetterPAndEightUpperCasePairs) {
     EXPECT_STREQ(frame.text, "P00FF1001807F0AC8");
     EXPECT_EQ(std::strlen(frame.text), FRAME_SIZE);
     // Out-of-range values (never from the evaluator) widen the frame but stay in bounds.
-    const OutputFrame wide = FormatOutputFrame({65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535});
+    const OutputFrame wide =
+        FormatOutputFrame({65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535});
     EXPECT_STREQ(wide.text, "PFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF");
 }
 
@@ -65,7 +66,7 @@ TEST(VirtualModule, AnswersIAndOOnlyAndEmulatesAfterS) {
         {"O", "8080808080808080"},  // all-zero weights: every output 128
         {"S", ""},
         {"P0102030405060708", ""},
-        {"O", "0102030405060708"},  // emulated: the last frame
+        {"O", "0102030405060708"},      // emulated: the last frame
         {"P01zI", "00FF1001807F0AC8"},  // a broken frame is dropped; the I is a command
         {"O", "0102030405060708"},
         {"R", ""},
@@ -89,8 +90,7 @@ TEST(VirtualModule, VerboseLogNamesEachCommand) {
     VirtualModule m(ModuleWeights{});
     std::string reply, log;
     for (char b : std::string("RIS\x01P0000000000000000")) m.Receive(b, NetInputs{}, reply, &log);
-    EXPECT_EQ(log,
-              "R\nI -> 0000000000000000\nS\nignored byte 0x01\nP0000000000000000\n");
+    EXPECT_EQ(log, "R\nI -> 0000000000000000\nS\nignored byte 0x01\nP0000000000000000\n");
 }
 
 TEST(InputList, ParsesEightValuesOrSaysWhatIsWrong) {
@@ -98,9 +98,9 @@ TEST(InputList, ParsesEightValuesOrSaysWhatIsWrong) {
         const char* text;
         bool ok;
     } cases[] = {
-        {"1,2,3,4,5,6,7,8", true},      {"0,0,0,0,0,0,0,255", true}, {"1,2,3,4,5,6,7", false},
-        {"1,2,3,4,5,6,7,8,9", false},   {"1,2,3,4,5,6,7,256", false}, {"1,2,,4,5,6,7,8", false},
-        {"1,2,3,4,5,6,7,-8", false},    {"1,2,3,4,5,6,7,8x", false},  {"", false},
+        {"1,2,3,4,5,6,7,8", true},    {"0,0,0,0,0,0,0,255", true},  {"1,2,3,4,5,6,7", false},
+        {"1,2,3,4,5,6,7,8,9", false}, {"1,2,3,4,5,6,7,256", false}, {"1,2,,4,5,6,7,8", false},
+        {"1,2,3,4,5,6,7,-8", false},  {"1,2,3,4,5,6,7,8x", false},  {"", false},
     };
     for (const auto& c : cases) {
         NetInputs in{};

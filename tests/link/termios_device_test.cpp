@@ -79,7 +79,8 @@ TEST_F(TermiosDeviceTest, ConfiguresNineHundredSixtyBaudRawWithoutFlowControl) {
 
 TEST_F(TermiosDeviceTest, OpenFailuresNameTheirStageAndErrno) {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("pelkora-termios-" + std::to_string(::getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("pelkora-termios-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     std::ofstream(dir / "plain") << "not a terminal";
     const struct {
