@@ -212,8 +212,13 @@ HexExportResult HexNetFileExport::Open() {
         fd_ = ::mkostemp(temp.data(), O_CLOEXEC);
         if (fd_ < 0) return HexExportResult::OpenFailed;
         tempPath_ = temp;
-        const mode_t mode = exists ? (existing.st_mode & 07777) : NewFileMode();
-        (void)::fchmod(fd_, mode);
+        if (exists) {
+            // The replacement keeps the old file's owner (where we may) and mode.
+            (void)::fchown(fd_, existing.st_uid, existing.st_gid);
+            (void)::fchmod(fd_, existing.st_mode & 07777);
+        } else {
+            (void)::fchmod(fd_, NewFileMode());
+        }
     }
     buf_ = std::make_unique<FdBuf>(fd_);
     out_ = std::make_unique<std::ostream>(buf_.get());
