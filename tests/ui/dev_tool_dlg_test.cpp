@@ -470,6 +470,8 @@ void DevToolDlgTest::closePaths_data() {
     QTest::newRow("close box") << "close" << int(QDialog::Rejected);
     QTest::newRow("escape") << "escape" << int(QDialog::Rejected);
     QTest::newRow("enter") << "enter" << int(QDialog::Accepted);
+    QTest::newRow("enter in the port box") << "enter-combo" << int(QDialog::Accepted);
+    QTest::newRow("escape in the port box") << "escape-combo" << int(QDialog::Rejected);
     QTest::newRow("destroyed while open") << "destroy" << -1;
 }
 
@@ -487,6 +489,11 @@ void DevToolDlgTest::closePaths() {
         QTest::keyClick(In(*m_dlg, 1), Qt::Key_Escape);
     } else if (how == QLatin1String("enter")) {
         QTest::keyClick(In(*m_dlg, 1), Qt::Key_Return);
+    } else if (how.endsWith(QLatin1String("-combo"))) {
+        auto* combo = Control<QComboBox>(*m_dlg, "IDC_COM_PORT");
+        combo->setFocus();
+        QTest::keyClick(combo->lineEdit(), how.startsWith(QLatin1String("enter")) ? Qt::Key_Return
+                                                                                  : Qt::Key_Escape);
     } else {
         m_dlg.reset();
     }

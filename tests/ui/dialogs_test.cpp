@@ -5,8 +5,10 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -14,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "ui/about_dlg.h"
 #include "ui/dev_tool_app.h"
@@ -23,19 +26,51 @@
 
 namespace {
 
-// Runs `check` on the modal dialog as soon as it is up, then closes it.
-void WhenModal(std::function<void(QWidget*)> check) {
-    auto attempt = std::make_shared<std::function<void()>>();
-    *attempt = [check = std::move(check), attempt] {
+void Reject(QWidget* modal) {
+    if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
+}
+
+// Answers modal dialogs as they come up: step k runs on the k-th modal window seen
+// (a window that comes back after another counts again) and must close it.
+class ModalScript : public QObject {
+public:
+    using Step = std::function<void(QWidget*)>;
+    explicit ModalScript(std::vector<Step> steps) : m_steps(std::move(steps)) {
+        connect(&m_timer, &QTimer::timeout, this, &ModalScript::Poll);
+        m_timer.start(10);
+    }
+    [[nodiscard]] std::size_t Done() const { return m_next; }
+    // Modal windows that came up after the last step (and were cancelled).
+    [[nodiscard]] int Unexpected() const { return m_unexpected; }
+
+private:
+    void Poll() {
         QWidget* modal = QApplication::activeModalWidget();
-        if (!modal) {
-            QTimer::singleShot(10, *attempt);
+        if (modal == m_last) return;
+        m_last = modal;
+        if (!modal) return;
+        if (m_next >= m_steps.size()) {
+            ++m_unexpected;
+            Reject(modal);
             return;
         }
-        check(modal);
-        if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
-    };
-    QTimer::singleShot(0, *attempt);
+        m_steps[m_next++](modal);
+        // A step that failed before closing its window must not leave the test hanging.
+        if (modal->isVisible() && QApplication::activeModalWidget() == modal) Reject(modal);
+    }
+
+    std::vector<Step> m_steps;
+    std::size_t m_next = 0;
+    QWidget* m_last = nullptr;
+    int m_unexpected = 0;
+    QTimer m_timer;
+};
+
+// What the operator types into the file dialog's name box.
+void TypeFileName(QFileDialog* dialog, const QString& path) {
+    auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    QVERIFY(edit);
+    edit->setText(path);
 }
 
 QStringList TextsTopToBottom(QWidget& dialog) {
@@ -85,6 +120,7 @@ private slots:
     void fileFormatNotice();
     void messageBox();
     void openFileDialog();
+    void saveFileDialog();
     void refreshRequestsCoalesce();
     void detachedPosterPostsNothing();
 };
@@ -170,7 +206,8 @@ void DialogsTest::fileFormatNotice() {
 void DialogsTest::messageBox() {
     QWidget owner;
     bool checked = false;
-    WhenModal([&](QWidget* modal) {
+    ModalScript script({[&](QWidget* modal) {
+        Reject(modal);
         auto* box = qobject_cast<QMessageBox*>(modal);
         QVERIFY(box);
         QCOMPARE(box->windowTitle(), QCoreApplication::applicationName());
@@ -179,14 +216,15 @@ void DialogsTest::messageBox() {
         QCOMPARE(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
         QCOMPARE(box->parentWidget(), &owner);
         checked = true;
-    });
+    }});
     RealDialogSeams().ShowMessage(&owner, QStringLiteral("Error reading file"));
     QVERIFY(checked);
 }
 
 void DialogsTest::openFileDialog() {
     bool checked = false;
-    WhenModal([&](QWidget* modal) {
+    ModalScript script({[&](QWidget* modal) {
+        Reject(modal);
         auto* dialog = qobject_cast<QFileDialog*>(modal);
         QVERIFY(dialog);
         QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
@@ -194,10 +232,56 @@ void DialogsTest::openFileDialog() {
         QCOMPARE(dialog->defaultSuffix(), QStringLiteral("txt"));
         QCOMPARE(dialog->selectedNameFilter(), QStringLiteral("*.txt"));
         checked = true;
-    });
+    }});
     // Cancelled: no name.
     QVERIFY(RealDialogSeams().GetOpenFileName(nullptr, QStringLiteral("txt")).isEmpty());
     QVERIFY(checked);
+}
+
+void DialogsTest::saveFileDialog() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString missingFolder = dir.filePath(QStringLiteral("no-such-folder/net.hex"));
+    const QString good = dir.filePath(QStringLiteral("net.hex"));
+    QString refusal;
+    ModalScript script({
+        [&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            QVERIFY(dialog);
+            QCOMPARE(dialog->fileMode(), QFileDialog::AnyFile);
+            QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
+            QCOMPARE(dialog->defaultSuffix(), QStringLiteral("hex"));
+            QVERIFY(!dialog->testOption(QFileDialog::DontConfirmOverwrite));
+            TypeFileName(dialog, missingFolder);
+            static_cast<QDialog*>(dialog)->accept();  // as the Save button does
+        },
+        // A folder that does not exist is refused, and the dialog comes back.
+        [&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(box);
+            refusal = box->text();
+            box->accept();
+        },
+        [&](QWidget* modal) {
+            QVERIFY(qobject_cast<QFileDialog*>(modal));
+            Reject(modal);
+        },
+    });
+    QVERIFY(RealDialogSeams().GetSaveFileName(nullptr, QStringLiteral("hex")).isEmpty());
+    QCOMPARE(script.Done(), std::size_t{3});
+    QCOMPARE(script.Unexpected(), 0);
+    QVERIFY2(refusal.contains(QStringLiteral("no-such-folder")), qPrintable(refusal));
+
+    // A name in an existing folder comes back as chosen.
+    ModalScript accept({[&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        QVERIFY(dialog);
+        TypeFileName(dialog, good);
+        static_cast<QDialog*>(dialog)->accept();
+    }});
+    const QString chosen = RealDialogSeams().GetSaveFileName(nullptr, QStringLiteral("hex"));
+    QCOMPARE(accept.Unexpected(), 0);
+    QCOMPARE(QFileInfo(chosen).absoluteFilePath(), QFileInfo(good).absoluteFilePath());
 }
 
 void DialogsTest::refreshRequestsCoalesce() {
