@@ -13,6 +13,7 @@
 #include <QSignalBlocker>
 #include <chrono>
 #include <mutex>
+#include <string>
 
 #include "engine/engine.h"
 #include "engine/weight_loader.h"
@@ -35,7 +36,7 @@ constexpr const char* kStatusWaiting = "Waiting launch of real-time thread";
 
 using K = ControlKind;
 
-// Template order is tab order. Indices into the built controls are named below.
+// Template order is tab order.
 constexpr TemplateItem kTemplate[] = {
     {K::Slider, "IDC_SLIDER_IN1", 17, 29, 10, 96, nullptr},
     {K::Static, nullptr, 19, 21, 8, 8, "1"},
@@ -89,15 +90,13 @@ constexpr TemplateItem kTemplate[] = {
     {K::RadioButton, "IDC_MODE_HOLD", 106, 58, 31, 10, "Hold"},
 };
 
-constexpr int kInputSliders[NET_INPUT_COUNT] = {0, 2, 3, 4, 5, 6, 7, 8};
-constexpr int kOutputSliders[NET_OUTPUT_COUNT] = {23, 25, 26, 27, 28, 29, 30, 31};
-constexpr int kTrainingCheck = 18;
-constexpr int kStoreButton = 19;
-constexpr int kTrainFileEdit = 21;
-constexpr int kComPortCombo = 40;
-constexpr int kStatusEdit = 43;
-constexpr int kTrainSpin = 44;
-constexpr int kFirstModeRadio = 45;
+// The control of the template named `name`.
+template <typename T>
+T* Control(const QWidget* client, const char* name) {
+    T* control = client->findChild<T*>(QLatin1String(name), Qt::FindDirectChildrenOnly);
+    Q_ASSERT_X(control, "CDevToolDlg", name);
+    return control;
+}
 
 // Sliders show 0..255; a state value above that shows at the top end.
 int SliderValue(std::uint16_t value) {
@@ -127,6 +126,7 @@ CDevToolDlg::~CDevToolDlg() {
 void CDevToolDlg::OnInitDialog() {
     // Sized for the client area; the menu bar goes above it.
     const DialogUnits units = PrepareDialog(this, "Pelkora Development Tool", kWidth, kHeight);
+    // The window manager draws the icon of a minimised window, and its drag image.
     setWindowIcon(PelkoraIcon());
     CreateMenu();
     const int menuHeight = m_menuBar->sizeHint().height();
@@ -135,22 +135,28 @@ void CDevToolDlg::OnInitDialog() {
     m_client->setGeometry(0, menuHeight, units.X(kWidth), units.Y(kHeight));
     setFixedSize(units.X(kWidth), units.Y(kHeight) + menuHeight);
 
-    const std::vector<QWidget*> controls = BuildTemplate(m_client, units, kTemplate);
+    (void)BuildTemplate(m_client, units, kTemplate);
     for (int k = 0; k < NET_INPUT_COUNT; ++k) {
-        m_sliderIn[k] = static_cast<QSlider*>(controls[kInputSliders[k]]);
+        const std::string name = "IDC_SLIDER_IN" + std::to_string(k + 1);
+        m_sliderIn[k] = Control<QSlider>(m_client, name.c_str());
     }
     for (int k = 0; k < NET_OUTPUT_COUNT; ++k) {
-        m_sliderOut[k] = static_cast<QSlider*>(controls[kOutputSliders[k]]);
+        const std::string name = "IDC_SLIDER_OUT" + std::to_string(k + 1);
+        m_sliderOut[k] = Control<QSlider>(m_client, name.c_str());
     }
-    m_checkTraining = static_cast<QCheckBox*>(controls[kTrainingCheck]);
-    m_buttonStore = static_cast<QPushButton*>(controls[kStoreButton]);
-    m_editTrainFile = static_cast<QLineEdit*>(controls[kTrainFileEdit]);
-    m_comboPort = static_cast<QComboBox*>(controls[kComPortCombo]);
-    m_editStatus = static_cast<QLineEdit*>(controls[kStatusEdit]);
-    m_spinFile = static_cast<CUpDownCtrl*>(controls[kTrainSpin]);
+    m_checkTraining = Control<QCheckBox>(m_client, "IDC_TRAINING_MODE");
+    m_buttonStore = Control<QPushButton>(m_client, "IDC_STORE_TRAINING_SET");
+    m_editTrainFile = Control<QLineEdit>(m_client, "IDC_TRAIN_FILE");
+    m_comboPort = Control<QComboBox>(m_client, "IDC_COM_PORT");
+    m_editStatus = Control<QLineEdit>(m_client, "IDC_STATUS");
+    m_spinFile = Control<CUpDownCtrl>(m_client, "IDC_TRAIN_SPIN");
+    // One exclusive group; a button's id is its index in the group, the mode number.
+    static constexpr const char* kModeRadios[] = {"IDC_MODE_MONITOR", "IDC_MODE_SIM_FLOAT",
+                                                  "IDC_MODE_SIM_INT", "IDC_MODE_EMULATOR",
+                                                  "IDC_MODE_HOLD"};
     m_modeGroup = new QButtonGroup(this);
     for (int mode = MODE_MONITOR; mode <= MODE_HOLD; ++mode) {
-        m_modeGroup->addButton(static_cast<QRadioButton*>(controls[kFirstModeRadio + mode]), mode);
+        m_modeGroup->addButton(Control<QRadioButton>(m_client, kModeRadios[mode]), mode);
     }
 
     m_comboPort->addItem(QStringLiteral("COM1"));
