@@ -85,6 +85,7 @@ private slots:
     void cleanup();
 
     void startState();
+    void tabOrderIsTemplateOrder();
     void statusSettlesOnHold();
     void inputSliderWritesState_data();
     void inputSliderWritesState();
@@ -172,6 +173,30 @@ void DevToolDlgTest::startState() {
     std::lock_guard lock(g_State.hMutex);
     QCOMPARE(g_State.nMode, MODE_HOLD);
     QCOMPARE(g_State.nComPort, 0);
+}
+
+void DevToolDlgTest::tabOrderIsTemplateOrder() {
+    m_dlg = Open();
+    QStringList chain;
+    QWidget* first = In(*m_dlg, 1);
+    for (QWidget* w = first; chain.isEmpty() || w != first; w = w->nextInFocusChain()) {
+        if (w->objectName().startsWith(QLatin1String("IDC_"))) chain << w->objectName();
+        if (chain.size() > 100) break;
+    }
+    const QStringList expected = {
+        "IDC_SLIDER_IN1",    "IDC_SLIDER_IN2",         "IDC_SLIDER_IN3",   "IDC_SLIDER_IN4",
+        "IDC_SLIDER_IN5",    "IDC_SLIDER_IN6",         "IDC_SLIDER_IN7",   "IDC_SLIDER_IN8",
+        "IDC_TRAINING_MODE", "IDC_STORE_TRAINING_SET", "IDC_TRAIN_FILE",   "IDC_SLIDER_OUT1",
+        "IDC_SLIDER_OUT2",   "IDC_SLIDER_OUT3",        "IDC_SLIDER_OUT4",  "IDC_SLIDER_OUT5",
+        "IDC_SLIDER_OUT6",   "IDC_SLIDER_OUT7",        "IDC_SLIDER_OUT8",  "IDC_COM_PORT",
+        "IDC_STATUS",        "IDC_TRAIN_SPIN",         "IDC_MODE_MONITOR", "IDC_MODE_SIM_FLOAT",
+        "IDC_MODE_SIM_INT",  "IDC_MODE_EMULATOR",      "IDC_MODE_HOLD",
+    };
+    QCOMPARE(chain, expected);
+    // The status line and the arrows are no tab stops; focus starts on input 1.
+    QVERIFY(!(Control<QLineEdit>(*m_dlg, "IDC_STATUS")->focusPolicy() & Qt::TabFocus));
+    QVERIFY(!(Control<QWidget>(*m_dlg, "IDC_TRAIN_SPIN")->focusPolicy() & Qt::TabFocus));
+    QCOMPARE(m_dlg->focusWidget(), In(*m_dlg, 1));
 }
 
 void DevToolDlgTest::statusSettlesOnHold() {
@@ -492,8 +517,8 @@ void DevToolDlgTest::closePaths() {
     } else if (how.endsWith(QLatin1String("-combo"))) {
         auto* combo = Control<QComboBox>(*m_dlg, "IDC_COM_PORT");
         combo->setFocus();
-        QTest::keyClick(combo->lineEdit(), how.startsWith(QLatin1String("enter")) ? Qt::Key_Return
-                                                                                  : Qt::Key_Escape);
+        QTest::keyClick(combo->lineEdit(),
+                        how.startsWith(QLatin1String("enter")) ? Qt::Key_Return : Qt::Key_Escape);
     } else {
         m_dlg.reset();
     }
