@@ -31,8 +31,7 @@ SerialOpener& Opener() {
     return termios;
 }
 
-// Frees the device and marks the link closed. Also frees a device left behind by
-// a fresh InitSharedState (which empties szOpenPort without knowing the device).
+// Frees the device and marks the link closed.
 void ReleasePort() {
     delete g_State.hPort;
     g_State.hPort = nullptr;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/serial_link.h"
 #include "engine/stop_signal.h"
 
 SharedState g_State;
@@ -17,7 +18,7 @@ void InitSharedState(EngineNotifier notifier) {
     g_State.lFileWeights.fill(0);
     g_State.nMode = MODE_HOLD;
     g_State.nComPort = 0;
-    g_State.szOpenPort[0] = '\0';
+    CloseTargetPort();  // empties szOpenPort and releases a device a previous run left open
     std::snprintf(g_State.szStatus, sizeof g_State.szStatus, "%s", kStatusWelcome);
 }
 
