@@ -4,12 +4,19 @@
 
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <string>
 #include <vector>
+
+#include "network/weights.h"
 
 // Exit codes of pelkora-cli.
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+
+// Loads --net FILE into `weights` (left all zero when `path` is empty). On failure
+// prints the system's text ("Error opening file" / "Error reading file") on stderr.
+[[nodiscard]] bool LoadNetOption(const std::string& path, FileWeights& weights);
 
 struct CliCommand {
     CLI::App* app = nullptr;

@@ -1,13 +1,10 @@
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
 
 #include "cli/commands.h"
-#include "engine/weight_loader.h"
 #include "files/hex_net_file.h"
-#include "network/net_file_reader.h"
 
 namespace {
 
@@ -21,17 +18,7 @@ struct ExportOptions {
 int RunExport(const ExportOptions& options) {
     // The all-zero network unless a file is given, as the window exports before a load.
     FileWeights fileWeights{};
-    if (!options.netFile.empty()) {
-        std::ifstream file(options.netFile);
-        if (!file.is_open()) {
-            std::cerr << LoadResultText(LoadResult::OpenFailed) << '\n';
-            return kExitFailure;
-        }
-        if (ReadAsciiNet(file, fileWeights).status != NetReadStatus::Ok) {
-            std::cerr << LoadResultText(LoadResult::ReadFailed) << '\n';
-            return kExitFailure;
-        }
-    }
+    if (!LoadNetOption(options.netFile, fileWeights)) return kExitFailure;
     std::uint16_t startAddress = FLASH_BANK_FIRST;
     if (!ParseFlashBank(options.bank, startAddress)) return kExitUsage;  // the validator let it by
     const HexFileFormat format = options.format == "hex" ? FORMAT_HEX : FORMAT_S19;

@@ -1,13 +1,10 @@
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
 
 #include "cli/commands.h"
 #include "cli/vector_stream.h"
-#include "engine/weight_loader.h"
 #include "network/evaluators.h"
-#include "network/net_file_reader.h"
 
 namespace {
 
@@ -19,17 +16,7 @@ struct SimulateOptions {
 int RunSimulate(const SimulateOptions& options) {
     // The all-zero network unless a file is given, as at the window's start.
     FileWeights fileWeights{};
-    if (!options.netFile.empty()) {
-        std::ifstream file(options.netFile);
-        if (!file.is_open()) {
-            std::cerr << LoadResultText(LoadResult::OpenFailed) << '\n';
-            return kExitFailure;
-        }
-        if (ReadAsciiNet(file, fileWeights).status != NetReadStatus::Ok) {
-            std::cerr << LoadResultText(LoadResult::ReadFailed) << '\n';
-            return kExitFailure;
-        }
-    }
+    if (!LoadNetOption(options.netFile, fileWeights)) return kExitFailure;
     const ModuleWeights moduleWeights = DeriveModuleWeights(fileWeights);
 
     VectorEvaluator evaluate;

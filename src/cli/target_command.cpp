@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -21,8 +20,6 @@
 
 #include "cli/link_commands.h"
 #include "cli/virtual_module.h"
-#include "engine/weight_loader.h"
-#include "network/net_file_reader.h"
 
 namespace {
 
@@ -108,17 +105,7 @@ int RunTarget(const TargetOptions& options) {
         }
     }
     FileWeights fileWeights{};  // the all-zero network without --net
-    if (!options.netFile.empty()) {
-        std::ifstream file(options.netFile);
-        if (!file.is_open()) {
-            std::cerr << LoadResultText(LoadResult::OpenFailed) << '\n';
-            return kExitFailure;
-        }
-        if (ReadAsciiNet(file, fileWeights).status != NetReadStatus::Ok) {
-            std::cerr << LoadResultText(LoadResult::ReadFailed) << '\n';
-            return kExitFailure;
-        }
-    }
+    if (!LoadNetOption(options.netFile, fileWeights)) return kExitFailure;
     VirtualModule module(DeriveModuleWeights(fileWeights));
 
     // Signals arrive as readable data, so the serving loop ends cleanly.

@@ -17,12 +17,19 @@ const char* LoadResultText(LoadResult result) {
     return "";
 }
 
-LoadResult LoadAsciiNetFile(const std::string& path) {
+LoadResult ReadAsciiNetFile(const std::string& path, FileWeights& weights) {
     std::ifstream file(path);
     if (!file.is_open()) return LoadResult::OpenFailed;
-
     FileWeights scratch{};
     if (ReadAsciiNet(file, scratch).status != NetReadStatus::Ok) return LoadResult::ReadFailed;
+    weights = scratch;
+    return LoadResult::Ok;
+}
+
+LoadResult LoadAsciiNetFile(const std::string& path) {
+    FileWeights scratch{};
+    const LoadResult result = ReadAsciiNetFile(path, scratch);
+    if (result != LoadResult::Ok) return result;
     const ModuleWeights module = DeriveModuleWeights(scratch);
 
     std::lock_guard lock(g_State.hMutex);

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "network/weights.h"
+
 enum class LoadResult {
     Ok,
     OpenFailed,  // "Error opening file"
@@ -15,5 +17,9 @@ enum class LoadResult {
 
 // The operator's text for a failed load (empty for Ok).
 [[nodiscard]] const char* LoadResultText(LoadResult result);
+
+// Reads the file at `path` into `weights` without touching g_State; `weights` is
+// only written when all 280 values were read.
+[[nodiscard]] LoadResult ReadAsciiNetFile(const std::string& path, FileWeights& weights);
 
 [[nodiscard]] LoadResult LoadAsciiNetFile(const std::string& path);
