@@ -22,6 +22,13 @@ namespace files_test {
 
 namespace fs = std::filesystem;
 
+// The flash image of `weights` as text, written to memory.
+inline std::string Image(const ModuleWeights& weights, std::uint16_t start, HexFileFormat format) {
+    std::ostringstream out;
+    EXPECT_TRUE(WriteHexNetFile(out, weights, start, format));
+    return out.str();
+}
+
 class ScratchDirTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -12,14 +12,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using files_test::FileSizeLimit;
+using files_test::Image;
 using files_test::ScratchDirTest;
 using files_test::VariedWeights;
-
-std::string Image(const ModuleWeights& weights, std::uint16_t start, HexFileFormat format) {
-    std::ostringstream out;
-    EXPECT_TRUE(WriteHexNetFile(out, weights, start, format));
-    return out.str();
-}
 
 mode_t ModeOf(const fs::path& path) {
     struct stat st {};

@@ -12,14 +12,9 @@ namespace {
 using files_test::DecodeImage;
 using files_test::ExpectedImage;
 using files_test::HaveSrecCat;
+using files_test::Image;
 using files_test::ScratchDirTest;
 using files_test::VariedWeights;
-
-std::string Image(const ModuleWeights& weights, std::uint16_t start, HexFileFormat format) {
-    std::ostringstream out;
-    EXPECT_TRUE(WriteHexNetFile(out, weights, start, format));
-    return out.str();
-}
 
 // The lines without their CR LF; fails the test on a line without one.
 std::vector<std::string> Lines(const std::string& text) {
