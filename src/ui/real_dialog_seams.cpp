@@ -10,29 +10,28 @@
 
 namespace {
 
-QStringList NameFilters(const QString& suffix) {
-    // The first filter is the one shown when the dialog opens.
-    return {QStringLiteral("*.%1").arg(suffix), QStringLiteral("*")};
+// Shows files of `suffix` first (the first filter is the one shown when the dialog
+// opens) and adds the suffix to a name typed without one.
+void SetUpFileDialog(QFileDialog& dialog, QFileDialog::AcceptMode acceptMode,
+                     QFileDialog::FileMode fileMode, const QString& suffix) {
+    dialog.setAcceptMode(acceptMode);
+    dialog.setFileMode(fileMode);
+    dialog.setNameFilters({QStringLiteral("*.%1").arg(suffix), QStringLiteral("*")});
+    dialog.setDefaultSuffix(suffix);
 }
 
 class QtDialogSeams final : public DialogSeams {
 public:
     QString GetOpenFileName(QWidget* parent, const QString& defaultSuffix) override {
         QFileDialog dialog(parent);
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setFileMode(QFileDialog::ExistingFile);
-        dialog.setNameFilters(NameFilters(defaultSuffix));
-        dialog.setDefaultSuffix(defaultSuffix);
+        SetUpFileDialog(dialog, QFileDialog::AcceptOpen, QFileDialog::ExistingFile, defaultSuffix);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
         return dialog.selectedFiles().constFirst();
     }
 
     QString GetSaveFileName(QWidget* parent, const QString& defaultSuffix) override {
         QFileDialog dialog(parent);
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setFileMode(QFileDialog::AnyFile);
-        dialog.setNameFilters(NameFilters(defaultSuffix));
-        dialog.setDefaultSuffix(defaultSuffix);
+        SetUpFileDialog(dialog, QFileDialog::AcceptSave, QFileDialog::AnyFile, defaultSuffix);
         dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
         for (;;) {
             if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
