@@ -1,11 +1,8 @@
 // pelkora-cli monitor / emulate: the engine's mode loop on a given device, one
 // line per pass. The worker reports each pass through the notifier; the main
-// thread prints, and waits for SIGINT/SIGTERM.
+// thread prints, and waits for SIGINT/SIGTERM/SIGHUP.
 
-#include <signal.h>
-
-#include <cstring>
-#include <ctime>
+#include <chrono>
 #include <deque>
 #include <iostream>
 #include <memory>
@@ -14,8 +11,7 @@
 
 #include "cli/link_commands.h"
 #include "engine/engine.h"
-#include "engine/serial_link.h"
-#include "engine/weight_loader.h"
+#include "posix/posix_io.h"
 
 namespace {
 
@@ -25,32 +21,15 @@ struct LinkOptions {
     int passes = 0;  // 0: until a signal
 };
 
-struct PassReport {
-    bool ok = false;
-    std::string status;
-    NetInputs inputs{};
-    NetOutputs outputs{};
-};
-
 // Filled on the worker by the notifier, emptied by the main thread.
 class PassQueue {
 public:
-    explicit PassQueue(const char* stepText) : stepText_(stepText) {}
-
-    // Worker thread. The notifier is never called with hMutex held.
-    void OnNotify() {
-        PassReport report;
-        {
-            std::lock_guard lock(g_State.hMutex);
-            report.status = g_State.szStatus;
-            report.inputs = g_State.wInputs;
-            report.outputs = g_State.wOutputs;
-        }
+    // Worker thread; the engine never calls the notifier with hMutex held.
+    void OnReport(const PassReport& report) {
         // The start and the mode announcement are not the end of a pass.
-        if (report.status == kStatusWelcome || report.status == kStatusNewMode) return;
-        report.ok = report.status == stepText_;
-        std::lock_guard lock(mutex_);  // guards reports_
-        reports_.push_back(std::move(report));
+        if (report.kind != PassReport::Kind::Pass) return;
+        std::lock_guard lock(mutex_);
+        reports_.push_back(report);
     }
 
     std::deque<PassReport> Take() {
@@ -61,7 +40,6 @@ public:
     }
 
 private:
-    const std::string stepText_;
     std::mutex mutex_;
     std::deque<PassReport> reports_;  // guarded by mutex_
 };
@@ -77,31 +55,26 @@ void PrintPass(const PassReport& r) {
 }
 
 int RunLinkMode(EngineMode mode, const LinkOptions& options) {
-    // Blocked before the worker exists, so it inherits the mask and only the main
-    // thread ever takes the signals.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    // Before the worker exists, so it inherits the mask and only the main thread
+    // ever takes the signals.
+    TerminationSignals signals;
 
-    auto queue =
-        std::make_shared<PassQueue>(mode == MODE_MONITOR ? kStatusMonitor : kStatusEmulator);
-    InitSharedState([queue] { queue->OnNotify(); });
+    Engine engine(nullptr, PortMap::SingleDevice(options.port));
+    auto queue = std::make_shared<PassQueue>();
+    engine.SetNotifier([queue](const PassReport& r) { queue->OnReport(r); });
     if (!options.netFile.empty()) {
-        const LoadResult loaded = LoadAsciiNetFile(options.netFile);
+        const LoadResult loaded = engine.LoadAsciiNetFile(options.netFile);
         if (loaded != LoadResult::Ok) {
             std::cerr << LoadResultText(loaded) << '\n';
             return kExitFailure;
         }
     }
-    SetTargetDeviceOverride(options.port);
     {
-        std::lock_guard lock(g_State.hMutex);
-        g_State.nMode = mode;
+        std::lock_guard lock(engine.State().hMutex);
+        engine.State().nMode = mode;
     }
-    if (!StartEngine()) {
-        std::cerr << "pelkora-cli: the engine is already running\n";
+    if (!engine.Start()) {
+        std::cerr << "pelkora-cli: the engine could not start\n";
         return kExitFailure;
     }
 
@@ -109,8 +82,7 @@ int RunLinkMode(EngineMode mode, const LinkOptions& options) {
     bool anyFailed = false;
     bool signalled = false;
     while (!signalled && (options.passes == 0 || passes < options.passes)) {
-        const timespec wait{0, 20'000'000};
-        if (::sigtimedwait(&signals, nullptr, &wait) > 0) signalled = true;
+        signalled = signals.Wait(std::chrono::milliseconds(20));
         for (const PassReport& r : queue->Take()) {
             if (options.passes != 0 && passes >= options.passes) break;
             ++passes;
@@ -118,12 +90,11 @@ int RunLinkMode(EngineMode mode, const LinkOptions& options) {
                 PrintPass(r);
             } else {
                 anyFailed = true;
-                std::cerr << r.status << '\n';
+                std::cerr << r.status.text << '\n';
             }
         }
     }
-    StopEngine();  // interrupts any wait; the worker closes the port
-    SetTargetDeviceOverride("");
+    engine.Stop();  // interrupts any wait; the worker's link closes the port
     if (signalled) return kExitOk;
     return anyFailed ? kExitFailure : kExitOk;
 }

@@ -2,8 +2,8 @@
 // A level-triggered wake-up that lets a stop request cut every wait of the worker
 // short: its pauses and its serial reads and writes all poll this descriptor.
 //
-// Thread rules: Request() and Reset() may be called from any thread; Reset() only
-// while no worker runs. Waits are made by the worker.
+// Thread rules: Request() may be called from any thread; Reset() only while no
+// worker waits on it. Waits are made by the worker.
 
 #include <chrono>
 
@@ -28,9 +28,3 @@ public:
 private:
     int fd_ = -1;
 };
-
-// The engine's one stop signal, paired with g_State.bStopRequest.
-[[nodiscard]] StopSignal& EngineStopSignal();
-
-// The worker's interruptible pause: true when `ms` elapsed, false on a stop request.
-[[nodiscard]] bool EngineSleep(int ms);

@@ -25,6 +25,8 @@ class QPushButton;
 class QSlider;
 class CUpDownCtrl;
 class EngineUpdatePoster;
+class Engine;
+struct SharedState;
 
 // Number of the training file that "Store training set" appends to; one for the
 // whole program, 0 at start, never saved. UI thread only.
@@ -35,7 +37,10 @@ class CDevToolDlg : public QDialog {
 public:
     // The dialogs and message boxes of the file commands go through `seams`, which
     // must outlive the window.
-    explicit CDevToolDlg(DialogSeams& seams = RealDialogSeams(), QWidget* parent = nullptr);
+    // The window runs `engine` (which must outlive it): it gives it its notifier,
+    // starts its worker, and stops it again before the window goes.
+    explicit CDevToolDlg(Engine& engine, DialogSeams& seams = RealDialogSeams(),
+                         QWidget* parent = nullptr);
     ~CDevToolDlg() override;
 
     // Every way of ending the dialog comes through here: it stops the worker first.
@@ -61,6 +66,9 @@ private:
     void OnFileQuit();
     void OnHelpAbout();
 
+    [[nodiscard]] SharedState& State();
+
+    Engine& m_engine;
     DialogSeams& m_seams;
     std::shared_ptr<EngineUpdatePoster> m_poster;
 
