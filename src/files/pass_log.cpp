@@ -15,7 +15,7 @@ std::string LocalIso8601(std::chrono::system_clock::time_point at) {
     // tm_gmtoff: seconds east of UTC, the offset in force at that moment.
     const long offset = local.tm_gmtoff;
     const long absOffset = offset < 0 ? -offset : offset;
-    char text[48];
+    char text[80];
     std::snprintf(text, sizeof text, "%s.%03d%c%02ld:%02ld", date, millis, offset < 0 ? '-' : '+',
                   absOffset / 3600, (absOffset % 3600) / 60);
     return text;
