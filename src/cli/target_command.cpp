@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "cli/link_commands.h"
+#include "cli/replay.h"
 #include "cli/virtual_module.h"
+#include "engine/wire_codec.h"
 #include "posix/posix_io.h"
 
 namespace {
@@ -25,6 +27,7 @@ struct TargetOptions {
     std::string netFile;
     std::string inputs;
     std::vector<std::string> faults;
+    std::string replay;
     bool pace = false;
     bool verbose = false;
 };
@@ -92,6 +95,24 @@ int RunTarget(const TargetOptions& options) {
         faults.push_back(fault);
     }
     VirtualModule module(DeriveModuleWeights(fileWeights), std::move(faults));
+    Replay replay;
+    const bool replaying = !options.replay.empty();
+    if (replaying) {
+        FdInputStream file(OpenForReading(options.replay));
+        std::string error;
+        if (!replay.Read(file, error)) {
+            std::cerr << "pelkora-cli target: --replay " << options.replay << ": "
+                      << (file.error() != 0 ? std::strerror(file.error()) : error) << '\n';
+            return kExitFailure;
+        }
+    }
+    // At the recorded rhythm only when asked and when the recording has its times.
+    const bool replayTimed = replaying && options.pace && replay.Timed();
+    ReplayLine current;
+    if (replaying) {
+        current = replay.First();  // until the first "I"
+        module.SetRecordedOutputs(current.outputs);
+    }
 
     // Signals arrive as readable data, so the serving loop ends cleanly, and the
     // link is removed, on each of them.
@@ -147,7 +168,15 @@ int RunTarget(const TargetOptions& options) {
         for (ssize_t i = 0; i < n; ++i) {
             const double seconds =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            const NetInputs inputs = fixed ? fixedInputs : SweepInputs(seconds);
+            if (replaying && bytes[i] == kCommandInputs) {
+                // One recorded line per exchange: "I" moves on, "O" answers from it.
+                current = replayTimed ? replay.At(static_cast<std::int64_t>(seconds * 1000))
+                                      : replay.Next();
+                module.SetRecordedOutputs(current.outputs);
+            }
+            const NetInputs inputs = replaying ? current.inputs
+                                     : fixed   ? fixedInputs
+                                               : SweepInputs(seconds);
             reply.clear();
             log.clear();
             module.Receive(bytes[i], inputs, reply, options.verbose ? &log : nullptr);
@@ -182,6 +211,11 @@ CliCommand AddTargetCommand(CLI::App& root) {
     sub->add_option("--fault", options->faults,
                     "K:D[:EVERY]: add D to output K (1..8) of the \"O\" replies, clamped to "
                     "0..255, on every reply or one in EVERY (repeatable)");
+    sub->add_option("--replay", options->replay,
+                    "Answer \"I\" and \"O\" from the lines of a recording (window recording, "
+                    "--timestamps or monitor output, training file), one line per exchange, "
+                    "looping; with --pace and time columns at the recorded rhythm")
+        ->excludes("--inputs");
     sub->add_flag("--pace", options->pace, "Send at 9600-baud timing (about 1.04 ms a byte)");
     sub->add_flag("--verbose", options->verbose, "Log each command received on stderr");
     return {sub, [options] { return RunTarget(*options); }};

@@ -73,7 +73,8 @@ NetOutputs VirtualModule::WithFaults(NetOutputs outputs, unsigned long reply) co
 }
 
 NetOutputs VirtualModule::Outputs(const NetInputs& inputs) const {
-    return emulated_ ? frameOutputs_ : EvaluateInt(inputs, weights_);
+    if (emulated_) return frameOutputs_;
+    return hasRecorded_ ? recorded_ : EvaluateInt(inputs, weights_);
 }
 
 void VirtualModule::Receive(char byte, const NetInputs& inputs, std::string& reply,

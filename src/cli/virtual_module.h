@@ -34,6 +34,13 @@ public:
     // is given, one line describing what was received (frames when complete).
     void Receive(char byte, const NetInputs& inputs, std::string& reply, std::string* log);
 
+    // From now on "O" reports these outputs (a replayed recording's) instead of
+    // computing them; the faults and an "S" still apply.
+    void SetRecordedOutputs(const NetOutputs& outputs) {
+        recorded_ = outputs;
+        hasRecorded_ = true;
+    }
+
     // Outputs reported to "O" for these inputs.
     [[nodiscard]] NetOutputs Outputs(const NetInputs& inputs) const;
 
@@ -46,8 +53,10 @@ private:
     ModuleWeights weights_;
     std::vector<OutputFault> faults_;
     unsigned long outputReplies_ = 0;  // "O" replies sent so far
-    bool emulated_ = false;            // set by "S", cleared by "R"
-    NetOutputs frameOutputs_{};        // the last complete "P" frame
+    bool emulated_ = false;
+    bool hasRecorded_ = false;
+    NetOutputs recorded_{};      // set by "S", cleared by "R"
+    NetOutputs frameOutputs_{};  // the last complete "P" frame
     bool inFrame_ = false;
     std::string frame_;  // hex digits of the frame being received
 };
