@@ -17,10 +17,12 @@
 
 #include "engine/engine.h"
 #include "files/training_set.h"
+#include "network/evaluators.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_template.h"
 #include "ui/engine_update_poster.h"
+#include "ui/host_marker.h"
 #include "ui/save_hex_command.h"
 #include "ui/up_down_ctrl.h"
 
@@ -151,6 +153,7 @@ void CDevToolDlg::OnInitDialog() {
         const std::string name = "IDC_SLIDER_OUT" + std::to_string(k + 1);
         m_sliderOut[k] = Control<QSlider>(m_client, name.c_str());
     }
+    for (int k = 0; k < NET_OUTPUT_COUNT; ++k) m_hostMarker[k] = new CHostMarker(m_sliderOut[k]);
     m_checkTraining = Control<QCheckBox>(m_client, "IDC_TRAINING_MODE");
     m_buttonStore = Control<QPushButton>(m_client, "IDC_STORE_TRAINING_SET");
     m_editTrainFile = Control<QLineEdit>(m_client, "IDC_TRAIN_FILE");
@@ -217,6 +220,12 @@ void CDevToolDlg::CreateMenu() {
     quit->setObjectName(QStringLiteral("ID_FILE_QUIT"));
     connect(quit, &QAction::triggered, this, &CDevToolDlg::OnFileQuit);
 
+    QMenu* view = m_menuBar->addMenu(QStringLiteral("&View"));
+    m_compareHost = view->addAction(QStringLiteral("&Compare with host"));
+    m_compareHost->setObjectName(QStringLiteral("ID_VIEW_COMPARE_HOST"));
+    m_compareHost->setCheckable(true);
+    connect(m_compareHost, &QAction::toggled, this, &CDevToolDlg::OnViewCompareHost);
+
     QMenu* help = m_menuBar->addMenu(QStringLiteral("&Help"));
     QAction* about = help->addAction(QStringLiteral("&About Pelkora"));
     about->setObjectName(QStringLiteral("ID_HELP_ABOUT"));
@@ -239,10 +248,12 @@ void CDevToolDlg::OnEngineUpdate() {
     const StatusText status = m_engine.GetStatus();
     NetInputs inputs;
     NetOutputs outputs;
+    std::int32_t mode;
     {
         std::lock_guard lock(State().hMutex);
         inputs = State().wInputs;
         outputs = State().wOutputs;
+        mode = State().nMode;
     }
     // An unchanged text is left alone, so the status line does not flicker.
     const QString text = QString::fromLocal8Bit(status.text);
@@ -251,6 +262,44 @@ void CDevToolDlg::OnEngineUpdate() {
     // In training mode the output sliders hold what the operator set.
     if (!m_checkTraining->isChecked()) {
         for (int k = 0; k < NET_OUTPUT_COUNT; ++k) ShowValue(m_sliderOut[k], outputs[k]);
+    }
+    ShowHostComparison(mode, inputs, outputs);
+}
+
+void CDevToolDlg::OnViewCompareHost() {
+    NetInputs inputs;
+    NetOutputs outputs;
+    std::int32_t mode;
+    {
+        std::lock_guard lock(State().hMutex);
+        inputs = State().wInputs;
+        outputs = State().wOutputs;
+        mode = State().nMode;
+    }
+    ShowHostComparison(mode, inputs, outputs);
+}
+
+void CDevToolDlg::ShowHostComparison(std::int32_t mode, const NetInputs& inputs,
+                                     const NetOutputs& outputs) {
+    const bool on = m_compareHost->isChecked() && m_netLoaded && mode == MODE_MONITOR &&
+                    !m_checkTraining->isChecked();
+    if (!on) {
+        for (int k = 0; k < NET_OUTPUT_COUNT; ++k) {
+            if (!m_hostMarker[k]->HostValue()) continue;
+            m_hostMarker[k]->SetHostValue(std::nullopt);
+            m_sliderOut[k]->setToolTip(QString());
+        }
+        return;
+    }
+    NetOutputs host;
+    {
+        std::lock_guard lock(State().hMutex);
+        host = EvaluateInt(inputs, State().sModuleWeights);
+    }
+    for (int k = 0; k < NET_OUTPUT_COUNT; ++k) {
+        const int module = SliderValue(outputs[k]);
+        m_hostMarker[k]->SetHostValue(host[k]);
+        m_sliderOut[k]->setToolTip(CHostMarker::ComparisonText(module, host[k]));
     }
 }
 
@@ -312,8 +361,11 @@ void CDevToolDlg::OnFileLoadAscii() {
     // The loader holds no lock once it returns, so the refresh keeps running while
     // the message is up.
     const LoadResult result = m_engine.LoadAsciiNetFile(QFile::encodeName(path).toStdString());
-    if (result != LoadResult::Ok)
+    if (result != LoadResult::Ok) {
         m_seams.ShowMessage(this, QString::fromLatin1(LoadResultText(result)));
+        return;
+    }
+    m_netLoaded = true;
 }
 
 void CDevToolDlg::OnSaveHexNetFile() {

@@ -24,6 +24,8 @@ class QMenuBar;
 class QPushButton;
 class QSlider;
 class CUpDownCtrl;
+class CHostMarker;
+class QAction;
 class EngineUpdatePoster;
 class Engine;
 struct SharedState;
@@ -65,6 +67,10 @@ private:
     void OnSaveHexNetFile();
     void OnFileQuit();
     void OnHelpAbout();
+    void OnViewCompareHost();
+    // The host's integer prediction beside each output slider, in Monitor mode with
+    // weights loaded and "Compare with host" on; hidden otherwise.
+    void ShowHostComparison(std::int32_t mode, const NetInputs& inputs, const NetOutputs& outputs);
 
     [[nodiscard]] SharedState& State();
 
@@ -83,4 +89,7 @@ private:
     QPushButton* m_buttonStore = nullptr;
     CUpDownCtrl* m_spinFile = nullptr;
     QButtonGroup* m_modeGroup = nullptr;
+    QAction* m_compareHost = nullptr;
+    std::array<CHostMarker*, NET_OUTPUT_COUNT> m_hostMarker{};
+    bool m_netLoaded = false;  // a net file was loaded: there is something to compare with
 };
