@@ -15,9 +15,10 @@
 
 class QObject;
 
-// The event type of a refresh request; its number keeps the original message's.
+// The event type of a refresh request, registered with Qt once per process so it
+// cannot clash with another user event type.
 inline const QEvent::Type kEngineUpdateEvent =
-    static_cast<QEvent::Type>(QEvent::User + WM_ENGINE_UPDATE);
+    static_cast<QEvent::Type>(QEvent::registerEventType());
 
 class EngineUpdatePoster {
 public:
