@@ -140,6 +140,7 @@ void BuildTemplate(QWidget* parent, const DialogUnits& units, std::span<const Te
             // The template's height is the open list's; the closed box is one line.
             rect.setHeight(widget->sizeHint().height());
         } else if (item.kind == ControlKind::DropList) {
+            // The flash bank list has always stood at the template's closed height.
             rect.setHeight(units.Y(kComboClosedHeight));
         }
         widget->setGeometry(rect);
