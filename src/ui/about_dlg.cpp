@@ -20,6 +20,7 @@ constexpr TemplateItem kTemplate[] = {
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     const DialogUnits units = PrepareDialog(this, "About Pelkora", kWidth, kHeight);
-    const auto controls = BuildTemplate(this, units, kTemplate);
-    connect(static_cast<QPushButton*>(controls[2]), &QPushButton::clicked, this, &QDialog::accept);
+    BuildTemplate(this, units, kTemplate);
+    connect(TemplateControl<QPushButton>(this, "IDOK"), &QPushButton::clicked, this,
+            &QDialog::accept);
 }

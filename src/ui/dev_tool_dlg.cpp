@@ -91,14 +91,6 @@ constexpr TemplateItem kTemplate[] = {
     {K::RadioButton, "IDC_MODE_HOLD", 106, 58, 31, 10, "Hold"},
 };
 
-// The control of the template named `name`.
-template <typename T>
-T* Control(const QWidget* client, const char* name) {
-    T* control = client->findChild<T*>(QLatin1String(name), Qt::FindDirectChildrenOnly);
-    Q_ASSERT_X(control, "CDevToolDlg", name);
-    return control;
-}
-
 // Sliders show 0..255; a state value above that shows at the top end.
 int SliderValue(std::uint16_t value) {
     return value > 255 ? 255 : value;
@@ -144,29 +136,29 @@ void CDevToolDlg::OnInitDialog() {
     m_client->setGeometry(0, menuHeight, units.X(kWidth), units.Y(kHeight));
     setFixedSize(units.X(kWidth), units.Y(kHeight) + menuHeight);
 
-    (void)BuildTemplate(m_client, units, kTemplate);
+    BuildTemplate(m_client, units, kTemplate);
     for (int k = 0; k < NET_INPUT_COUNT; ++k) {
         const std::string name = "IDC_SLIDER_IN" + std::to_string(k + 1);
-        m_sliderIn[k] = Control<QSlider>(m_client, name.c_str());
+        m_sliderIn[k] = TemplateControl<QSlider>(m_client, name.c_str());
     }
     for (int k = 0; k < NET_OUTPUT_COUNT; ++k) {
         const std::string name = "IDC_SLIDER_OUT" + std::to_string(k + 1);
-        m_sliderOut[k] = Control<QSlider>(m_client, name.c_str());
+        m_sliderOut[k] = TemplateControl<QSlider>(m_client, name.c_str());
     }
     for (int k = 0; k < NET_OUTPUT_COUNT; ++k) m_hostMarker[k] = new CHostMarker(m_sliderOut[k]);
-    m_checkTraining = Control<QCheckBox>(m_client, "IDC_TRAINING_MODE");
-    m_buttonStore = Control<QPushButton>(m_client, "IDC_STORE_TRAINING_SET");
-    m_editTrainFile = Control<QLineEdit>(m_client, "IDC_TRAIN_FILE");
-    m_comboPort = Control<QComboBox>(m_client, "IDC_COM_PORT");
-    m_editStatus = Control<QLineEdit>(m_client, "IDC_STATUS");
-    m_spinFile = Control<CUpDownCtrl>(m_client, "IDC_TRAIN_SPIN");
+    m_checkTraining = TemplateControl<QCheckBox>(m_client, "IDC_TRAINING_MODE");
+    m_buttonStore = TemplateControl<QPushButton>(m_client, "IDC_STORE_TRAINING_SET");
+    m_editTrainFile = TemplateControl<QLineEdit>(m_client, "IDC_TRAIN_FILE");
+    m_comboPort = TemplateControl<QComboBox>(m_client, "IDC_COM_PORT");
+    m_editStatus = TemplateControl<QLineEdit>(m_client, "IDC_STATUS");
+    m_spinFile = TemplateControl<CUpDownCtrl>(m_client, "IDC_TRAIN_SPIN");
     // One exclusive group; a button's id is its index in the group, the mode number.
     static constexpr const char* kModeRadios[] = {"IDC_MODE_MONITOR", "IDC_MODE_SIM_FLOAT",
                                                   "IDC_MODE_SIM_INT", "IDC_MODE_EMULATOR",
                                                   "IDC_MODE_HOLD"};
     m_modeGroup = new QButtonGroup(this);
     for (int mode = MODE_MONITOR; mode <= MODE_HOLD; ++mode) {
-        m_modeGroup->addButton(Control<QRadioButton>(m_client, kModeRadios[mode]), mode);
+        m_modeGroup->addButton(TemplateControl<QRadioButton>(m_client, kModeRadios[mode]), mode);
     }
 
     m_comboPort->addItem(QStringLiteral("COM1"));
@@ -180,6 +172,7 @@ void CDevToolDlg::OnInitDialog() {
     m_checkTraining->setChecked(false);
     m_editTrainFile->setText(QString::fromStdString(TrainingFileName(wTrainingFileNumber)));
     m_editStatus->setText(QString::fromLatin1(kStatusWaiting));
+    m_editStatus->setCursorPosition(0);
     m_buttonStore->setEnabled(false);
     m_editTrainFile->setEnabled(false);
     m_comboPort->setCurrentIndex(0);
@@ -193,7 +186,8 @@ void CDevToolDlg::OnInitDialog() {
         connect(slider, &QSlider::valueChanged, this, &CDevToolDlg::OnVScroll);
     }
     connect(m_modeGroup, &QButtonGroup::idClicked, this, &CDevToolDlg::OnModeButton);
-    connect(m_comboPort, &QComboBox::currentIndexChanged, this, &CDevToolDlg::OnSelchangeComPort);
+    // Only a choice from the list counts; typed text is never used.
+    connect(m_comboPort, &QComboBox::activated, this, &CDevToolDlg::OnSelchangeComPort);
     connect(m_checkTraining, &QCheckBox::toggled, this, &CDevToolDlg::OnTrainingMode);
     connect(m_buttonStore, &QPushButton::clicked, this, &CDevToolDlg::OnStoreTrainingSet);
     connect(m_spinFile, &CUpDownCtrl::deltaPos, this, &CDevToolDlg::OnDeltaposSpinFile);
@@ -257,7 +251,11 @@ void CDevToolDlg::OnEngineUpdate() {
     }
     // An unchanged text is left alone, so the status line does not flicker.
     const QString text = QString::fromLocal8Bit(status.text);
-    if (m_editStatus->text() != text) m_editStatus->setText(text);
+    if (m_editStatus->text() != text) {
+        m_editStatus->setText(text);
+        // A read-only box shows a long text from its start, not its end.
+        m_editStatus->setCursorPosition(0);
+    }
     for (int k = 0; k < NET_INPUT_COUNT; ++k) ShowValue(m_sliderIn[k], inputs[k]);
     // In training mode the output sliders hold what the operator set.
     if (!m_checkTraining->isChecked()) {
@@ -287,7 +285,7 @@ void CDevToolDlg::ShowHostComparison(std::int32_t mode, const NetInputs& inputs,
         for (int k = 0; k < NET_OUTPUT_COUNT; ++k) {
             if (!m_hostMarker[k]->HostValue()) continue;
             m_hostMarker[k]->SetHostValue(std::nullopt);
-            m_sliderOut[k]->setToolTip(QString());
+            m_sliderOut[k]->setToolTip(QString::number(m_sliderOut[k]->value()));
         }
         return;
     }
@@ -346,7 +344,8 @@ void CDevToolDlg::OnStoreTrainingSet() {
 }
 
 void CDevToolDlg::OnDeltaposSpinFile(int delta) {
-    wTrainingFileNumber = delta < 0 ? NextTrainingFileNumber(wTrainingFileNumber)
+    // Up selects the next file, down the previous one; a step of any size moves by one.
+    wTrainingFileNumber = delta > 0 ? NextTrainingFileNumber(wTrainingFileNumber)
                                     : PreviousTrainingFileNumber(wTrainingFileNumber);
     m_editTrainFile->setText(QString::fromStdString(TrainingFileName(wTrainingFileNumber)));
     // The arrows scroll vertically too, and so copy the input sliders like any slider.

@@ -1,6 +1,7 @@
 #include "ui/dialog_template.h"
 
 #include <algorithm>
+#include <vector>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -10,13 +11,35 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSlider>
+#include <QValidator>
 
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"
+#include "ui/track_bar.h"
 #include "ui/up_down_ctrl.h"
 
 namespace {
+
+// A closed combo box stands one text line and a border high; the rest of the
+// template's height is the dropped list, at one list item per 8 units.
+constexpr int kComboClosedHeight = 12;
+constexpr int kListItemHeight = 8;
+
+// The edit field of a drop-down combo box takes the operator's typing, but only a
+// list choice selects: Qt would otherwise pick the item that matches the typed text
+// when editing ends (Return or leaving the field). Text other than the selected
+// item's never counts as finished input, so that matching never starts.
+class SelectedItemOnlyValidator : public QValidator {
+public:
+    explicit SelectedItemOnlyValidator(QComboBox* combo) : QValidator(combo), m_combo(combo) {}
+
+    State validate(QString& input, int& /*pos*/) const override {
+        return input == m_combo->itemText(m_combo->currentIndex()) ? Acceptable : Intermediate;
+    }
+
+private:
+    QComboBox* m_combo;
+};
 
 QWidget* Create(QWidget* parent, const TemplateItem& item) {
     const QString text = item.text ? QString::fromLatin1(item.text) : QString();
@@ -44,7 +67,7 @@ QWidget* Create(QWidget* parent, const TemplateItem& item) {
             return frame;
         }
         case ControlKind::Slider: {
-            auto* slider = new QSlider(Qt::Vertical, parent);
+            auto* slider = new CTrackBar(parent);
             slider->setRange(0, 255);
             slider->setTickPosition(QSlider::NoTicks);
             slider->setPageStep(51);  // a fifth of the range, as the classic trackbar pages
@@ -75,6 +98,16 @@ QWidget* Create(QWidget* parent, const TemplateItem& item) {
             auto* combo = new QComboBox(parent);
             combo->setEditable(true);
             combo->setInsertPolicy(QComboBox::NoInsert);
+            // Completion would turn typed text into a list choice as well.
+            combo->setCompleter(nullptr);
+            combo->setValidator(new SelectedItemOnlyValidator(combo));
+            combo->setMaxVisibleItems((item.height - kComboClosedHeight) / kListItemHeight);
+            return combo;
+        }
+        case ControlKind::DropList: {
+            auto* combo = new QComboBox(parent);
+            combo->setEditable(false);
+            combo->setMaxVisibleItems((item.height - kComboClosedHeight) / kListItemHeight);
             return combo;
         }
         case ControlKind::UpDown:
@@ -85,8 +118,7 @@ QWidget* Create(QWidget* parent, const TemplateItem& item) {
 
 }  // namespace
 
-std::vector<QWidget*> BuildTemplate(QWidget* parent, const DialogUnits& units,
-                                    std::span<const TemplateItem> items) {
+void BuildTemplate(QWidget* parent, const DialogUnits& units, std::span<const TemplateItem> items) {
     std::vector<QWidget*> widgets;
     widgets.reserve(items.size());
     for (const TemplateItem& item : items) {
@@ -107,6 +139,9 @@ std::vector<QWidget*> BuildTemplate(QWidget* parent, const DialogUnits& units,
         } else if (item.kind == ControlKind::ComboBox) {
             // The template's height is the open list's; the closed box is one line.
             rect.setHeight(widget->sizeHint().height());
+        } else if (item.kind == ControlKind::DropList) {
+            // The flash bank list has always stood at the template's closed height.
+            rect.setHeight(units.Y(kComboClosedHeight));
         }
         widget->setGeometry(rect);
         widgets.push_back(widget);
@@ -116,7 +151,6 @@ std::vector<QWidget*> BuildTemplate(QWidget* parent, const DialogUnits& units,
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (items[i].kind == ControlKind::GroupBox) widgets[i]->lower();
     }
-    return widgets;
 }
 
 DialogUnits PrepareDialog(QDialog* dialog, const char* caption, int width, int height) {

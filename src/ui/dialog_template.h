@@ -3,13 +3,13 @@
 // in dialog units and text. The builder creates the widgets in that order, so the
 // table order is also the tab order. UI thread only.
 
+#include <QLatin1String>
+#include <QWidget>
 #include <span>
-#include <vector>
 
 #include "ui/dialog_units.h"
 
 class QDialog;
-class QWidget;
 
 enum class ControlKind {
     Static,    // left-aligned text label
@@ -22,7 +22,9 @@ enum class ControlKind {
     DefPushButton,  // the button that Enter presses
     Edit,           // one-line edit box
     ReadOnlyEdit,   // one-line edit box the operator cannot change, no tab stop
-    ComboBox,       // editable drop-down list; the height is the drop-down's
+    ComboBox,       // drop-down list with an edit field whose text is never used;
+                    // the height is the dropped list's
+    DropList,       // drop-down list without an edit field; the height is the list's
     UpDown,         // small up/down arrows without a buddy
 };
 
@@ -36,10 +38,17 @@ struct TemplateItem {
     const char* text;  // nullptr when the control has none
 };
 
-// Creates the controls of `items` as children of `parent`, placed by `units`, and
-// returns them in table order.
-[[nodiscard]] std::vector<QWidget*> BuildTemplate(QWidget* parent, const DialogUnits& units,
-                                                  std::span<const TemplateItem> items);
+// Creates the controls of `items` as children of `parent`, placed by `units`, in
+// table order.
+void BuildTemplate(QWidget* parent, const DialogUnits& units, std::span<const TemplateItem> items);
+
+// The control that the template built under `parent` with the name `name`.
+template <typename T>
+[[nodiscard]] T* TemplateControl(const QWidget* parent, const char* name) {
+    T* control = parent->findChild<T*>(QLatin1String(name), Qt::FindDirectChildrenOnly);
+    Q_ASSERT_X(control, "TemplateControl", name);
+    return control;
+}
 
 // Gives `dialog` the template's font, caption and fixed client size (width x height
 // dialog units), a title bar with a close box and no minimise or maximise box, and

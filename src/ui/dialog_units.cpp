@@ -1,7 +1,6 @@
 #include "ui/dialog_units.h"
 
 #include <QFontMetrics>
-#include <QWidget>
 
 namespace {
 // Rounded like MulDiv: the template's rectangles then match the original pixel for pixel.
@@ -36,10 +35,6 @@ QRect DialogUnits::Rect(int x, int y, int width, int height) const {
 
 QSize DialogUnits::Size(int width, int height) const {
     return QSize(X(width), Y(height));
-}
-
-void DialogUnits::Place(QWidget* widget, int x, int y, int width, int height) const {
-    widget->setGeometry(Rect(x, y, width, height));
 }
 
 QFont DialogFont() {

@@ -7,8 +7,6 @@
 #include <QRect>
 #include <QSize>
 
-class QWidget;
-
 class DialogUnits {
 public:
     explicit DialogUnits(const QFont& font);
@@ -17,12 +15,6 @@ public:
     [[nodiscard]] int Y(int dlu) const;
     [[nodiscard]] QRect Rect(int x, int y, int width, int height) const;
     [[nodiscard]] QSize Size(int width, int height) const;
-
-    // Places `widget` at the template rectangle (x, y, width, height).
-    void Place(QWidget* widget, int x, int y, int width, int height) const;
-
-    [[nodiscard]] int BaseX() const { return baseX_; }
-    [[nodiscard]] int BaseY() const { return baseY_; }
 
 private:
     int baseX_;

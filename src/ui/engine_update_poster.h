@@ -15,7 +15,8 @@
 
 class QObject;
 
-// The event type of a refresh request, registered with Qt once per process.
+// The event type of a refresh request, registered with Qt once per process so it
+// cannot clash with another user event type.
 inline const QEvent::Type kEngineUpdateEvent =
     static_cast<QEvent::Type>(QEvent::registerEventType());
 

@@ -35,6 +35,7 @@ constexpr TemplateItem kTemplate[] = {
 
 CFileFormatDlg::CFileFormatDlg(QWidget* parent) : QDialog(parent) {
     const DialogUnits units = PrepareDialog(this, "File format", kWidth, kHeight);
-    const auto controls = BuildTemplate(this, units, kTemplate);
-    connect(static_cast<QPushButton*>(controls[0]), &QPushButton::clicked, this, &QDialog::accept);
+    BuildTemplate(this, units, kTemplate);
+    connect(TemplateControl<QPushButton>(this, "IDOK"), &QPushButton::clicked, this,
+            &QDialog::accept);
 }

@@ -21,7 +21,7 @@ public:
     // The choice of the last showing; bConfirmed only after OK.
     [[nodiscard]] FlashBankChoice Choice() const { return m_choice; }
 
-    // Escape, the close box and Cancel all end here: not confirmed.
+    // Escape and the close box end as Cancel does: not confirmed.
     void reject() override;
 
 protected:
@@ -36,5 +36,4 @@ private:
     QComboBox* m_cbBank = nullptr;  // list only, so OK always has one of the banks
     QButtonGroup* m_formatGroup = nullptr;
     QPushButton* m_okButton = nullptr;
-    int m_nFormat = -1;  // 0 = S19, 1 = Hex, -1 = none checked
 };

@@ -7,7 +7,7 @@
 #include <QStyleOptionSlider>
 
 CHostMarker::CHostMarker(QSlider* slider) : QWidget(slider), m_slider(slider) {
-    setObjectName(slider->objectName() + QStringLiteral("_HOST"));
+    setObjectName(QStringLiteral("host:") + slider->objectName());
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_NoSystemBackground);
     setFocusPolicy(Qt::NoFocus);

@@ -16,8 +16,8 @@ CUpDownCtrl::CUpDownCtrl(QWidget* parent)
     m_down->setObjectName(QStringLiteral("down"));
     // No tab stop, but a click leaves the arrow keys working, as with the original.
     setFocusPolicy(Qt::ClickFocus);
-    connect(m_up, &QToolButton::clicked, this, [this] { emit deltaPos(-1); });
-    connect(m_down, &QToolButton::clicked, this, [this] { emit deltaPos(1); });
+    connect(m_up, &QToolButton::clicked, this, [this] { emit deltaPos(+1); });
+    connect(m_down, &QToolButton::clicked, this, [this] { emit deltaPos(-1); });
 }
 
 void CUpDownCtrl::resizeEvent(QResizeEvent* event) {
@@ -30,10 +30,10 @@ void CUpDownCtrl::resizeEvent(QResizeEvent* event) {
 void CUpDownCtrl::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
         case Qt::Key_Up:
-            emit deltaPos(-1);
+            emit deltaPos(+1);
             break;
         case Qt::Key_Down:
-            emit deltaPos(1);
+            emit deltaPos(-1);
             break;
         default:
             QWidget::keyPressEvent(event);

@@ -12,9 +12,8 @@ public:
     explicit CUpDownCtrl(QWidget* parent = nullptr);
 
 signals:
-    // The position change one arrow asks for. The control keeps the classic default
-    // range (minimum 100, maximum 0), in which the up arrow moves toward the maximum:
-    // up reports -1, down +1.
+    // The position change one arrow asks for: the up arrow (or the Up key) +1, the
+    // down arrow (or the Down key) -1.
     void deltaPos(int delta);
 
 protected:

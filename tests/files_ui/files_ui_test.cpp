@@ -148,6 +148,7 @@ private slots:
         QTest::newRow("C400 S19") << "C400" << false << "ok" << true << 0xC400 << int(FORMAT_S19);
         QTest::newRow("Enter") << "B400" << true << "enter" << true << 0xB400 << int(FORMAT_HEX);
         QTest::newRow("Cancel") << "DC00" << true << "cancel" << false << 0 << 0;
+        QTest::newRow("Enter on Cancel") << "C800" << true << "enter cancel" << false << 0 << 0;
         QTest::newRow("Escape") << "D800" << false << "escape" << false << 0 << 0;
         QTest::newRow("close box") << "C000" << true << "close" << false << 0 << 0;
     }
@@ -170,6 +171,10 @@ private slots:
             if (close == "enter") {
                 Button(dlg, "IDC_BANK_OK")->setFocus();
                 QTest::keyClick(&dlg, Qt::Key_Return);
+            }
+            // Enter presses the button that has the focus.
+            if (close == "enter cancel") {
+                QTest::keyClick(Button(dlg, "IDC_BANK_CANCEL"), Qt::Key_Return);
             }
             if (close == "escape") QTest::keyClick(&dlg, Qt::Key_Escape);
             if (close == "close") dlg.close();

@@ -106,6 +106,11 @@ private slots:
     void modeRadios_data();
     void modeRadios();
     void comPortChoice();
+    void typedPortTextIsNoChoice_data();
+    void typedPortTextIsNoChoice();
+    void statusShowsItsStart();
+    void sliderKeys_data();
+    void sliderKeys();
     void outputsFollowFloatSimulation();
     void trainingModeFreezesOutputs();
     void upDownChoosesTrainingFile();
@@ -310,12 +315,15 @@ void DevToolDlgTest::modeRadios() {
 void DevToolDlgTest::comPortChoice() {
     m_dlg = Open();
     auto* combo = Control<QComboBox>(*m_dlg, "IDC_COM_PORT");
-    combo->setCurrentIndex(1);
+    // Chosen from the list with the arrow keys, as the operator does.
+    QTest::keyClick(combo, Qt::Key_Down);
+    QCOMPARE(combo->currentIndex(), 1);
     {
         std::lock_guard lock(TestEngine()->State().hMutex);
         QCOMPARE(TestEngine()->State().nComPort, 1);
     }
-    combo->setCurrentIndex(0);
+    QTest::keyClick(combo, Qt::Key_Up);
+    QCOMPARE(combo->currentIndex(), 0);
     {
         std::lock_guard lock(TestEngine()->State().hMutex);
         QCOMPARE(TestEngine()->State().nComPort, 0);
@@ -324,6 +332,70 @@ void DevToolDlgTest::comPortChoice() {
     combo->setEditText(QStringLiteral("COM7"));
     std::lock_guard lock(TestEngine()->State().hMutex);
     QCOMPARE(TestEngine()->State().nComPort, 0);
+}
+
+void DevToolDlgTest::typedPortTextIsNoChoice_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("byReturn");  // else by leaving the field
+    QTest::newRow("item text, focus out") << QStringLiteral("COM2") << false;
+    QTest::newRow("other case, focus out") << QStringLiteral("com2") << false;
+    QTest::newRow("item text, Return") << QStringLiteral("COM2") << true;
+}
+
+void DevToolDlgTest::typedPortTextIsNoChoice() {
+    QFETCH(QString, typed);
+    QFETCH(bool, byReturn);
+    m_dlg = Open();
+    auto* combo = Control<QComboBox>(*m_dlg, "IDC_COM_PORT");
+    QLineEdit* edit = combo->lineEdit();
+    QVERIFY(edit);
+    edit->selectAll();
+    QTest::keyClicks(edit, typed);
+    QCOMPARE(edit->text(), typed);
+    if (byReturn) {
+        QTest::keyClick(edit, Qt::Key_Return);
+    } else {
+        QFocusEvent focusOut(QEvent::FocusOut, Qt::TabFocusReason);
+        QCoreApplication::sendEvent(edit, &focusOut);
+    }
+    QCOMPARE(combo->currentIndex(), 0);
+    std::lock_guard lock(TestEngine()->State().hMutex);
+    QCOMPARE(TestEngine()->State().nComPort, 0);
+}
+
+void DevToolDlgTest::statusShowsItsStart() {
+    m_dlg = Open();
+    auto* status = Control<QLineEdit>(*m_dlg, "IDC_STATUS");
+    for (const char* mode : {"IDC_MODE_SIM_FLOAT", "IDC_MODE_SIM_INT"}) {
+        Control<QRadioButton>(*m_dlg, mode)->click();
+        QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(QLatin1String("Local")), kWait);
+        QCOMPARE(status->cursorPosition(), 0);
+    }
+}
+
+void DevToolDlgTest::sliderKeys_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("expected");  // from value 100
+    QTest::newRow("Home to the top") << int(Qt::Key_Home) << 255;
+    QTest::newRow("End to the bottom") << int(Qt::Key_End) << 0;
+    QTest::newRow("Up") << int(Qt::Key_Up) << 101;
+    QTest::newRow("Down") << int(Qt::Key_Down) << 99;
+    QTest::newRow("PageUp") << int(Qt::Key_PageUp) << 151;
+    QTest::newRow("PageDown") << int(Qt::Key_PageDown) << 49;
+}
+
+void DevToolDlgTest::sliderKeys() {
+    QFETCH(int, key);
+    QFETCH(int, expected);
+    m_dlg = Open();
+    for (QSlider* slider : {In(*m_dlg, 1), In(*m_dlg, 8), Out(*m_dlg, 1), Out(*m_dlg, 8)}) {
+        slider->setEnabled(true);
+        slider->setValue(100);
+        QTest::keyClick(slider, static_cast<Qt::Key>(key));
+        QCOMPARE(slider->value(), expected);
+        QCOMPARE(slider->toolTip(), QString::number(expected));
+    }
+    QCOMPARE(Inputs()[0], expected);
 }
 
 void DevToolDlgTest::outputsFollowFloatSimulation() {
