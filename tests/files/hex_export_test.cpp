@@ -27,10 +27,10 @@ using HexExportTest = ScratchDirTest;
 TEST_F(HexExportTest, NewFileHoldsTheImageAndNothingElseIsLeft) {
     const ModuleWeights weights = VariedWeights();
     const mode_t previousMask = ::umask(027);
-    const HexExportResult result =
+    const FileResult result =
         ExportHexNetFile((dir_ / "net.hex").string(), weights, 0xC400, FORMAT_HEX);
     ::umask(previousMask);
-    ASSERT_EQ(result, HexExportResult::Ok);
+    ASSERT_EQ(result, FileResult::Ok);
     EXPECT_EQ(ReadWholeFile(dir_ / "net.hex"), Image(weights, 0xC400, FORMAT_HEX));
     EXPECT_EQ(Names(), std::vector<std::string>{"net.hex"});
     // As an ordinary create would make it: 0666 less the umask.
@@ -42,8 +42,7 @@ TEST_F(HexExportTest, ReplacesAnExistingFileKeepingItsPermissions) {
     ::chmod(target.c_str(), 0604);
     const ModuleWeights weights = VariedWeights();
     for (int run = 0; run < 2; ++run) {
-        ASSERT_EQ(ExportHexNetFile(target.string(), weights, 0xB000, FORMAT_S19),
-                  HexExportResult::Ok);
+        ASSERT_EQ(ExportHexNetFile(target.string(), weights, 0xB000, FORMAT_S19), FileResult::Ok);
         // Replaced, never appended to: the same bytes after each run.
         EXPECT_EQ(ReadWholeFile(target), Image(weights, 0xB000, FORMAT_S19));
     }
@@ -56,7 +55,7 @@ TEST_F(HexExportTest, ASymbolicLinkKeepsPointingAtTheReplacedFile) {
     const fs::path real = Write("real/net.s19", "old");
     fs::create_symlink(real, dir_ / "link.s19");
     ASSERT_EQ(ExportHexNetFile((dir_ / "link.s19").string(), ModuleWeights{}, 0xB000, FORMAT_S19),
-              HexExportResult::Ok);
+              FileResult::Ok);
     EXPECT_TRUE(fs::is_symlink(dir_ / "link.s19"));
     EXPECT_EQ(ReadWholeFile(real), Image(ModuleWeights{}, 0xB000, FORMAT_S19));
     EXPECT_EQ(Names(), (std::vector<std::string>{"link.s19", "real"}));
@@ -73,7 +72,7 @@ TEST_F(HexExportTest, TargetsThatCannotBeOpenedLeaveEverythingAsItWas) {
     };
     for (const std::string& path : cases) {
         EXPECT_EQ(ExportHexNetFile(path, VariedWeights(), 0xB000, FORMAT_S19),
-                  HexExportResult::OpenFailed)
+                  FileResult::OpenFailed)
             << path;
     }
     EXPECT_EQ(ReadWholeFile(plain), "not a folder");
@@ -98,13 +97,13 @@ TEST_F(HexExportTest, AFailedWriteKeepsTheOldFileAndLeavesNoPartialImage) {
     };
     for (const auto& c : cases) {
         if (c.exists) Write(c.name, old);
-        HexExportResult result;
+        FileResult result;
         {
             const FileSizeLimit limit(c.limit);
             result =
                 ExportHexNetFile((dir_ / c.name).string(), VariedWeights(), 0xB000, FORMAT_S19);
         }
-        EXPECT_EQ(result, HexExportResult::WriteFailed) << c.name;
+        EXPECT_EQ(result, FileResult::WriteFailed) << c.name;
         if (c.exists) {
             EXPECT_EQ(ReadWholeFile(dir_ / c.name), old) << c.name;
         } else {
@@ -118,7 +117,7 @@ TEST_F(HexExportTest, AFullDeviceBehindALinkReportsTheWriteError) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     fs::create_symlink("/dev/full", dir_ / "full.s19");
     EXPECT_EQ(ExportHexNetFile((dir_ / "full.s19").string(), VariedWeights(), 0xB000, FORMAT_S19),
-              HexExportResult::WriteFailed);
+              FileResult::WriteFailed);
     EXPECT_TRUE(fs::is_symlink(dir_ / "full.s19"));
     EXPECT_EQ(Names(), std::vector<std::string>{"full.s19"});
 }
@@ -127,16 +126,16 @@ TEST_F(HexExportTest, StepsOutOfOrderFailWithoutLeavingAFile) {
     {
         HexNetFileExport notOpened((dir_ / "a.s19").string());
         EXPECT_FALSE(notOpened.WriteRecords(ModuleWeights{}, 0xB000, FORMAT_S19));
-        EXPECT_NE(notOpened.Finish(), HexExportResult::Ok);
+        EXPECT_NE(notOpened.Finish(), FileResult::Ok);
     }
     {
         HexNetFileExport noRecords((dir_ / "b.s19").string());
-        ASSERT_EQ(noRecords.Open(), HexExportResult::Ok);
-        EXPECT_EQ(noRecords.Finish(), HexExportResult::WriteFailed);
+        ASSERT_EQ(noRecords.Open(), FileResult::Ok);
+        EXPECT_EQ(noRecords.Finish(), FileResult::WriteFailed);
     }
     {
         HexNetFileExport abandoned((dir_ / "c.s19").string());
-        ASSERT_EQ(abandoned.Open(), HexExportResult::Ok);
+        ASSERT_EQ(abandoned.Open(), FileResult::Ok);
         EXPECT_TRUE(abandoned.WriteRecords(ModuleWeights{}, 0xB000, FORMAT_S19));
     }
     EXPECT_TRUE(Names().empty());
