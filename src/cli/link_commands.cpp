@@ -16,6 +16,7 @@
 #include "engine/engine.h"
 #include "files/pass_log.h"
 #include "network/evaluators.h"
+#include "network/net_file_reader.h"
 #include "posix/posix_io.h"
 
 namespace {
@@ -167,16 +168,16 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
     if (command == LinkCommand::Validate) {
         // The window's own loader: exactly its reading rules and texts.
         FileWeights weights{};
-        const LoadResult loaded = ReadAsciiNetFile(options.netFile, weights);
-        if (loaded != LoadResult::Ok) {
-            std::cerr << LoadResultText(loaded) << '\n';
+        const FileResult loaded = ReadAsciiNetFile(options.netFile, weights);
+        if (loaded != FileResult::Ok) {
+            std::cerr << FileResultText(loaded) << '\n';
             return kExitUsage;
         }
         validation = std::make_unique<Validation>(DeriveModuleWeights(weights), options.tolerance);
     } else if (!options.netFile.empty()) {
-        const LoadResult loaded = engine.LoadAsciiNetFile(options.netFile);
-        if (loaded != LoadResult::Ok) {
-            std::cerr << LoadResultText(loaded) << '\n';
+        const FileResult loaded = engine.LoadAsciiNetFile(options.netFile);
+        if (loaded != FileResult::Ok) {
+            std::cerr << FileResultText(loaded) << '\n';
             return kExitFailure;
         }
     }

@@ -7,6 +7,7 @@
 #include "engine/termios_device.h"
 #include "engine/wire_codec.h"
 #include "network/evaluators.h"
+#include "network/net_file_reader.h"
 
 Engine::Engine() : Engine(nullptr, PortMap::FromEnvironment()) {}
 
@@ -84,16 +85,16 @@ StatusText Engine::GetStatus() {
     return copy;
 }
 
-LoadResult Engine::LoadAsciiNetFile(const std::string& path) {
+FileResult Engine::LoadAsciiNetFile(const std::string& path) {
     FileWeights scratch{};
-    const LoadResult result = ReadAsciiNetFile(path, scratch);
-    if (result != LoadResult::Ok) return result;
+    const FileResult result = ReadAsciiNetFile(path, scratch);
+    if (result != FileResult::Ok) return result;
     const ModuleWeights module = DeriveModuleWeights(scratch);
 
     std::lock_guard lock(state_.hMutex);
     state_.lFileWeights = scratch;
     state_.sModuleWeights = module;
-    return LoadResult::Ok;
+    return FileResult::Ok;
 }
 
 bool Engine::Sleep(int ms) const {

@@ -27,7 +27,7 @@
 #include "engine/serial_link.h"
 #include "engine/shared_state.h"
 #include "engine/stop_signal.h"
-#include "engine/weight_loader.h"
+#include "network/file_result.h"
 
 // How "&Quit" gives the worker to end before the window closes.
 inline constexpr int kQuitGraceMs = 500;
@@ -87,7 +87,7 @@ public:
 
     // Reads an ASCII net file without the lock, then replaces both weight forms
     // together under hMutex, only when all 280 values were read.
-    [[nodiscard]] LoadResult LoadAsciiNetFile(const std::string& path);
+    [[nodiscard]] FileResult LoadAsciiNetFile(const std::string& path);
 
     // The worker's thread procedure: loops until a stop request; the link it owns
     // closes the port when it returns.
