@@ -13,6 +13,7 @@
 #include <string>
 
 #include "cli/link_commands.h"
+#include "cli/option_checks.h"
 #include "engine/engine.h"
 #include "engine/serial_link.h"
 #include "engine/weight_loader.h"
@@ -139,12 +140,15 @@ CliCommand AddModeCommand(CLI::App& root, EngineMode mode) {
                   "one line of 8 inputs and 8 outputs per pass");
     sub->add_option("--port", options->port,
                     "Serial device (e.g. /dev/ttyUSB0), named in the texts")
+        ->check(NonEmpty)
         ->required();
     if (emulate) {
-        sub->add_option("--net", options->netFile, "ASCII net file (default: all-zero network)");
+        sub->add_option("--net", options->netFile, "ASCII net file (default: all-zero network)")
+            ->check(NonEmpty);
     }
     sub->add_option("--passes", options->passes,
                     "Stop after N passes, failed ones included (default: until SIGINT/SIGTERM)")
+        ->check(NonEmpty)
         ->check(CLI::NonNegativeNumber);
     return {sub, [options, mode] { return RunLinkMode(mode, *options); }};
 }

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "cli/link_commands.h"
+#include "cli/option_checks.h"
 #include "cli/virtual_module.h"
 
 namespace {
@@ -202,11 +203,14 @@ CliCommand AddTargetCommand(CLI::App& root) {
         "A virtual module on a pseudo-terminal: prints its device path, then answers "
         "the tool until SIGINT/SIGTERM");
     sub->add_option("--link", options->link,
-                    "Also make PATH a symbolic link to the device (removed at the end)");
+                    "Also make PATH a symbolic link to the device (removed at the end)")
+        ->check(NonEmpty);
     sub->add_option("--net", options->netFile,
-                    "ASCII net file whose module weights compute the outputs (default: all zero)");
+                    "ASCII net file whose module weights compute the outputs (default: all zero)")
+        ->check(NonEmpty);
     sub->add_option("--inputs", options->inputs,
-                    "Fixed inputs v1,...,v8 (0..255; default: a slow sweep)");
+                    "Fixed inputs v1,...,v8 (0..255; default: a slow sweep)")
+        ->check(NonEmpty);
     sub->add_flag("--pace", options->pace, "Send at 9600-baud timing (about 1.04 ms a byte)");
     sub->add_flag("--verbose", options->verbose, "Log each command received on stderr");
     return {sub, [options] { return RunTarget(*options); }};
