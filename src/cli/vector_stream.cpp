@@ -14,9 +14,38 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
 
-// Parses one line fed in pieces of any size. Only the current field's first
-// characters are kept (for the messages), so a line of any length parses whole in
-// constant memory: a long run of blanks or leading zeros cannot change a value.
+// Next whitespace-delimited field of `line` from `pos`; empty at the end.
+std::string_view NextField(std::string_view line, std::size_t& pos) {
+    while (pos < line.size() && IsBlank(line[pos])) ++pos;
+    const std::size_t start = pos;
+    while (pos < line.size() && !IsBlank(line[pos])) ++pos;
+    return line.substr(start, pos - start);
+}
+
+// A field is a number when it is an optional sign followed by decimal digits only.
+bool ParseNumber(std::string_view field, long long& value) {
+    if (!field.empty() && field.front() == '+') field.remove_prefix(1);
+    if (field.empty() || field.front() == '+') return false;
+    const auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), value);
+    if (end != field.data() + field.size()) return false;
+    if (ec == std::errc::result_out_of_range) {
+        value = field.front() == '-' ? -1 : 1LL << 40;  // any value out of 0..255
+        return true;
+    }
+    return ec == std::errc();
+}
+
+// The field as the messages show it: a huge field must not make a huge message.
+std::string Quote(std::string_view field) {
+    if (field.size() <= kMaxQuotedField) return std::string(field);
+    return std::string(field.substr(0, kMaxQuotedField)) + "...";
+}
+
+// Parses one line fed in pieces of any size, for the lines that cross a read
+// chunk: only the current field's first characters are kept (for the messages),
+// so a line of any length parses whole in constant memory and a long run of
+// blanks or leading zeros cannot change a value. It gives what ParseInputLine
+// gives for the whole line (the fuzz target compares the two).
 //
 // A field is a number when it is an optional '+', an optional '-' and decimal
 // digits only ("-0" is 0).
@@ -176,9 +205,28 @@ private:
 }  // namespace
 
 LineKind ParseInputLine(std::string_view line, NetInputs& inputs, std::string& error) {
-    LineParser parser(inputs);
-    parser.Feed(line);
-    return parser.Finish(error);
+    std::size_t pos = 0;
+    for (int i = 0; i < NET_INPUT_COUNT; ++i) {
+        const std::string_view field = NextField(line, pos);
+        long long value = 0;
+        if (field.empty()) {
+            if (i == 0) return LineKind::Skip;
+            error = "expected " + std::to_string(NET_INPUT_COUNT) + " values, found " +
+                    std::to_string(i);
+            return LineKind::Error;
+        }
+        if (!ParseNumber(field, value)) {
+            if (i == 0) return LineKind::Skip;
+            error = "'" + Quote(field) + "' is not a number";
+            return LineKind::Error;
+        }
+        if (value < 0 || value > 255) {
+            error = "value " + Quote(field) + " is outside 0..255";
+            return LineKind::Error;
+        }
+        inputs[i] = static_cast<std::uint16_t>(value);
+    }
+    return LineKind::Vector;
 }
 
 StreamResult StreamVectors(const ChunkReader& read, std::ostream& out,
@@ -192,10 +240,12 @@ StreamResult StreamVectors(const ChunkReader& read, std::ostream& out,
     bool decided = false;  // the rest of the current line does not matter
     bool unfinished = false;
 
-    auto finishLine = [&] {
+    // A line within one chunk is parsed in place; one that crosses chunks is fed
+    // to the parser piece by piece.
+    auto finishLine = [&](const std::string_view* whole) {
         ++lineNumber;
         std::string error;
-        const LineKind kind = parser.Finish(error);
+        const LineKind kind = whole ? ParseInputLine(*whole, inputs, error) : parser.Finish(error);
         parser.Reset();
         decided = false;
         unfinished = false;
@@ -225,8 +275,13 @@ StreamResult StreamVectors(const ChunkReader& read, std::ostream& out,
         if (got == 0) break;
         std::string_view data(chunk.data(), static_cast<std::size_t>(got));
         for (std::size_t nl = data.find('\n'); nl != std::string_view::npos; nl = data.find('\n')) {
-            if (!decided) parser.Feed(data.substr(0, nl));
-            if (!finishLine()) return result;
+            const std::string_view line = data.substr(0, nl);
+            if (!unfinished) {
+                if (!finishLine(&line)) return result;
+            } else {
+                if (!decided) parser.Feed(line);
+                if (!finishLine(nullptr)) return result;
+            }
             data.remove_prefix(nl + 1);
         }
         if (!data.empty()) {
@@ -234,7 +289,7 @@ StreamResult StreamVectors(const ChunkReader& read, std::ostream& out,
             unfinished = true;
         }
     }
-    if (unfinished) finishLine();
+    if (unfinished) (void)finishLine(nullptr);
     return result;
 }
 

@@ -113,7 +113,9 @@ TEST(InputLines, OfAnyLengthKeepTheirValuesAndShortMessages) {
         NetInputs in{};
         std::string error;
         EXPECT_EQ(ParseInputLine(c.line, in, error), c.kind) << c.line.substr(0, 60);
-        if (c.kind != LineKind::Skip) EXPECT_EQ(in[0], c.first);
+        if (c.kind != LineKind::Skip) {
+            EXPECT_EQ(in[0], c.first);
+        }
         EXPECT_EQ(error, c.error);
     }
 }
