@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/option_checks.h"
 #include "files/hex_net_file.h"
 
 namespace {
@@ -43,10 +44,12 @@ std::vector<CliCommand> AddExportCommand(CLI::App& root) {
     CLI::App* sub = root.add_subcommand(
         "export", "Write the module weights as a flash image (Motorola S-record or Intel HEX)");
     sub->add_option("OUTFILE", options->outFile, "Flash image file to write (replaced as a whole)")
+        ->check(NonEmpty)
         ->required();
-    sub->add_option("--net", options->netFile,
-                    "ASCII net file to load (default: all-zero network)");
+    sub->add_option("--net", options->netFile, "ASCII net file to load (default: all-zero network)")
+        ->check(NonEmpty);
     sub->add_option("--bank", options->bank, "Flash bank: B000, B400, ... DC00 (any letter case)")
+        ->check(NonEmpty)
         ->check(CLI::Validator(
             [](std::string& value) -> std::string {
                 std::uint16_t address = 0;
@@ -58,6 +61,7 @@ std::vector<CliCommand> AddExportCommand(CLI::App& root) {
             "BANK"))
         ->capture_default_str();
     sub->add_option("--format", options->format, "s19 (Motorola S-record) or hex (Intel HEX)")
+        ->check(NonEmpty)
         ->transform(CLI::IsMember({"s19", "hex"}, CLI::ignore_case))
         ->capture_default_str();
     return {{sub, [options] { return RunExport(*options); }}};

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "cli/link_commands.h"
+#include "cli/option_checks.h"
 #include "engine/engine.h"
 #include "files/pass_log.h"
 #include "network/evaluators.h"
@@ -247,13 +248,16 @@ CliCommand AddModeCommand(CLI::App& root, LinkCommand command) {
     CLI::App* sub = root.add_subcommand(kNames[index], kHelp[index]);
     sub->add_option("--port", options->port,
                     "Serial device (e.g. /dev/ttyUSB0), named in the texts")
+        ->check(NonEmpty)
         ->required();
     if (command == LinkCommand::Emulate) {
-        sub->add_option("--net", options->netFile, "ASCII net file (default: all-zero network)");
+        sub->add_option("--net", options->netFile, "ASCII net file (default: all-zero network)")
+            ->check(NonEmpty);
     } else if (command == LinkCommand::Validate) {
         sub->add_option("--net", options->netFile,
                         "ASCII net file whose module weights the host evaluates")
-            ->required();
+            ->required()
+            ->check(NonEmpty);
         sub->add_option("--tolerance", options->tolerance,
                         "Largest |module - host| still counted as a match, in LSB")
             ->check(CLI::Range(0, 255))
@@ -261,6 +265,7 @@ CliCommand AddModeCommand(CLI::App& root, LinkCommand command) {
     }
     sub->add_option("--passes", options->passes,
                     "Stop after N passes, failed ones included (default: until SIGINT/SIGTERM)")
+        ->check(NonEmpty)
         ->check(CLI::NonNegativeNumber);
     sub->add_flag("--timestamps", options->timestamps,
                   "Start each line with the local time (ISO 8601, ms, UTC offset) and the ms "

@@ -1,10 +1,14 @@
+#include <unistd.h>
+
 #include <iostream>
 #include <memory>
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/option_checks.h"
 #include "cli/vector_stream.h"
 #include "network/evaluators.h"
+#include "posix/posix_io.h"
 
 namespace {
 
@@ -27,7 +31,11 @@ int RunSimulate(const SimulateOptions& options) {
     }
 
     std::ios::sync_with_stdio(false);
-    const StreamResult result = StreamVectors(std::cin, std::cout, evaluate);
+    // Straight from the descriptor: a read error (stdin a directory, a device
+    // error) is reported with its cause instead of thrown out of the C++ stream.
+    const StreamResult result = StreamVectors(
+        [](char* buffer, std::size_t size) { return ReadSome(STDIN_FILENO, buffer, size); },
+        std::cout, evaluate);
     std::cout.flush();
     if (!result.ok) {
         std::cerr << "pelkora-cli simulate: " << result.error << '\n';
@@ -48,10 +56,11 @@ std::vector<CliCommand> AddSimulateCommand(CLI::App& root) {
         "simulate",
         "Evaluate the network locally: input vectors (8 values 0..255 per line) on stdin, "
         "one line of 8 outputs per vector on stdout");
-    sub->add_option("--net", options->netFile,
-                    "ASCII net file to load (default: all-zero network)");
+    sub->add_option("--net", options->netFile, "ASCII net file to load (default: all-zero network)")
+        ->check(NonEmpty);
     sub->add_option("--engine", options->engine,
                     "float (double precision) or int (the module's arithmetic)")
+        ->check(NonEmpty)
         ->check(CLI::IsMember({"float", "int"}))
         ->capture_default_str();
     return {{sub, [options] { return RunSimulate(*options); }}};

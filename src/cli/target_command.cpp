@@ -16,6 +16,7 @@
 
 #include "cli/link_commands.h"
 #include "cli/replay.h"
+#include "cli/option_checks.h"
 #include "cli/virtual_module.h"
 #include "engine/wire_codec.h"
 #include "posix/posix_io.h"
@@ -203,18 +204,23 @@ CliCommand AddTargetCommand(CLI::App& root) {
         "A virtual module on a pseudo-terminal: prints its device path, then answers "
         "the tool until SIGINT/SIGTERM");
     sub->add_option("--link", options->link,
-                    "Also make PATH a symbolic link to the device (removed at the end)");
+                    "Also make PATH a symbolic link to the device (removed at the end)")
+        ->check(NonEmpty);
     sub->add_option("--net", options->netFile,
-                    "ASCII net file whose module weights compute the outputs (default: all zero)");
+                    "ASCII net file whose module weights compute the outputs (default: all zero)")
+        ->check(NonEmpty);
     sub->add_option("--inputs", options->inputs,
-                    "Fixed inputs v1,...,v8 (0..255; default: a slow sweep)");
+                    "Fixed inputs v1,...,v8 (0..255; default: a slow sweep)")
+        ->check(NonEmpty);
     sub->add_option("--fault", options->faults,
                     "K:D[:EVERY]: add D to output K (1..8) of the \"O\" replies, clamped to "
-                    "0..255, on every reply or one in EVERY (repeatable)");
+                    "0..255, on every reply or one in EVERY (repeatable)")
+        ->check(NonEmpty);
     sub->add_option("--replay", options->replay,
                     "Answer \"I\" and \"O\" from the lines of a recording (window recording, "
                     "--timestamps or monitor output, training file), one line per exchange, "
                     "looping; with --pace and time columns at the recorded rhythm")
+        ->check(NonEmpty)
         ->excludes("--inputs");
     sub->add_flag("--pace", options->pace, "Send at 9600-baud timing (about 1.04 ms a byte)");
     sub->add_flag("--verbose", options->verbose, "Log each command received on stderr");

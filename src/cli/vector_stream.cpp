@@ -1,7 +1,9 @@
 #include "cli/vector_stream.h"
 
 #include <array>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <istream>
 #include <ostream>
 #include <vector>
@@ -32,6 +34,143 @@ bool ParseNumber(std::string_view field, long long& value) {
     }
     return ec == std::errc();
 }
+
+// The field as the messages show it: a huge field must not make a huge message.
+std::string Quote(std::string_view field) {
+    if (field.size() <= kMaxQuotedField) return std::string(field);
+    return std::string(field.substr(0, kMaxQuotedField)) + "...";
+}
+
+// Parses one line fed in pieces of any size, for the lines that cross a read
+// chunk: only the current field's first characters are kept (for the messages),
+// so a line of any length parses whole in constant memory and a long run of
+// blanks or leading zeros cannot change a value. It gives what ParseInputLine
+// gives for the whole line (the fuzz target compares the two).
+//
+// A field is a number when it is an optional '+', an optional '-' and decimal
+// digits only ("-0" is 0).
+class LineParser {
+public:
+    explicit LineParser(NetInputs& inputs) : inputs_(inputs) {}
+
+    void Reset() {
+        inField_ = false;
+        decided_ = false;
+        count_ = 0;
+    }
+
+    // True once the line's kind no longer depends on the rest of it.
+    bool Feed(std::string_view piece) {
+        for (const char c : piece) {
+            if (decided_) return true;
+            if (IsBlank(c)) {
+                if (inField_) EndField();
+            } else {
+                if (!inField_) StartField();
+                Take(c);
+            }
+        }
+        return decided_;
+    }
+
+    // At the line's end.
+    [[nodiscard]] LineKind Finish(std::string& error) {
+        if (!decided_ && inField_) EndField();
+        if (!decided_) {
+            if (count_ == 0) return LineKind::Skip;
+            error = "expected " + std::to_string(NET_INPUT_COUNT) + " values, found " +
+                    std::to_string(count_);
+            return LineKind::Error;
+        }
+        if (kind_ == LineKind::Error) error = std::move(error_);
+        return kind_;
+    }
+
+private:
+    enum class State { Start, AfterPlus, AfterMinus, Digits, NotANumber };
+    static constexpr unsigned kOutOfRange = 256;
+
+    void StartField() {
+        inField_ = true;
+        state_ = State::Start;
+        negative_ = false;
+        value_ = 0;
+        quoted_ = 0;
+    }
+
+    void Take(char c) {
+        if (quoted_ <= kMaxQuotedField) quote_[quoted_++] = c;  // one more shows the cut
+        switch (state_) {
+            case State::Start:
+                if (c == '+') {
+                    state_ = State::AfterPlus;
+                    return;
+                }
+                [[fallthrough]];
+            case State::AfterPlus:
+                if (c == '-') {
+                    negative_ = true;
+                    state_ = State::AfterMinus;
+                    return;
+                }
+                [[fallthrough]];
+            case State::AfterMinus:
+            case State::Digits:
+                if (c < '0' || c > '9') {
+                    state_ = State::NotANumber;
+                    return;
+                }
+                value_ = value_ * 10 + static_cast<unsigned>(c - '0');
+                if (value_ > kOutOfRange) value_ = kOutOfRange;
+                state_ = State::Digits;
+                return;
+            case State::NotANumber:
+                return;
+        }
+    }
+
+    void EndField() {
+        inField_ = false;
+        if (state_ != State::Digits) {
+            if (count_ == 0) {
+                Decide(LineKind::Skip);
+            } else {
+                Decide(LineKind::Error, "'" + Quote() + "' is not a number");
+            }
+            return;
+        }
+        if (value_ >= kOutOfRange || (negative_ && value_ != 0)) {
+            Decide(LineKind::Error, "value " + Quote() + " is outside 0..255");
+            return;
+        }
+        inputs_[count_++] = static_cast<std::uint16_t>(value_);
+        if (count_ == NET_INPUT_COUNT) Decide(LineKind::Vector);
+    }
+
+    void Decide(LineKind kind, std::string error = {}) {
+        decided_ = true;
+        kind_ = kind;
+        error_ = std::move(error);
+    }
+
+    // The field as the messages show it: a huge field must not make a huge message.
+    [[nodiscard]] std::string Quote() const {
+        if (quoted_ <= kMaxQuotedField) return std::string(quote_, quoted_);
+        return std::string(quote_, kMaxQuotedField) + "...";
+    }
+
+    NetInputs& inputs_;
+    int count_ = 0;  // values parsed so far
+    bool decided_ = false;
+    LineKind kind_ = LineKind::Skip;
+    std::string error_;
+    bool inField_ = false;
+    State state_ = State::Start;
+    bool negative_ = false;
+    unsigned value_ = 0;  // saturates at kOutOfRange
+    std::size_t quoted_ = 0;
+    char quote_[kMaxQuotedField + 1];
+};
 
 class OutputBuffer {
 public:
@@ -78,11 +217,11 @@ LineKind ParseInputLine(std::string_view line, NetInputs& inputs, std::string& e
         }
         if (!ParseNumber(field, value)) {
             if (i == 0) return LineKind::Skip;
-            error = "'" + std::string(field) + "' is not a number";
+            error = "'" + Quote(field) + "' is not a number";
             return LineKind::Error;
         }
         if (value < 0 || value > 255) {
-            error = "value " + std::string(field) + " is outside 0..255";
+            error = "value " + Quote(field) + " is outside 0..255";
             return LineKind::Error;
         }
         inputs[i] = static_cast<std::uint16_t>(value);
@@ -90,19 +229,27 @@ LineKind ParseInputLine(std::string_view line, NetInputs& inputs, std::string& e
     return LineKind::Vector;
 }
 
-StreamResult StreamVectors(std::istream& in, std::ostream& out, const VectorEvaluator& evaluate) {
+StreamResult StreamVectors(const ChunkReader& read, std::ostream& out,
+                           const VectorEvaluator& evaluate) {
     StreamResult result;
     OutputBuffer output(out);
-    std::streambuf* source = in.rdbuf();
     std::vector<char> chunk(1 << 16);
-    std::string carry;  // an unfinished line from the previous chunk
     std::size_t lineNumber = 0;
+    NetInputs inputs{};
+    LineParser parser(inputs);
+    bool decided = false;  // the rest of the current line does not matter
+    bool unfinished = false;
 
-    auto handleLine = [&](std::string_view line) {
+    // A line within one chunk is parsed in place; one that crosses chunks is fed
+    // to the parser piece by piece.
+    auto finishLine = [&](const std::string_view* whole) {
         ++lineNumber;
-        NetInputs inputs{};
         std::string error;
-        switch (ParseInputLine(line, inputs, error)) {
+        const LineKind kind = whole ? ParseInputLine(*whole, inputs, error) : parser.Finish(error);
+        parser.Reset();
+        decided = false;
+        unfinished = false;
+        switch (kind) {
             case LineKind::Vector:
                 output.WriteLine(evaluate(inputs));
                 ++result.vectors;
@@ -118,26 +265,48 @@ StreamResult StreamVectors(std::istream& in, std::ostream& out, const VectorEval
     };
 
     for (;;) {
-        const std::streamsize got = source ? source->sgetn(chunk.data(), chunk.size()) : 0;
-        if (got <= 0) break;
+        const long got = read(chunk.data(), chunk.size());
+        if (got < 0) {
+            // The line the error cut is not evaluated: its last value may be cut too.
+            result.ok = false;
+            result.error = std::string("error reading the inputs: ") + std::strerror(errno);
+            return result;
+        }
+        if (got == 0) break;
         std::string_view data(chunk.data(), static_cast<std::size_t>(got));
         for (std::size_t nl = data.find('\n'); nl != std::string_view::npos; nl = data.find('\n')) {
-            bool ok;
-            if (carry.empty()) {
-                ok = handleLine(data.substr(0, nl));
+            const std::string_view line = data.substr(0, nl);
+            if (!unfinished) {
+                if (!finishLine(&line)) return result;
             } else {
-                carry.append(data.substr(0, nl));
-                ok = handleLine(carry);
-                carry.clear();
+                if (!decided) parser.Feed(line);
+                if (!finishLine(nullptr)) return result;
             }
-            if (!ok) return result;
             data.remove_prefix(nl + 1);
         }
-        // A single line longer than any sane input still streams: only its first
-        // fields matter, so keep a bounded prefix of it.
-        constexpr std::size_t kMaxCarry = 1 << 16;
-        if (carry.size() < kMaxCarry) carry.append(data.substr(0, kMaxCarry - carry.size()));
+        if (!data.empty()) {
+            if (!decided) decided = parser.Feed(data);
+            unfinished = true;
+        }
     }
-    if (!carry.empty()) handleLine(carry);
+    if (unfinished) (void)finishLine(nullptr);
     return result;
+}
+
+StreamResult StreamVectors(std::istream& in, std::ostream& out, const VectorEvaluator& evaluate) {
+    return StreamVectors(
+        [&in](char* buffer, std::size_t size) -> long {
+            if (in.bad()) {
+                errno = EIO;
+                return -1;
+            }
+            if (!in.good()) return 0;
+            in.read(buffer, static_cast<std::streamsize>(size));  // a read that throws sets bad
+            if (in.bad()) {
+                errno = EIO;
+                return -1;
+            }
+            return static_cast<long>(in.gcount());
+        },
+        out, evaluate);
 }

@@ -1,6 +1,6 @@
 #pragma once
 // Streaming of input vectors (text lines) through an evaluator into output lines.
-// Constant memory for any input length; used by `pelkora-cli simulate`.
+// Constant memory for any input and line length; used by `pelkora-cli simulate`.
 
 #include <cstddef>
 #include <functional>
@@ -16,18 +16,32 @@ enum class LineKind {
     Error,   // a value out of 0..255, a non-number among the first 8, or fewer than 8
 };
 
-// Parses one line (without its line end). On Error, `error` says what is wrong.
+// Parses one line (without its line end). On Error, `error` says what is wrong; a
+// field it quotes is cut to its first kMaxQuotedField characters and "...".
 [[nodiscard]] LineKind ParseInputLine(std::string_view line, NetInputs& inputs, std::string& error);
+
+constexpr std::size_t kMaxQuotedField = 40;
 
 using VectorEvaluator = std::function<NetOutputs(const NetInputs&)>;
 
 struct StreamResult {
     bool ok = true;
     std::size_t vectors = 0;
-    std::string error;  // "line N: ..." when !ok
+    // When !ok: "line N: ..." for a bad line, "error reading the inputs[: <errno text>]"
+    // for a read error.
+    std::string error;
 };
 
-// Reads lines from `in` until its end, writes one TAB-separated line of 8 outputs
-// per vector to `out`. Stops at the first bad line; lines before it are written.
+// Reads up to `size` bytes into `buffer`: returns the count, 0 at the end, or -1
+// with errno set on a read error.
+using ChunkReader = std::function<long(char* buffer, std::size_t size)>;
+
+// Reads lines until the end of the input, writes one TAB-separated line of 8
+// outputs per vector to `out`. Stops at the first bad line or read error; lines
+// before it are written, an unfinished line cut by a read error is not. Lines of
+// any length are parsed whole.
+[[nodiscard]] StreamResult StreamVectors(const ChunkReader& read, std::ostream& out,
+                                         const VectorEvaluator& evaluate);
+// The same over a stream; one that goes bad is a read error.
 [[nodiscard]] StreamResult StreamVectors(std::istream& in, std::ostream& out,
                                          const VectorEvaluator& evaluate);

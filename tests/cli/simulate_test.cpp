@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "cli/vector_stream.h"
 #include "network/evaluators.h"
@@ -83,6 +87,78 @@ TEST(VectorStream, LinesSpanningReadChunksAndAMissingFinalNewline) {
     EXPECT_EQ(sum, expected);
 }
 
+// Lines far longer than a read chunk, and fields far longer than a message.
+TEST(InputLines, OfAnyLengthKeepTheirValuesAndShortMessages) {
+    const std::string blanks(128 * 1024, ' ');
+    const std::string zeros(200 * 1024, '0');
+    const std::string huge(10 * 1024 * 1024, '7');
+    struct {
+        std::string line;
+        LineKind kind;
+        std::uint16_t first;
+        std::string error;
+    } cases[] = {
+        {blanks + "123 1 1 1 1 1 1 1", LineKind::Vector, 123, ""},
+        {"+" + zeros + "45 1 1 1 1 1 1 1", LineKind::Vector, 45, ""},
+        {"-" + zeros + " 1 1 1 1 1 1 1", LineKind::Vector, 0, ""},
+        {"9 1 1 1 1 1 1 1" + blanks + huge, LineKind::Vector, 9, ""},
+        {"9 1 1 1 1 1 1" + blanks, LineKind::Error, 9, "expected 8 values, found 7"},
+        {"9 " + huge, LineKind::Error, 9, "value " + huge.substr(0, 40) + "... is outside 0..255"},
+        {"9 1 x" + huge, LineKind::Error, 9, "'x" + huge.substr(0, 39) + "...' is not a number"},
+        {"9 +-1", LineKind::Error, 9, "value +-1 is outside 0..255"},
+        {"9 -+1", LineKind::Error, 9, "'-+1' is not a number"},
+        {"x" + huge + " 1 1 1 1 1 1 1", LineKind::Skip, 0, ""},
+    };
+    for (const auto& c : cases) {
+        NetInputs in{};
+        std::string error;
+        EXPECT_EQ(ParseInputLine(c.line, in, error), c.kind) << c.line.substr(0, 60);
+        if (c.kind != LineKind::Skip) {
+            EXPECT_EQ(in[0], c.first);
+        }
+        EXPECT_EQ(error, c.error);
+    }
+}
+
+// Feeds `text` in pieces of `piece` bytes, then an error when `failAt` is reached.
+ChunkReader PieceReader(const std::string& text, std::size_t piece,
+                        std::size_t failAt = std::string::npos) {
+    return [&text, piece, failAt, pos = std::size_t{0}](char* buffer, std::size_t size) mutable {
+        if (pos >= failAt) {
+            errno = EIO;
+            return -1L;
+        }
+        const std::size_t n = std::min({piece, size, text.size() - pos, failAt - pos});
+        std::copy_n(text.data() + pos, n, buffer);
+        pos += n;
+        return static_cast<long>(n);
+    };
+}
+
+TEST(VectorStream, GivesTheSameVectorsHoweverTheInputIsCut) {
+    std::string text = "1 2 3 4 5 6 7 8\n" + std::string(150000, ' ') + "200 0 0 0 0 0 0 1\n";
+    text += "head" + std::string(70000, 'x') + "\n" + std::string(70000, '0') + "3 3 3 3 3 3 3 3";
+    const auto identity = [](const NetInputs& v) { return NetOutputs(v); };
+    const std::string expected =
+        "1\t2\t3\t4\t5\t6\t7\t8\n200\t0\t0\t0\t0\t0\t0\t1\n"
+        "3\t3\t3\t3\t3\t3\t3\t3\n";
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{1} << 20}) {
+        std::ostringstream out;
+        const StreamResult r = StreamVectors(PieceReader(text, piece), out, identity);
+        EXPECT_TRUE(r.ok) << r.error;
+        EXPECT_EQ(r.vectors, 3u);
+        EXPECT_EQ(out.str(), expected) << piece;
+    }
+    // A read error mid-line: that line's last value may be cut, so it is not used.
+    std::ostringstream out;
+    const StreamResult r =
+        StreamVectors(PieceReader("1 1 1 1 1 1 1 1\n2 2 2 2 2 2 2 25", 7, 30), out, identity);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.vectors, 1u);
+    EXPECT_EQ(r.error, "error reading the inputs: " + std::string(std::strerror(EIO)));
+    EXPECT_EQ(out.str(), "1\t1\t1\t1\t1\t1\t1\t1\n");
+}
+
 class SimulateCliTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -152,6 +228,47 @@ TEST_F(SimulateCliTest, FailuresUseTheSystemTextsAndExitCodes) {
         EXPECT_EQ(run.err.rfind(c.err, 0), 0u) << c.args << ": " << run.err;
         EXPECT_EQ(run.out.empty(), c.outEmpty) << c.args;
     }
+}
+
+// An empty value never falls back to a default: it is a usage error, whatever
+// the option.
+TEST_F(SimulateCliTest, EmptyOptionValuesAreUsageErrors) {
+    const std::string out = ShellQuote((dir_ / "out.s19").string());
+    const char* cases[] = {
+        "simulate --net ''",
+        "simulate --engine ''",
+        "monitor --port ''",
+        "monitor --port /dev/null --passes ''",
+        "emulate --port /dev/null --net ''",
+        "target --link ''",
+        "target --net ''",
+        "target --inputs ''",
+        "export ''",
+    };
+    std::vector<std::string> all(std::begin(cases), std::end(cases));
+    all.push_back("export " + out + " --net ''");
+    all.push_back("export " + out + " --bank ''");
+    all.push_back("export " + out + " --format ''");
+    all.push_back("export " + out + " --net=");
+    for (const std::string& args : all) {
+        const CliRun run = RunCli(args, "0 0 0 0 0 0 0 0\n");
+        EXPECT_EQ(run.exitCode, 2) << args;
+        EXPECT_EQ(run.out, "") << args;
+        EXPECT_NE(run.err.find("Run with --help"), std::string::npos) << args << ": " << run.err;
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "out.s19"));
+}
+
+TEST_F(SimulateCliTest, UnreadableInputsAndHugeFieldsFailShortly) {
+    const CliRun dir = RunCliFrom("simulate", "", "/");
+    EXPECT_EQ(dir.exitCode, 1);
+    EXPECT_EQ(dir.err, "pelkora-cli simulate: error reading the inputs: " +
+                           std::string(std::strerror(EISDIR)) + "\n");
+
+    const CliRun huge = RunCli("simulate", "1 1 1 1 1 1 1 1\n1 " + std::string(10 << 20, '9'));
+    EXPECT_EQ(huge.exitCode, 1);
+    EXPECT_EQ(huge.out, "127\t127\t127\t127\t127\t127\t127\t127\n");
+    EXPECT_LT(huge.err.size(), 120u) << huge.err.substr(0, 200);
 }
 
 TEST_F(SimulateCliTest, HelpAndVersion) {

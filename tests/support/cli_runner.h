@@ -32,7 +32,9 @@ inline std::string ReadWholeFile(const std::filesystem::path& p) {
 }
 
 // `args` is pasted into a shell command line: quote anything unusual with ShellQuote.
-inline CliRun RunCli(const std::string& args, const std::string& stdinText = "") {
+// stdin is read from `stdinPath` when it is given, else from a file of `stdinText`.
+inline CliRun RunCliFrom(const std::string& args, const std::string& stdinText,
+                         const std::string& stdinPath) {
     namespace fs = std::filesystem;
     const char* cli = std::getenv("PELKORA_CLI");
     const fs::path dir =
@@ -40,9 +42,9 @@ inline CliRun RunCli(const std::string& args, const std::string& stdinText = "")
         ("pelkora-cli-run-" + std::to_string(::getpid()) + "-" + std::to_string(std::rand()));
     fs::create_directories(dir);
     std::ofstream(dir / "in", std::ios::binary) << stdinText;
+    const std::string in = stdinPath.empty() ? (dir / "in").string() : stdinPath;
     const std::string cmd = ShellQuote(cli ? cli : "pelkora-cli") + " " + args + " <" +
-                            ShellQuote((dir / "in").string()) + " >" +
-                            ShellQuote((dir / "out").string()) + " 2>" +
+                            ShellQuote(in) + " >" + ShellQuote((dir / "out").string()) + " 2>" +
                             ShellQuote((dir / "err").string());
     const int status = std::system(cmd.c_str());
     CliRun run;
@@ -51,4 +53,8 @@ inline CliRun RunCli(const std::string& args, const std::string& stdinText = "")
     run.err = ReadWholeFile(dir / "err");
     fs::remove_all(dir);
     return run;
+}
+
+inline CliRun RunCli(const std::string& args, const std::string& stdinText = "") {
+    return RunCliFrom(args, stdinText, "");
 }
