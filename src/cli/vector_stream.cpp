@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <exception>
 #include <istream>
 #include <ostream>
 #include <vector>
@@ -90,9 +91,8 @@ LineKind ParseInputLine(std::string_view line, NetInputs& inputs, std::string& e
     return LineKind::Vector;
 }
 
-StreamResult StreamVectors(std::istream& in, std::ostream& out, const VectorEvaluator& evaluate) {
+StreamResult ReadVectors(std::istream& in, const VectorSink& sink) {
     StreamResult result;
-    OutputBuffer output(out);
     std::streambuf* source = in.rdbuf();
     std::vector<char> chunk(1 << 16);
     std::string carry;  // an unfinished line from the previous chunk
@@ -104,7 +104,7 @@ StreamResult StreamVectors(std::istream& in, std::ostream& out, const VectorEval
         std::string error;
         switch (ParseInputLine(line, inputs, error)) {
             case LineKind::Vector:
-                output.WriteLine(evaluate(inputs));
+                sink(inputs);
                 ++result.vectors;
                 return true;
             case LineKind::Skip:
@@ -118,7 +118,16 @@ StreamResult StreamVectors(std::istream& in, std::ostream& out, const VectorEval
     };
 
     for (;;) {
-        const std::streamsize got = source ? source->sgetn(chunk.data(), chunk.size()) : 0;
+        std::streamsize got = 0;
+        // A file buffer reports read errors (EIO, a folder opened as a file) by throwing
+        // from underflow: an ordinary failure here, never an exception to the caller.
+        try {
+            got = source ? source->sgetn(chunk.data(), chunk.size()) : 0;
+        } catch (const std::exception&) {
+            result.ok = false;
+            result.error = "error reading the input";
+            return result;
+        }
         if (got <= 0) break;
         std::string_view data(chunk.data(), static_cast<std::size_t>(got));
         for (std::size_t nl = data.find('\n'); nl != std::string_view::npos; nl = data.find('\n')) {
@@ -140,4 +149,9 @@ StreamResult StreamVectors(std::istream& in, std::ostream& out, const VectorEval
     }
     if (!carry.empty()) handleLine(carry);
     return result;
+}
+
+StreamResult StreamVectors(std::istream& in, std::ostream& out, const VectorEvaluator& evaluate) {
+    OutputBuffer output(out);
+    return ReadVectors(in, [&](const NetInputs& inputs) { output.WriteLine(evaluate(inputs)); });
 }

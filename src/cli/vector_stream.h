@@ -1,6 +1,7 @@
 #pragma once
 // Streaming of input vectors (text lines) through an evaluator into output lines.
-// Constant memory for any input length; used by `pelkora-cli simulate`.
+// Constant memory for any input length; used by `pelkora-cli simulate` and
+// `pelkora-cli quantize`.
 
 #include <cstddef>
 #include <functional>
@@ -24,8 +25,14 @@ using VectorEvaluator = std::function<NetOutputs(const NetInputs&)>;
 struct StreamResult {
     bool ok = true;
     std::size_t vectors = 0;
-    std::string error;  // "line N: ..." when !ok
+    std::string error;  // "line N: ..." or "error reading the input" when !ok
 };
+
+using VectorSink = std::function<void(const NetInputs&)>;
+
+// Reads lines from `in` until its end and hands every vector to `sink`. Stops at
+// the first bad line or read error; the vectors before it have been handed on.
+[[nodiscard]] StreamResult ReadVectors(std::istream& in, const VectorSink& sink);
 
 // Reads lines from `in` until its end, writes one TAB-separated line of 8 outputs
 // per vector to `out`. Stops at the first bad line; lines before it are written.
