@@ -82,7 +82,7 @@ TEST(Quantization, NoVectorsGivesDashesNotNaN) {
     std::ostringstream text;
     WriteQuantizationReport(text, QuantizationAccumulator(FileWeights{}).Report());
     EXPECT_EQ(text.str().find("nan"), std::string::npos);
-    EXPECT_NE(text.str().find("\nall               -"), std::string::npos);
+    EXPECT_NE(text.str().find("\nall                -"), std::string::npos);
 }
 
 TEST(Quantization, RandomInputsAreTheStandardSequence) {
