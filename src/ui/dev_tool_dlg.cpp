@@ -22,6 +22,7 @@
 #include "ui/app_icon.h"
 #include "ui/dialog_template.h"
 #include "ui/engine_update_poster.h"
+#include "ui/quantization_dlg.h"
 #include "ui/save_hex_command.h"
 #include "ui/up_down_ctrl.h"
 
@@ -210,6 +211,11 @@ void CDevToolDlg::CreateMenu() {
     quit->setObjectName(QStringLiteral("ID_FILE_QUIT"));
     connect(quit, &QAction::triggered, this, &CDevToolDlg::OnFileQuit);
 
+    QMenu* view = m_menuBar->addMenu(QStringLiteral("&View"));
+    QAction* quantization = view->addAction(QStringLiteral("Quantization report..."));
+    quantization->setObjectName(QStringLiteral("ID_VIEW_QUANTIZATION"));
+    connect(quantization, &QAction::triggered, this, &CDevToolDlg::OnViewQuantization);
+
     QMenu* help = m_menuBar->addMenu(QStringLiteral("&Help"));
     QAction* about = help->addAction(QStringLiteral("&About Pelkora"));
     about->setObjectName(QStringLiteral("ID_HELP_ABOUT"));
@@ -318,6 +324,17 @@ void CDevToolDlg::OnFileQuit() {
     // The worker's waits end at the request, so this is short; the grace bounds it.
     (void)WaitForEngine(std::chrono::milliseconds(QUIT_GRACE_MS));
     accept();
+}
+
+void CDevToolDlg::OnViewQuantization() {
+    // A copy, so the engine waits only for the copy, not for the report.
+    FileWeights weights;
+    {
+        std::lock_guard lock(g_State.hMutex);
+        weights = g_State.lFileWeights;
+    }
+    CQuantizationDlg report(weights, this);
+    report.exec();
 }
 
 void CDevToolDlg::OnHelpAbout() {

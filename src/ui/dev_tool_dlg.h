@@ -59,6 +59,7 @@ private:
     void OnFileLoadAscii();
     void OnSaveHexNetFile();
     void OnFileQuit();
+    void OnViewQuantization();
     void OnHelpAbout();
 
     DialogSeams& m_seams;
