@@ -229,10 +229,8 @@ LineKind ParseInputLine(std::string_view line, NetInputs& inputs, std::string& e
     return LineKind::Vector;
 }
 
-StreamResult StreamVectors(const ChunkReader& read, std::ostream& out,
-                           const VectorEvaluator& evaluate) {
+StreamResult ReadVectors(const ChunkReader& read, const VectorSink& sink) {
     StreamResult result;
-    OutputBuffer output(out);
     std::vector<char> chunk(1 << 16);
     std::size_t lineNumber = 0;
     NetInputs inputs{};
@@ -251,7 +249,7 @@ StreamResult StreamVectors(const ChunkReader& read, std::ostream& out,
         unfinished = false;
         switch (kind) {
             case LineKind::Vector:
-                output.WriteLine(evaluate(inputs));
+                sink(inputs);
                 ++result.vectors;
                 return true;
             case LineKind::Skip:
@@ -293,20 +291,37 @@ StreamResult StreamVectors(const ChunkReader& read, std::ostream& out,
     return result;
 }
 
+namespace {
+
+// A stream as a chunk reader; a stream that goes bad is a read error.
+ChunkReader StreamReader(std::istream& in) {
+    return [&in](char* buffer, std::size_t size) -> long {
+        if (in.bad()) {
+            errno = EIO;
+            return -1;
+        }
+        if (!in.good()) return 0;
+        in.read(buffer, static_cast<std::streamsize>(size));  // a read that throws sets bad
+        if (in.bad()) {
+            errno = EIO;
+            return -1;
+        }
+        return static_cast<long>(in.gcount());
+    };
+}
+
+}  // namespace
+
+StreamResult ReadVectors(std::istream& in, const VectorSink& sink) {
+    return ReadVectors(StreamReader(in), sink);
+}
+
+StreamResult StreamVectors(const ChunkReader& read, std::ostream& out,
+                           const VectorEvaluator& evaluate) {
+    OutputBuffer output(out);
+    return ReadVectors(read, [&](const NetInputs& inputs) { output.WriteLine(evaluate(inputs)); });
+}
+
 StreamResult StreamVectors(std::istream& in, std::ostream& out, const VectorEvaluator& evaluate) {
-    return StreamVectors(
-        [&in](char* buffer, std::size_t size) -> long {
-            if (in.bad()) {
-                errno = EIO;
-                return -1;
-            }
-            if (!in.good()) return 0;
-            in.read(buffer, static_cast<std::streamsize>(size));  // a read that throws sets bad
-            if (in.bad()) {
-                errno = EIO;
-                return -1;
-            }
-            return static_cast<long>(in.gcount());
-        },
-        out, evaluate);
+    return StreamVectors(StreamReader(in), out, evaluate);
 }

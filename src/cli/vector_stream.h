@@ -1,6 +1,7 @@
 #pragma once
 // Streaming of input vectors (text lines) through an evaluator into output lines.
-// Constant memory for any input and line length; used by `pelkora-cli simulate`.
+// Constant memory for any input and line length; used by `pelkora-cli simulate`
+// and `pelkora-cli quantize`.
 
 #include <cstddef>
 #include <functional>
@@ -35,6 +36,16 @@ struct StreamResult {
 // Reads up to `size` bytes into `buffer`: returns the count, 0 at the end, or -1
 // with errno set on a read error.
 using ChunkReader = std::function<long(char* buffer, std::size_t size)>;
+
+using VectorSink = std::function<void(const NetInputs&)>;
+
+// Reads lines until the end of the input and hands every vector to `sink`. Stops
+// at the first bad line or read error; the vectors before it have been handed on,
+// an unfinished line cut by a read error has not. Lines of any length are parsed
+// whole.
+[[nodiscard]] StreamResult ReadVectors(const ChunkReader& read, const VectorSink& sink);
+// The same over a stream; one that goes bad is a read error.
+[[nodiscard]] StreamResult ReadVectors(std::istream& in, const VectorSink& sink);
 
 // Reads lines until the end of the input, writes one TAB-separated line of 8
 // outputs per vector to `out`. Stops at the first bad line or read error; lines

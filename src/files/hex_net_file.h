@@ -4,7 +4,7 @@
 //
 // Thread rules: everything here is free of shared state. The caller decides which
 // lock keeps the weights consistent while they are written (the window holds
-// g_State.hMutex around HexNetFileExport::WriteRecords).
+// engine state lock around HexNetFileExport::WriteRecords).
 
 #include <array>
 #include <cstddef>

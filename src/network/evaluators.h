@@ -28,6 +28,18 @@ inline constexpr double kActivationLimit = 20.0;
 // Outputs 0..255 from the inputs (whole 16-bit values) and the file weights.
 [[nodiscard]] NetOutputs EvaluateFloat(const NetInputs& inputs, const FileWeights& weights);
 
+// One float evaluation layer by layer, for analysis. The arithmetic is that of
+// EvaluateFloat, so `outputs` is always what EvaluateFloat gives.
+struct FloatEvaluation {
+    std::array<double, NET_HIDDEN_COUNT> hiddenSum;  // v = weighted sum x 1e-11
+    std::array<double, NET_HIDDEN_COUNT> hidden;     // 0..10000
+    std::array<double, NET_OUTPUT_COUNT> outputSum;  // v of each output
+    std::array<double, NET_OUTPUT_COUNT> output;     // o, 0..10000
+    NetOutputs outputs;                              // the bytes, 0..255
+};
+[[nodiscard]] FloatEvaluation EvaluateFloatDetailed(const NetInputs& inputs,
+                                                    const FileWeights& weights);
+
 // ---- Integer evaluator (the module's own arithmetic) ---------------------------
 
 constexpr std::int32_t NET_SUM_DIVISOR = 80;
@@ -40,6 +52,17 @@ extern const std::array<std::uint8_t, 256> kSigmoidTable;
 
 // Outputs 0..255 from the low 8 bits of the inputs and the module weights.
 [[nodiscard]] NetOutputs EvaluateInt(const NetInputs& inputs, const ModuleWeights& weights);
+
+// One integer evaluation layer by layer, for analysis; `outputs` is always what
+// EvaluateInt gives. A quotient outside -128..127 lies beyond the sigmoid table.
+struct IntEvaluation {
+    std::array<std::int32_t, NET_HIDDEN_COUNT> hiddenQuotient;  // q = S / 80
+    std::array<std::uint8_t, NET_HIDDEN_COUNT> hidden;          // b, 0..255
+    std::array<std::int32_t, NET_OUTPUT_COUNT> outputQuotient;  // q of each output
+    NetOutputs outputs;                                         // c, 0..255
+};
+[[nodiscard]] IntEvaluation EvaluateIntDetailed(const NetInputs& inputs,
+                                                const ModuleWeights& weights);
 
 constexpr std::uint8_t SigmoidLookup(std::int32_t q) {
     if (q < -128) return 0;

@@ -9,7 +9,29 @@ double FloatActivation(double v) {
     return 1.0 / (1.0 + 1.0 / ev);
 }
 
-NetOutputs EvaluateFloat(const NetInputs& inputs, const FileWeights& weights) {
+namespace {
+
+// The plain evaluation and the detailed one share this body, so the detailed one
+// cannot drift from the reference arithmetic; the empty trace compiles away.
+struct NoTrace {
+    void Hidden(int, double, double) {}
+    void Output(int, double, double) {}
+};
+
+struct FullTrace {
+    FloatEvaluation& e;
+    void Hidden(int j, double v, double h) {
+        e.hiddenSum[j] = v;
+        e.hidden[j] = h;
+    }
+    void Output(int m, double v, double o) {
+        e.outputSum[m] = v;
+        e.output[m] = o;
+    }
+};
+
+template <typename Trace>
+NetOutputs Evaluate(const NetInputs& inputs, const FileWeights& weights, Trace trace) {
     std::array<double, NET_INPUT_COUNT + 1> x;
     for (int i = 0; i < NET_INPUT_COUNT; ++i) x[i] = inputs[i] * kInputScale;
     x[NET_INPUT_COUNT] = kBiasValue;
@@ -22,7 +44,9 @@ NetOutputs EvaluateFloat(const NetInputs& inputs, const FileWeights& weights) {
         for (int i = 0; i <= NET_INPUT_COUNT; ++i) {
             s = s + static_cast<double>(weights[HiddenWeightIndex(i, j)]) * x[i];
         }
-        h[j] = kNeuronScale * FloatActivation(s * kSumScale);
+        const double v = s * kSumScale;
+        h[j] = kNeuronScale * FloatActivation(v);
+        trace.Hidden(j, v, h[j]);
     }
     h[NET_HIDDEN_COUNT] = kBiasValue;
 
@@ -32,7 +56,9 @@ NetOutputs EvaluateFloat(const NetInputs& inputs, const FileWeights& weights) {
         for (int k = 0; k <= NET_HIDDEN_COUNT; ++k) {
             s = s + static_cast<double>(weights[OutputWeightIndex(k, m)]) * h[k];
         }
-        const double o = kNeuronScale * FloatActivation(s * kSumScale);
+        const double v = s * kSumScale;
+        const double o = kNeuronScale * FloatActivation(v);
+        trace.Output(m, v, o);
         if (o <= 0.0) {
             out[m] = 0;
         } else if (o >= kNeuronScale) {
@@ -42,4 +68,16 @@ NetOutputs EvaluateFloat(const NetInputs& inputs, const FileWeights& weights) {
         }
     }
     return out;
+}
+
+}  // namespace
+
+NetOutputs EvaluateFloat(const NetInputs& inputs, const FileWeights& weights) {
+    return Evaluate(inputs, weights, NoTrace{});
+}
+
+FloatEvaluation EvaluateFloatDetailed(const NetInputs& inputs, const FileWeights& weights) {
+    FloatEvaluation e{};
+    e.outputs = Evaluate(inputs, weights, FullTrace{e});
+    return e;
 }

@@ -23,7 +23,25 @@ const std::array<std::uint8_t, 256> kSigmoidTable = {
 };
 // clang-format on
 
-NetOutputs EvaluateInt(const NetInputs& inputs, const ModuleWeights& weights) {
+namespace {
+
+// Shared by the plain and the detailed evaluation; the empty trace compiles away.
+struct NoTrace {
+    void Hidden(int, std::int32_t, std::uint8_t) {}
+    void Output(int, std::int32_t) {}
+};
+
+struct FullTrace {
+    IntEvaluation& e;
+    void Hidden(int j, std::int32_t q, std::uint8_t b) {
+        e.hiddenQuotient[j] = q;
+        e.hidden[j] = b;
+    }
+    void Output(int m, std::int32_t q) { e.outputQuotient[m] = q; }
+};
+
+template <typename Trace>
+NetOutputs Evaluate(const NetInputs& inputs, const ModuleWeights& weights, Trace trace) {
     // Integer sums are exact in any order, so accumulate row by row: the inner loops
     // then run over contiguous weights and vectorise.
     std::array<std::int32_t, NET_HIDDEN_COUNT> hiddenSum{};
@@ -35,15 +53,34 @@ NetOutputs EvaluateInt(const NetInputs& inputs, const ModuleWeights& weights) {
 
     std::array<std::int32_t, NET_OUTPUT_COUNT> outputSum{};
     for (int k = 0; k <= NET_HIDDEN_COUNT; ++k) {
-        // |S| <= 17 x 255 x 1073: no overflow. C++ division truncates toward zero.
-        const std::int32_t b =
-            k < NET_HIDDEN_COUNT ? SigmoidLookup(hiddenSum[k] / NET_SUM_DIVISOR) : 255;
+        std::int32_t b = 255;  // the bias
+        if (k < NET_HIDDEN_COUNT) {
+            // |S| <= 17 x 255 x 1073: no overflow. C++ division truncates toward zero.
+            const std::int32_t q = hiddenSum[k] / NET_SUM_DIVISOR;
+            b = SigmoidLookup(q);
+            trace.Hidden(k, q, static_cast<std::uint8_t>(b));
+        }
         const std::int16_t* row = &weights[OutputWeightIndex(k, 0)];
         for (int m = 0; m < NET_OUTPUT_COUNT; ++m) outputSum[m] += b * row[m];
     }
 
     NetOutputs out{};
-    for (int m = 0; m < NET_OUTPUT_COUNT; ++m)
-        out[m] = SigmoidLookup(outputSum[m] / NET_SUM_DIVISOR);
+    for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
+        const std::int32_t q = outputSum[m] / NET_SUM_DIVISOR;
+        trace.Output(m, q);
+        out[m] = SigmoidLookup(q);
+    }
     return out;
+}
+
+}  // namespace
+
+NetOutputs EvaluateInt(const NetInputs& inputs, const ModuleWeights& weights) {
+    return Evaluate(inputs, weights, NoTrace{});
+}
+
+IntEvaluation EvaluateIntDetailed(const NetInputs& inputs, const ModuleWeights& weights) {
+    IntEvaluation e{};
+    e.outputs = Evaluate(inputs, weights, FullTrace{e});
+    return e;
 }

@@ -23,6 +23,7 @@
 #include "ui/dialog_template.h"
 #include "ui/engine_update_poster.h"
 #include "ui/host_marker.h"
+#include "ui/quantization_dlg.h"
 #include "ui/save_hex_command.h"
 #include "ui/up_down_ctrl.h"
 
@@ -219,6 +220,9 @@ void CDevToolDlg::CreateMenu() {
     m_compareHost->setObjectName(QStringLiteral("ID_VIEW_COMPARE_HOST"));
     m_compareHost->setCheckable(true);
     connect(m_compareHost, &QAction::toggled, this, &CDevToolDlg::OnViewCompareHost);
+    QAction* quantization = view->addAction(QStringLiteral("Quantization report..."));
+    quantization->setObjectName(QStringLiteral("ID_VIEW_QUANTIZATION"));
+    connect(quantization, &QAction::triggered, this, &CDevToolDlg::OnViewQuantization);
 
     QMenu* help = m_menuBar->addMenu(QStringLiteral("&Help"));
     QAction* about = help->addAction(QStringLiteral("&About Pelkora"));
@@ -375,6 +379,17 @@ void CDevToolDlg::OnFileQuit() {
     // The worker's waits end at the request, so this is short; the grace bounds it.
     (void)m_engine.WaitForWorker(std::chrono::milliseconds(kQuitGraceMs));
     accept();
+}
+
+void CDevToolDlg::OnViewQuantization() {
+    // A copy, so the engine waits only for the copy, not for the report.
+    FileWeights weights;
+    {
+        std::lock_guard lock(State().hMutex);
+        weights = State().lFileWeights;
+    }
+    CQuantizationDlg report(weights, this);
+    report.exec();
 }
 
 void CDevToolDlg::OnHelpAbout() {

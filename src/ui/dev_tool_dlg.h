@@ -66,6 +66,7 @@ private:
     void OnFileLoadAscii();
     void OnSaveHexNetFile();
     void OnFileQuit();
+    void OnViewQuantization();
     void OnHelpAbout();
     void OnViewCompareHost();
     // The host's integer prediction beside each output slider, in Monitor mode with

@@ -13,19 +13,26 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <memory>
 #include <mutex>
+#include <sstream>
+
+#include "network/quantization.h"
 
 #include "engine/engine.h"
 #include "network/evaluators.h"
 #include "ui/dev_tool_dlg.h"
 #include "ui/fake_seams.h"
+#include "ui/quantization_dlg.h"
 
 namespace {
 
@@ -122,6 +129,7 @@ private slots:
     void closePaths_data();
     void closePaths();
     void quitWhileReadingASilentModule();
+    void viewMenuShowsQuantizationReport();
 
 private:
     std::unique_ptr<CDevToolDlg> Open();
@@ -630,6 +638,34 @@ void DevToolDlgTest::quitWhileReadingASilentModule() {
     QVERIFY(!m_dlg->isVisible());
     // A read waiting on the module is cut short by the stop: far below any time-out.
     QVERIFY2(timer.elapsed() < 4 * kQuitGraceMs, qPrintable(QString::number(timer.elapsed())));
+}
+
+void DevToolDlgTest::viewMenuShowsQuantizationReport() {
+    m_dlg = Open();
+    QStringList menus;
+    for (QAction* a : m_dlg->findChild<QMenuBar*>()->actions()) menus << a->text();
+    QCOMPARE(menus, (QStringList{"&File", "&View", "&Help"}));
+    {
+        std::lock_guard lock(TestEngine()->State().hMutex);
+        TestEngine()->State().lFileWeights = SampleWeights();
+        TestEngine()->State().sModuleWeights = DeriveModuleWeights(SampleWeights());
+    }
+    std::ostringstream expected;
+    WriteQuantizationReport(expected, RandomQuantizationReport(SampleWeights(), 10000, 1));
+
+    QString shown;
+    bool readOnly = false;
+    QTimer::singleShot(0, [&] {
+        auto* report = qobject_cast<CQuantizationDlg*>(QApplication::activeModalWidget());
+        if (!report) return;
+        auto* text = report->findChild<QPlainTextEdit*>(QStringLiteral("IDC_REPORT"));
+        shown = text->toPlainText();
+        readOnly = text->isReadOnly() && text->font().fixedPitch();
+        report->accept();
+    });
+    m_dlg->findChild<QAction*>(QStringLiteral("ID_VIEW_QUANTIZATION"))->trigger();
+    QCOMPARE(shown.toStdString(), expected.str());
+    QVERIFY(readOnly);
 }
 
 QTEST_MAIN(DevToolDlgTest)

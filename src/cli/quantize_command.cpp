@@ -1,0 +1,146 @@
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/vector_stream.h"
+#include "posix/posix_io.h"
+#include "network/evaluators.h"
+#include "network/quantization.h"
+
+namespace {
+
+struct QuantizeOptions {
+    std::string netFile;
+    std::string vectorFile;
+    std::uint64_t randomCount = kDefaultReportVectors;
+    std::uint64_t seed = UniformInputs::kDefaultSeed;
+    bool tsv = false;
+};
+
+// One line per vector, inputs then both evaluators' outputs, for numpy and pandas.
+class TsvWriter {
+public:
+    explicit TsvWriter(std::ostream& out) : m_out(out) {
+        m_buffer.reserve(kCapacity);
+        constexpr const char* kGroups[] = {"in", "float", "int"};
+        for (int g = 0; g < 3; ++g) {
+            for (int k = 1; k <= 8; ++k) {
+                m_buffer += kGroups[g] + std::to_string(k);
+                m_buffer += g == 2 && k == 8 ? '\n' : '\t';
+            }
+        }
+    }
+    ~TsvWriter() { Flush(); }
+    TsvWriter(const TsvWriter&) = delete;
+    TsvWriter& operator=(const TsvWriter&) = delete;
+
+    void Write(const NetInputs& in, const FileWeights& fileWeights,
+               const ModuleWeights& moduleWeights) {
+        if (m_buffer.size() + kMaxLine > kCapacity) Flush();
+        Append(in, '\t');
+        Append(EvaluateFloat(in, fileWeights), '\t');
+        Append(EvaluateInt(in, moduleWeights), '\n');
+    }
+
+    void Flush() {
+        if (m_buffer.empty()) return;
+        m_out.write(m_buffer.data(), static_cast<std::streamsize>(m_buffer.size()));
+        m_buffer.clear();
+    }
+
+private:
+    static constexpr std::size_t kCapacity = 1 << 16;
+    static constexpr std::size_t kMaxLine = 24 * 6;
+
+    void Append(const std::array<std::uint16_t, 8>& values, char last) {
+        for (std::size_t k = 0; k < values.size(); ++k) {
+            char digits[8];
+            const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, values[k]);
+            m_buffer.append(digits, end);
+            m_buffer.push_back(k + 1 < values.size() ? '\t' : last);
+        }
+    }
+
+    std::ostream& m_out;
+    std::string m_buffer;
+};
+
+int Fail(const std::string& what) {
+    std::cerr << "pelkora-cli quantize: " << what << '\n';
+    return kExitFailure;
+}
+
+int RunQuantize(const QuantizeOptions& options) {
+    FileWeights fileWeights{};
+    if (!LoadNetOption(options.netFile, fileWeights)) return kExitFailure;
+    const ModuleWeights moduleWeights = DeriveModuleWeights(fileWeights);
+
+    std::ios::sync_with_stdio(false);
+    QuantizationAccumulator accumulator(fileWeights);
+    std::unique_ptr<TsvWriter> tsv;
+    if (options.tsv) tsv = std::make_unique<TsvWriter>(std::cout);
+    auto take = [&](const NetInputs& in) {
+        if (tsv) {
+            tsv->Write(in, fileWeights, moduleWeights);
+        } else {
+            accumulator.Add(in);
+        }
+    };
+
+    if (!options.vectorFile.empty()) {
+        // Never waits for a FIFO's writer; a folder or a read error ends as a read error.
+        UniqueFd fd = OpenForReading(options.vectorFile);
+        if (!fd) return Fail("cannot open " + options.vectorFile + ": " + std::strerror(errno));
+        const int raw = fd.get();
+        const StreamResult result = ReadVectors(
+            [raw](char* buffer, std::size_t size) { return ReadSome(raw, buffer, size); }, take);
+        if (!result.ok) {
+            tsv.reset();  // the lines before the fault stay written, as with simulate
+            std::cout.flush();
+            return Fail(result.error);
+        }
+    } else {
+        UniformInputs inputs(options.seed);
+        for (std::uint64_t v = 0; v < options.randomCount; ++v) take(inputs.Next());
+    }
+
+    if (tsv) {
+        tsv.reset();
+    } else {
+        WriteQuantizationReport(std::cout, accumulator.Report());
+    }
+    std::cout.flush();
+    if (!std::cout) return Fail("error writing the report");
+    return kExitOk;
+}
+
+}  // namespace
+
+std::vector<CliCommand> AddQuantizeCommand(CLI::App& root) {
+    auto options = std::make_shared<QuantizeOptions>();
+    CLI::App* sub = root.add_subcommand(
+        "quantize",
+        "Compare the module's integer arithmetic with the double-precision network on many "
+        "input vectors, in LSB of the output bytes");
+    sub->add_option("--net", options->netFile, "ASCII net file to load")->required();
+    CLI::Option* vectors =
+        sub->add_option("--vectors", options->vectorFile,
+                        "input vectors, one per line as for simulate (training files work)");
+    CLI::Option* random =
+        sub->add_option("--random", options->randomCount, "this many uniform random vectors")
+            ->check(CLI::NonNegativeNumber)
+            ->capture_default_str();
+    CLI::Option* seed = sub->add_option("--seed", options->seed, "seed of the random vectors")
+                            ->check(CLI::NonNegativeNumber)
+                            ->capture_default_str();
+    vectors->excludes(random)->excludes(seed);
+    sub->add_flag("--tsv", options->tsv,
+                  "one line per vector instead of the report: in1..in8 float1..float8 "
+                  "int1..int8");
+    return {{sub, [options] { return RunQuantize(*options); }}};
+}
