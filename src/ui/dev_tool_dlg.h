@@ -58,6 +58,7 @@ private:
     void OnDeltaposSpinFile(int delta);
     void OnFileLoadAscii();
     void OnSaveHexNetFile();
+    void OnVerifyHexNetFile();
     void OnFileQuit();
     void OnHelpAbout();
 
