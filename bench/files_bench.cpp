@@ -48,7 +48,7 @@ void BM_ExportHexNetFile(benchmark::State& state) {
     const std::string path = (dir / "net.s19").string();
     const ModuleWeights weights = SomeWeights();
     for (auto _ : state) {
-        if (ExportHexNetFile(path, weights, 0xB000, FORMAT_S19) != HexExportResult::Ok) {
+        if (ExportHexNetFile(path, weights, 0xB000, FORMAT_S19) != FileResult::Ok) {
             state.SkipWithError("export failed");
             break;
         }
@@ -62,7 +62,7 @@ void BM_AppendTrainingSet(benchmark::State& state) {
     const std::string path = (dir / TrainingFileName(0)).string();
     const TrainingSet values{10, 20, 30, 40, 50, 60, 70, 80, 255, 0, 255, 0, 255, 0, 255, 0};
     for (auto _ : state) {
-        if (AppendTrainingSet(path, values) != TrainingStoreResult::Ok) {
+        if (AppendTrainingSet(path, values) != FileResult::Ok) {
             state.SkipWithError("store failed");
             break;
         }

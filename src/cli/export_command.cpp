@@ -23,10 +23,10 @@ int RunExport(const ExportOptions& options) {
     if (!ParseFlashBank(options.bank, startAddress)) return kExitUsage;  // the validator let it by
     const HexFileFormat format = options.format == "hex" ? FORMAT_HEX : FORMAT_S19;
 
-    const HexExportResult result =
+    const FileResult result =
         ExportHexNetFile(options.outFile, DeriveModuleWeights(fileWeights), startAddress, format);
-    if (result != HexExportResult::Ok) {
-        std::cerr << HexExportResultText(result) << '\n';
+    if (result != FileResult::Ok) {
+        std::cerr << FileResultText(result) << '\n';
         return kExitFailure;
     }
     std::error_code error;

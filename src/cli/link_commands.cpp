@@ -89,9 +89,9 @@ int RunLinkMode(EngineMode mode, const LinkOptions& options) {
         std::make_shared<PassQueue>(mode == MODE_MONITOR ? kStatusMonitor : kStatusEmulator);
     InitSharedState([queue] { queue->OnNotify(); });
     if (!options.netFile.empty()) {
-        const LoadResult loaded = LoadAsciiNetFile(options.netFile);
-        if (loaded != LoadResult::Ok) {
-            std::cerr << LoadResultText(loaded) << '\n';
+        const FileResult loaded = LoadAsciiNetFile(options.netFile);
+        if (loaded != FileResult::Ok) {
+            std::cerr << FileResultText(loaded) << '\n';
             return kExitFailure;
         }
     }

@@ -7,19 +7,8 @@
 
 #include <string>
 
+#include "network/file_result.h"
 #include "network/weights.h"
 
-enum class LoadResult {
-    Ok,
-    OpenFailed,  // "Error opening file"
-    ReadFailed,  // "Error reading file"
-};
-
-// The operator's text for a failed load (empty for Ok).
-[[nodiscard]] const char* LoadResultText(LoadResult result);
-
-// Reads the file at `path` into `weights` without touching g_State; `weights` is
-// only written when all 280 values were read.
-[[nodiscard]] LoadResult ReadAsciiNetFile(const std::string& path, FileWeights& weights);
-
-[[nodiscard]] LoadResult LoadAsciiNetFile(const std::string& path);
+// Ok, OpenFailed or ReadFailed (see ReadAsciiNetFile of network/net_file_reader.h).
+[[nodiscard]] FileResult LoadAsciiNetFile(const std::string& path);

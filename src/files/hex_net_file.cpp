@@ -1,19 +1,8 @@
 #include "files/hex_net_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <ostream>
-#include <streambuf>
 #include <utility>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -43,65 +32,7 @@ void WriteRecord(std::ostream& out, HexFileFormat format, std::uint16_t address,
     out << kLineEnd;
 }
 
-// The new file's permissions as an ordinary create would give them: 0666 less the
-// umask. The umask is read from /proc because umask() would change it for every
-// thread for a moment.
-mode_t NewFileMode() {
-    mode_t mask = 022;
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Umask:", 0) == 0) {
-            mask = static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
-            break;
-        }
-    }
-    return 0666 & ~mask;
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
-
-// A buffered stream onto a descriptor, so that the stream's error state reflects
-// failed writes (ENOSPC, EIO, EFBIG) and the descriptor stays ours to fsync.
-class HexNetFileExport::FdBuf : public std::streambuf {
-public:
-    explicit FdBuf(int fd) : fd_(fd) { setp(buffer_, buffer_ + sizeof buffer_); }
-
-protected:
-    int_type overflow(int_type ch) override {
-        if (!Drain()) return traits_type::eof();
-        if (!traits_type::eq_int_type(ch, traits_type::eof())) {
-            *pptr() = traits_type::to_char_type(ch);
-            pbump(1);
-        }
-        return traits_type::not_eof(ch);
-    }
-    int sync() override { return Drain() ? 0 : -1; }
-
-private:
-    bool Drain() {
-        const std::size_t size = static_cast<std::size_t>(pptr() - pbase());
-        const bool ok = WriteAll(fd_, pbase(), size);
-        setp(buffer_, buffer_ + sizeof buffer_);
-        return ok;
-    }
-
-    int fd_;
-    char buffer_[4096];
-};
 
 bool ParseFlashBank(std::string_view name, std::uint16_t& address) {
     for (int n = 0; n < FLASH_BANK_COUNT; ++n) {
@@ -162,129 +93,55 @@ bool WriteHexNetFile(std::ostream& out, const ModuleWeights& weights, std::uint1
     return WriteHexNetRecords(out, weights, startAddress, format) && WriteHexEndRecord(out, format);
 }
 
-const char* HexExportResultText(HexExportResult result) {
-    switch (result) {
-        case HexExportResult::Ok:
-            return "";
-        case HexExportResult::OpenFailed:
-            return "Error opening file";
-        case HexExportResult::WriteFailed:
-            return "Error writing file";
-    }
-    return "";
-}
-
 std::string HexExportSuccessText(const std::string& path, std::uint16_t startAddress) {
     char address[8];
     std::snprintf(address, sizeof address, "%4.4X", static_cast<unsigned>(startAddress));
     return "Weights saved in file " + path + ", start adress " + address;
 }
 
-HexNetFileExport::HexNetFileExport(std::string path) : path_(std::move(path)) {}
+HexNetFileExport::HexNetFileExport(std::string path)
+    : file_(std::make_unique<FileReplacement>(std::move(path))) {}
 
-HexNetFileExport::~HexNetFileExport() {
-    Discard();
-}
+HexNetFileExport::~HexNetFileExport() = default;
 
-HexExportResult HexNetFileExport::Open() {
-    if (fd_ >= 0 || path_.empty()) return HexExportResult::OpenFailed;
-
-    // Replace the file a symbolic link points to, not the link: that is the file an
-    // ordinary write would have changed.
-    std::error_code error;
-    const fs::path resolved = fs::weakly_canonical(fs::path(path_), error);
-    target_ = error ? path_ : resolved.string();
-
-    struct stat existing {};
-    const bool exists = ::stat(target_.c_str(), &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode)) {
-        // A device or a pipe cannot be swapped for a new file; directories fail here.
-        fd_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        if (fd_ < 0) return HexExportResult::OpenFailed;
-        direct_ = true;
+FileResult HexNetFileExport::Open() {
+    if (!file_ || opened_) return FileResult::OpenFailed;
+    const FileResult result = file_->Open();
+    if (result == FileResult::Ok) {
+        opened_ = true;
     } else {
-        const fs::path target(target_);
-        fs::path folder = target.parent_path();
-        if (folder.empty()) folder = ".";
-        // A hidden neighbour, short enough for any file name the folder accepts.
-        std::string name = "." + target.filename().string().substr(0, 200) + ".XXXXXX";
-        std::string temp = (folder / name).string();
-        fd_ = ::mkostemp(temp.data(), O_CLOEXEC);
-        if (fd_ < 0) return HexExportResult::OpenFailed;
-        tempPath_ = temp;
-        if (exists) {
-            // The replacement keeps the old file's owner (where we may) and mode.
-            (void)::fchown(fd_, existing.st_uid, existing.st_gid);
-            (void)::fchmod(fd_, existing.st_mode & 07777);
-        } else {
-            (void)::fchmod(fd_, NewFileMode());
-        }
+        file_.reset();
     }
-    buf_ = std::make_unique<FdBuf>(fd_);
-    out_ = std::make_unique<std::ostream>(buf_.get());
-    return HexExportResult::Ok;
+    return result;
 }
 
 bool HexNetFileExport::WriteRecords(const ModuleWeights& weights, std::uint16_t startAddress,
                                     HexFileFormat format) {
-    if (!out_ || failed_ || recordsWritten_) {
+    if (!file_ || !opened_ || failed_ || recordsWritten_) {
         failed_ = true;
         return false;
     }
     format_ = format;
     recordsWritten_ = true;
-    if (!WriteHexNetRecords(*out_, weights, startAddress, format)) failed_ = true;
+    if (!WriteHexNetRecords(file_->Stream(), weights, startAddress, format)) failed_ = true;
     return !failed_;
 }
 
-HexExportResult HexNetFileExport::Finish() {
-    if (!out_) return HexExportResult::OpenFailed;
-    bool ok = recordsWritten_ && !failed_;
-    if (ok) ok = WriteHexEndRecord(*out_, format_);
-    if (ok) ok = static_cast<bool>(out_->flush());
-    // Only a regular file can be synced; a device reports EINVAL, which says nothing.
-    if (ok && !direct_) ok = ::fsync(fd_) == 0;
-    out_.reset();
-    buf_.reset();
-    const int fd = std::exchange(fd_, -1);
-    if (::close(fd) != 0) ok = false;
-    if (ok && !direct_) {
-        ok = ::rename(tempPath_.c_str(), target_.c_str()) == 0;
-        if (ok) {
-            tempPath_.clear();
-            // Make the new name itself durable; the data already is.
-            fs::path folder = fs::path(target_).parent_path();
-            if (folder.empty()) folder = ".";
-            const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (dirFd >= 0) {
-                (void)::fsync(dirFd);
-                ::close(dirFd);
-            }
-        }
+FileResult HexNetFileExport::Finish() {
+    // Finish before a successful Open, or a second time.
+    if (!file_ || !opened_) return FileResult::OpenFailed;
+    const std::unique_ptr<FileReplacement> file = std::move(file_);
+    if (!recordsWritten_ || failed_ || !WriteHexEndRecord(file->Stream(), format_)) {
+        return FileResult::WriteFailed;  // the temporary file goes with `file`
     }
-    failed_ = !ok;
-    Discard();
-    return ok ? HexExportResult::Ok : HexExportResult::WriteFailed;
+    return file->Commit();
 }
 
-void HexNetFileExport::Discard() {
-    out_.reset();
-    buf_.reset();
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-    if (!tempPath_.empty()) {
-        ::unlink(tempPath_.c_str());
-        tempPath_.clear();
-    }
-}
-
-HexExportResult ExportHexNetFile(const std::string& path, const ModuleWeights& weights,
-                                 std::uint16_t startAddress, HexFileFormat format) {
+FileResult ExportHexNetFile(const std::string& path, const ModuleWeights& weights,
+                            std::uint16_t startAddress, HexFileFormat format) {
     HexNetFileExport file(path);
-    const HexExportResult opened = file.Open();
-    if (opened != HexExportResult::Ok) return opened;
+    const FileResult opened = file.Open();
+    if (opened != FileResult::Ok) return opened;
     file.WriteRecords(weights, startAddress, format);
     return file.Finish();
 }

@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "files/replace_file.h"
+#include "network/file_result.h"
 #include "network/weights.h"
 
 enum HexFileFormat : std::int32_t {
@@ -71,28 +73,17 @@ void WriteHexByte(std::ostream& out, std::uint8_t byte, std::uint8_t& checksum);
 [[nodiscard]] bool WriteHexNetFile(std::ostream& out, const ModuleWeights& weights,
                                    std::uint16_t startAddress, HexFileFormat format);
 
-enum class HexExportResult {
-    Ok,
-    OpenFailed,   // "Error opening file"
-    WriteFailed,  // "Error writing file"
-};
-
-// The operator's text for a failed export (empty for Ok).
-[[nodiscard]] const char* HexExportResultText(HexExportResult result);
 // "Weights saved in file <path>, start adress B000" (the spelling is the tool's own).
 [[nodiscard]] std::string HexExportSuccessText(const std::string& path, std::uint16_t startAddress);
 
-// Writes a flash image file so that a failure never leaves a partial image (which
-// could end up flashed into a module) nor destroys the file it was to replace: the
-// records go into a temporary file in the target's folder, which is flushed to disk
-// and renamed over the target only when everything was written. A target that
-// exists but is no regular file (a device, a pipe) cannot be replaced and is written
-// directly. One object per export; not thread-safe.
+// Writes a flash image file through a FileReplacement (files/replace_file.h), so a
+// failure never leaves a partial image (which could end up flashed into a module)
+// nor destroys the file it was to replace. One object per export; not thread-safe.
 //
 //   HexNetFileExport file(path);
-//   if (file.Open() != HexExportResult::Ok) ...                // nothing written
+//   if (file.Open() != FileResult::Ok) ...                      // nothing written
 //   { lock; file.WriteRecords(weights, start, format); }       // the lock's span
-//   const HexExportResult result = file.Finish();              // end record, rename
+//   const FileResult result = file.Finish();                   // end record, rename
 class HexNetFileExport {
 public:
     explicit HexNetFileExport(std::string path);
@@ -100,32 +91,23 @@ public:
     HexNetFileExport(const HexNetFileExport&) = delete;
     HexNetFileExport& operator=(const HexNetFileExport&) = delete;
 
-    [[nodiscard]] HexExportResult Open();
+    // Ok or OpenFailed.
+    [[nodiscard]] FileResult Open();
     // Marker and weight records; false once a write failed (later calls do nothing).
     bool WriteRecords(const ModuleWeights& weights, std::uint16_t startAddress,
                       HexFileFormat format);
     // End record, flush, sync and rename. Ok only when every record of WriteRecords
-    // and the end record reached the disk.
-    [[nodiscard]] HexExportResult Finish();
+    // and the end record reached the disk; OpenFailed when Open did not succeed.
+    [[nodiscard]] FileResult Finish();
 
 private:
-    class FdBuf;
-    void Discard();
-
-    std::unique_ptr<FdBuf> buf_;
-    std::unique_ptr<std::ostream> out_;
-
-    std::string path_;      // as given: the name the operator chose
-    std::string target_;    // path_ with symbolic links resolved: the file replaced
-    std::string tempPath_;  // empty when writing the target directly
-    int fd_ = -1;
-    bool direct_ = false;
+    std::unique_ptr<FileReplacement> file_;  // gone after a failed Open and after Finish
+    bool opened_ = false;
     bool failed_ = false;
     bool recordsWritten_ = false;
     HexFileFormat format_ = FORMAT_S19;
 };
 
 // Open, WriteRecords and Finish in one go (for callers that need no lock).
-[[nodiscard]] HexExportResult ExportHexNetFile(const std::string& path,
-                                               const ModuleWeights& weights,
-                                               std::uint16_t startAddress, HexFileFormat format);
+[[nodiscard]] FileResult ExportHexNetFile(const std::string& path, const ModuleWeights& weights,
+                                          std::uint16_t startAddress, HexFileFormat format);

@@ -4,8 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
+
+#include "posix/posix_io.h"
 
 namespace {
 
@@ -29,16 +30,9 @@ std::uint16_t PreviousTrainingFileNumber(std::uint16_t number) {
     return number > 0 ? static_cast<std::uint16_t>(number - 1) : 0;
 }
 
-const char* TrainingStoreResultText(TrainingStoreResult result) {
-    switch (result) {
-        case TrainingStoreResult::Ok:
-            return "";
-        case TrainingStoreResult::OpenFailed:
-            return "File opening failed. Check file name...";
-        case TrainingStoreResult::WriteFailed:
-            return "Error writing file";
-    }
-    return "";
+const char* TrainingFileResultText(FileResult result) {
+    if (result == FileResult::OpenFailed) return "File opening failed. Check file name...";
+    return FileResultText(result);
 }
 
 std::string TrainingSetLine(const TrainingSet& values) {
@@ -55,42 +49,30 @@ std::string TrainingHeaderLine() {
     return kHeaderLine;
 }
 
-TrainingStoreResult AppendTrainingSet(const std::string& path, const TrainingSet& values) {
+FileResult AppendTrainingSet(const std::string& path, const TrainingSet& values) {
     struct stat before {};
     const bool existed = ::stat(path.c_str(), &before) == 0;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return TrainingStoreResult::OpenFailed;
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+    if (!fd) return FileResult::OpenFailed;
 
     // Everything of one store in one write, so a reader never sees half a line
     // from a store that went well.
     const std::string text =
         (existed ? std::string() : TrainingHeaderLine()) + TrainingSetLine(values);
     struct stat opened {};
-    const bool regular = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode);
+    const bool regular = ::fstat(fd.get(), &opened) == 0 && S_ISREG(opened.st_mode);
     const off_t sizeBefore = regular ? opened.st_size : 0;
 
-    bool ok = true;
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (ok && left > 0) {
-        const ssize_t n = ::write(fd, data, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-        } else {
-            data += n;
-            left -= static_cast<std::size_t>(n);
-        }
-    }
+    bool ok = WriteAll(fd.get(), text.data(), text.size()) == 0;
     if (!ok && regular) {
         // A half line would glue the next store onto it: give back what this store
         // added, and drop a file this store created so the next one writes the header.
         if (existed) {
-            (void)::ftruncate(fd, sizeBefore);
+            (void)::ftruncate(fd.get(), sizeBefore);
         } else {
             ::unlink(path.c_str());
         }
     }
-    if (::close(fd) != 0) ok = false;
-    return ok ? TrainingStoreResult::Ok : TrainingStoreResult::WriteFailed;
+    if (::close(fd.release()) != 0) ok = false;
+    return ok ? FileResult::Ok : FileResult::WriteFailed;
 }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "network/file_result.h"
+
 inline constexpr const char* TRAINING_FILE_FORMAT = "train%3.3d.txt";
 
 // "train000.txt", "train1000.txt", ...
@@ -19,14 +21,10 @@ inline constexpr const char* TRAINING_FILE_FORMAT = "train%3.3d.txt";
 // in1..in8 then out1..out8, as the sliders show them.
 using TrainingSet = std::array<int, 16>;
 
-enum class TrainingStoreResult {
-    Ok,
-    OpenFailed,   // "File opening failed. Check file name..."
-    WriteFailed,  // "Error writing file"
-};
-
-// The operator's text for a failed store (empty for Ok).
-[[nodiscard]] const char* TrainingStoreResultText(TrainingStoreResult result);
+// The operator's text for a failed store (empty for Ok). The store has its own
+// words for a file it cannot open, "File opening failed. Check file name..."; the
+// other results read as for every file command (FileResultText).
+[[nodiscard]] const char* TrainingFileResultText(FileResult result);
 
 // The lines exactly as they go into the file, CR LF included.
 [[nodiscard]] std::string TrainingHeaderLine();
@@ -36,5 +34,5 @@ enum class TrainingStoreResult {
 // not exist. A failed write takes back what this store added, so the file keeps
 // whole lines (and a file this store created is removed, so the next store writes
 // the header again).
-[[nodiscard]] TrainingStoreResult AppendTrainingSet(const std::string& path,
-                                                    const TrainingSet& values);
+// Ok, OpenFailed or WriteFailed.
+[[nodiscard]] FileResult AppendTrainingSet(const std::string& path, const TrainingSet& values);

@@ -4,6 +4,9 @@
 #include <exception>
 #include <limits>
 #include <streambuf>
+#include <utility>
+
+#include "posix/posix_io.h"
 
 namespace {
 
@@ -111,4 +114,14 @@ NetReadResult ReadAsciiNet(std::istream& in, FileWeights& weights) {
         result.status = NetReadStatus::StreamError;
     }
     return result;
+}
+
+FileResult ReadAsciiNetFile(const std::string& path, FileWeights& weights) {
+    UniqueFd fd = OpenForReading(path);
+    if (!fd) return FileResult::OpenFailed;
+    FdInputStream file(std::move(fd));
+    FileWeights scratch{};
+    if (ReadAsciiNet(file, scratch).status != NetReadStatus::Ok) return FileResult::ReadFailed;
+    weights = scratch;
+    return FileResult::Ok;
 }

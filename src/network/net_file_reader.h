@@ -4,7 +4,9 @@
 // never touches shared state. Safe from any thread.
 
 #include <istream>
+#include <string>
 
+#include "network/file_result.h"
 #include "network/weights.h"
 
 enum class NetReadStatus {
@@ -27,3 +29,9 @@ struct NetReadResult {
 // contents of `weights` are unspecified: read into a scratch set and commit only
 // on success.
 [[nodiscard]] NetReadResult ReadAsciiNet(std::istream& in, FileWeights& weights);
+
+// Reads the net file at `path` into `weights`, which is only written when all 280
+// values were read. A missing or unopenable file is OpenFailed; anything that does
+// not yield 280 values (a folder, a read error, a FIFO without a writer, which
+// reads as empty at once) is ReadFailed.
+[[nodiscard]] FileResult ReadAsciiNetFile(const std::string& path, FileWeights& weights);

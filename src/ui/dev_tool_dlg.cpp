@@ -286,10 +286,9 @@ void CDevToolDlg::OnStoreTrainingSet() {
     for (int k = 0; k < NET_INPUT_COUNT; ++k) values[k] = m_sliderIn[k]->value();
     for (int k = 0; k < NET_OUTPUT_COUNT; ++k)
         values[NET_INPUT_COUNT + k] = m_sliderOut[k]->value();
-    const TrainingStoreResult result =
-        AppendTrainingSet(TrainingFileName(wTrainingFileNumber), values);
-    if (result != TrainingStoreResult::Ok) {
-        m_seams.ShowMessage(this, QString::fromLatin1(TrainingStoreResultText(result)));
+    const FileResult result = AppendTrainingSet(TrainingFileName(wTrainingFileNumber), values);
+    if (result != FileResult::Ok) {
+        m_seams.ShowMessage(this, QString::fromLatin1(TrainingFileResultText(result)));
     }
 }
 
@@ -308,9 +307,9 @@ void CDevToolDlg::OnFileLoadAscii() {
     if (path.isEmpty()) return;
     // The loader holds no lock once it returns, so the refresh keeps running while
     // the message is up.
-    const LoadResult result = LoadAsciiNetFile(QFile::encodeName(path).toStdString());
-    if (result != LoadResult::Ok)
-        m_seams.ShowMessage(this, QString::fromLatin1(LoadResultText(result)));
+    const FileResult result = LoadAsciiNetFile(QFile::encodeName(path).toStdString());
+    if (result != FileResult::Ok)
+        m_seams.ShowMessage(this, QString::fromLatin1(FileResultText(result)));
 }
 
 void CDevToolDlg::OnSaveHexNetFile() {

@@ -18,18 +18,18 @@ void RunSaveHexNetFileCommand(QWidget* owner, DialogSeams& dialogs) {
     if (path.isEmpty()) return;
 
     HexNetFileExport file(QFile::encodeName(path).toStdString());
-    const HexExportResult opened = file.Open();
-    if (opened != HexExportResult::Ok) {
-        dialogs.ShowMessage(owner, QString::fromLatin1(HexExportResultText(opened)));
+    const FileResult opened = file.Open();
+    if (opened != FileResult::Ok) {
+        dialogs.ShowMessage(owner, QString::fromLatin1(FileResultText(opened)));
         return;
     }
     {
         const std::lock_guard<std::recursive_mutex> lock(g_State.hMutex);
         file.WriteRecords(g_State.sModuleWeights, startAddress, format);
     }
-    const HexExportResult result = file.Finish();
-    if (result != HexExportResult::Ok) {
-        dialogs.ShowMessage(owner, QString::fromLatin1(HexExportResultText(result)));
+    const FileResult result = file.Finish();
+    if (result != FileResult::Ok) {
+        dialogs.ShowMessage(owner, QString::fromLatin1(FileResultText(result)));
         return;
     }
     dialogs.ShowMessage(

@@ -42,7 +42,7 @@ protected:
 };
 
 TEST_F(WeightLoaderTest, SuccessReplacesBothFormsTogether) {
-    ASSERT_EQ(LoadAsciiNetFile(Write("a.txt", Values(280, -140000000))), LoadResult::Ok);
+    ASSERT_EQ(LoadAsciiNetFile(Write("a.txt", Values(280, -140000000))), FileResult::Ok);
     std::lock_guard lock(g_State.hMutex);
     for (int n = 0; n < NET_WEIGHT_COUNT; ++n) {
         EXPECT_EQ(g_State.lFileWeights[n], -140000000 + n * 1000000);
@@ -51,7 +51,7 @@ TEST_F(WeightLoaderTest, SuccessReplacesBothFormsTogether) {
 }
 
 TEST_F(WeightLoaderTest, FailedLoadChangesNothing) {
-    ASSERT_EQ(LoadAsciiNetFile(Write("good.txt", Values(280, 5000000))), LoadResult::Ok);
+    ASSERT_EQ(LoadAsciiNetFile(Write("good.txt", Values(280, 5000000))), FileResult::Ok);
     FileWeights fileBefore;
     ModuleWeights moduleBefore;
     {
@@ -62,12 +62,12 @@ TEST_F(WeightLoaderTest, FailedLoadChangesNothing) {
     struct {
         const char* name;
         std::string text;
-        LoadResult result;
+        FileResult result;
     } cases[] = {
-        {"short.txt", Values(279, 0), LoadResult::ReadFailed},
-        {"empty.txt", "", LoadResult::ReadFailed},
-        {"stray.txt", Values(100, 0) + "12abc\n" + Values(200, 0), LoadResult::ReadFailed},
-        {"range.txt", Values(10, 0) + "2147483648\n" + Values(280, 0), LoadResult::ReadFailed},
+        {"short.txt", Values(279, 0), FileResult::ReadFailed},
+        {"empty.txt", "", FileResult::ReadFailed},
+        {"stray.txt", Values(100, 0) + "12abc\n" + Values(200, 0), FileResult::ReadFailed},
+        {"range.txt", Values(10, 0) + "2147483648\n" + Values(280, 0), FileResult::ReadFailed},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(LoadAsciiNetFile(Write(c.name, c.text)), c.result) << c.name;
@@ -75,22 +75,22 @@ TEST_F(WeightLoaderTest, FailedLoadChangesNothing) {
         EXPECT_EQ(g_State.lFileWeights, fileBefore) << c.name;
         EXPECT_EQ(g_State.sModuleWeights, moduleBefore) << c.name;
     }
-    EXPECT_EQ(LoadAsciiNetFile((dir_ / "missing.txt").string()), LoadResult::OpenFailed);
-    EXPECT_EQ(LoadAsciiNetFile(dir_.string()), LoadResult::ReadFailed);  // a folder
+    EXPECT_EQ(LoadAsciiNetFile((dir_ / "missing.txt").string()), FileResult::OpenFailed);
+    EXPECT_EQ(LoadAsciiNetFile(dir_.string()), FileResult::ReadFailed);  // a folder
     std::lock_guard lock(g_State.hMutex);
     EXPECT_EQ(g_State.lFileWeights, fileBefore);
 }
 
 TEST_F(WeightLoaderTest, MessagesAreTheOperatorTexts) {
-    EXPECT_STREQ(LoadResultText(LoadResult::OpenFailed), "Error opening file");
-    EXPECT_STREQ(LoadResultText(LoadResult::ReadFailed), "Error reading file");
+    EXPECT_STREQ(FileResultText(FileResult::OpenFailed), "Error opening file");
+    EXPECT_STREQ(FileResultText(FileResult::ReadFailed), "Error reading file");
 }
 
 TEST_F(WeightLoaderTest, ExtremesDeriveToTheModuleLimits) {
     std::string text = "2000000 1999999 -1999999 -2000000 2147483647 -2147483648\n";
     text += Values(274, 0);
     text += "0x10 010\n";  // beyond the 280th value: never read
-    ASSERT_EQ(LoadAsciiNetFile(Write("x.txt", text)), LoadResult::Ok);
+    ASSERT_EQ(LoadAsciiNetFile(Write("x.txt", text)), FileResult::Ok);
     std::lock_guard lock(g_State.hMutex);
     const std::int16_t expected[] = {1, 0, 0, -1, 1073, -1073};
     for (int n = 0; n < 6; ++n) EXPECT_EQ(g_State.sModuleWeights[n], expected[n]);

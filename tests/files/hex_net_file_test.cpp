@@ -251,9 +251,9 @@ TEST(HexNetFile, StopsAtTheFirstStreamError) {
 }
 
 TEST(HexExportTexts, MessagesAsTheOperatorSeesThem) {
-    EXPECT_STREQ(HexExportResultText(HexExportResult::OpenFailed), "Error opening file");
-    EXPECT_STREQ(HexExportResultText(HexExportResult::WriteFailed), "Error writing file");
-    EXPECT_STREQ(HexExportResultText(HexExportResult::Ok), "");
+    EXPECT_STREQ(FileResultText(FileResult::OpenFailed), "Error opening file");
+    EXPECT_STREQ(FileResultText(FileResult::WriteFailed), "Error writing file");
+    EXPECT_STREQ(FileResultText(FileResult::Ok), "");
     EXPECT_EQ(HexExportSuccessText("/home/me/net.s19", 0xB000),
               "Weights saved in file /home/me/net.s19, start adress B000");
     EXPECT_EQ(HexExportSuccessText("a b.hex", 0xDC00),

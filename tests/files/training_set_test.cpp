@@ -55,17 +55,17 @@ TEST_F(TrainingStoreTest, HeaderOnlyForAFileThatDidNotExist) {
     const TrainingSet a{10, 20, 30, 40, 50, 60, 70, 80, 0, 0, 0, 0, 0, 0, 0, 0};
     const TrainingSet b{255, 255, 255, 255, 255, 255, 255, 255, 1, 2, 3, 4, 5, 6, 7, 8};
     const fs::path fresh = dir_ / TrainingFileName(0);
-    ASSERT_EQ(AppendTrainingSet(fresh.string(), a), TrainingStoreResult::Ok);
+    ASSERT_EQ(AppendTrainingSet(fresh.string(), a), FileResult::Ok);
     EXPECT_EQ(ReadWholeFile(fresh), kHeader + TrainingSetLine(a));
-    ASSERT_EQ(AppendTrainingSet(fresh.string(), b), TrainingStoreResult::Ok);
+    ASSERT_EQ(AppendTrainingSet(fresh.string(), b), FileResult::Ok);
     EXPECT_EQ(ReadWholeFile(fresh), kHeader + TrainingSetLine(a) + TrainingSetLine(b));
 
     // An existing file, even an empty one, is only appended to.
     const fs::path empty = Write("train001.txt", "");
-    ASSERT_EQ(AppendTrainingSet(empty.string(), b), TrainingStoreResult::Ok);
+    ASSERT_EQ(AppendTrainingSet(empty.string(), b), FileResult::Ok);
     EXPECT_EQ(ReadWholeFile(empty), TrainingSetLine(b));
     const fs::path old = Write("train002.txt", "keep me\r\n");
-    ASSERT_EQ(AppendTrainingSet(old.string(), a), TrainingStoreResult::Ok);
+    ASSERT_EQ(AppendTrainingSet(old.string(), a), FileResult::Ok);
     EXPECT_EQ(ReadWholeFile(old), "keep me\r\n" + TrainingSetLine(a));
 }
 
@@ -76,22 +76,21 @@ TEST_F(TrainingStoreTest, FailuresNameTheirCauseAndWriteNothing) {
     const fs::path openFailures[] = {plain / "train000.txt", dir_ / "missing" / "train000.txt",
                                      dir_ / "train003.txt"};
     for (const fs::path& path : openFailures) {
-        const TrainingStoreResult result = AppendTrainingSet(path.string(), values);
-        EXPECT_EQ(result, TrainingStoreResult::OpenFailed) << path;
-        EXPECT_STREQ(TrainingStoreResultText(result), "File opening failed. Check file name...");
+        const FileResult result = AppendTrainingSet(path.string(), values);
+        EXPECT_EQ(result, FileResult::OpenFailed) << path;
+        EXPECT_STREQ(TrainingFileResultText(result), "File opening failed. Check file name...");
     }
     EXPECT_EQ(ReadWholeFile(plain), "a file, not a folder");
     EXPECT_TRUE(fs::is_empty(dir_ / "train003.txt"));
-    EXPECT_STREQ(TrainingStoreResultText(TrainingStoreResult::Ok), "");
+    EXPECT_STREQ(TrainingFileResultText(FileResult::Ok), "");
 }
 
 TEST_F(TrainingStoreTest, AWriteErrorIsReportedNotSwallowed) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     fs::create_symlink("/dev/full", dir_ / "train004.txt");
-    const TrainingStoreResult result =
-        AppendTrainingSet((dir_ / "train004.txt").string(), TrainingSet{});
-    EXPECT_EQ(result, TrainingStoreResult::WriteFailed);
-    EXPECT_STREQ(TrainingStoreResultText(result), "Error writing file");
+    const FileResult result = AppendTrainingSet((dir_ / "train004.txt").string(), TrainingSet{});
+    EXPECT_EQ(result, FileResult::WriteFailed);
+    EXPECT_STREQ(TrainingFileResultText(result), "Error writing file");
     EXPECT_TRUE(fs::is_symlink(dir_ / "train004.txt"));
 }
 
@@ -104,15 +103,15 @@ TEST_F(TrainingStoreTest, AFailedStoreLeavesWholeLines) {
     const fs::path fresh = dir_ / "train006.txt";
     {
         const FileSizeLimit limit(before.size() + 10);  // room for a part of the line
-        EXPECT_EQ(AppendTrainingSet(existing.string(), values), TrainingStoreResult::WriteFailed);
+        EXPECT_EQ(AppendTrainingSet(existing.string(), values), FileResult::WriteFailed);
     }
     {
         const FileSizeLimit limit(before.size() - 10);  // room for the header and a part
-        EXPECT_EQ(AppendTrainingSet(fresh.string(), values), TrainingStoreResult::WriteFailed);
+        EXPECT_EQ(AppendTrainingSet(fresh.string(), values), FileResult::WriteFailed);
     }
     EXPECT_EQ(ReadWholeFile(existing), before);
     EXPECT_FALSE(fs::exists(fresh));
-    ASSERT_EQ(AppendTrainingSet(fresh.string(), values), TrainingStoreResult::Ok);
+    ASSERT_EQ(AppendTrainingSet(fresh.string(), values), FileResult::Ok);
     EXPECT_EQ(ReadWholeFile(fresh), before);
 }
 

@@ -1,8 +1,15 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "network/net_file_reader.h"
 
@@ -117,6 +124,57 @@ TEST(NetFileReader, StopsAfterTheLastValue) {
     std::string rest;
     std::getline(in, rest);
     EXPECT_EQ(rest, " 4 5");  // the reader left the tail untouched
+}
+
+// The path-based reader never waits for a FIFO's writer that is not there: such a
+// FIFO reads as empty, while one that has a writer is read to its 280th value.
+TEST(NetFileReader, ReadsAPathWithoutBlocking) {
+    namespace fs = std::filesystem;
+    const fs::path dir =
+        fs::temp_directory_path() / ("pelkora-netfile-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::string text;
+    for (int n = 0; n < NET_WEIGHT_COUNT; ++n) text += std::to_string(n * 11 - 1000) + "\n";
+    std::ofstream(dir / "net.txt") << text;
+    ASSERT_EQ(::mkfifo((dir / "idle").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((dir / "fed").c_str(), 0600), 0);
+
+    struct {
+        const char* name;
+        FileResult result;
+    } cases[] = {
+        {"net.txt", FileResult::Ok},
+        {"missing.txt", FileResult::OpenFailed},
+        {".", FileResult::ReadFailed},  // a folder
+        {"idle", FileResult::ReadFailed},
+    };
+    for (const auto& c : cases) {
+        FileWeights w{};
+        EXPECT_EQ(ReadAsciiNetFile((dir / c.name).string(), w), c.result) << c.name;
+        EXPECT_EQ(w[1], c.result == FileResult::Ok ? -989 : 0) << c.name;
+    }
+
+    // A held read end lets the writer open at once; it then sends in two parts, so
+    // the reader also meets a FIFO with a writer and nothing to read yet.
+    const int held = ::open((dir / "fed").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(held, 0);
+    const int writer = ::open((dir / "fed").c_str(), O_WRONLY);
+    ASSERT_GE(writer, 0);
+    std::thread feeder([&] {
+        const std::size_t half = text.size() / 2;
+        EXPECT_EQ(::write(writer, text.data(), half), static_cast<ssize_t>(half));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(::write(writer, text.data() + half, text.size() - half),
+                  static_cast<ssize_t>(text.size() - half));
+        ::close(writer);
+    });
+    FileWeights fed{};
+    EXPECT_EQ(ReadAsciiNetFile((dir / "fed").string(), fed), FileResult::Ok);
+    feeder.join();
+    ::close(held);
+    EXPECT_EQ(fed[NET_WEIGHT_COUNT - 1], (NET_WEIGHT_COUNT - 1) * 11 - 1000);
+    fs::remove_all(dir);
 }
 
 TEST(ModuleWeightDerivation, TruncatesTowardZero) {

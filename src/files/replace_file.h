@@ -1,0 +1,74 @@
+#pragma once
+// Crash-safe replacement of a whole file, for every writer whose output must never
+// be left half written (a flash image that could end up in a module, a net file).
+// Qt-free.
+//
+// The bytes go into a hidden temporary file in the target's folder, which is
+// synced and renamed over the target only by Commit, so a failure or a crash never
+// leaves a partial file nor harms the one it was to replace. The replacement does
+// no more than an ordinary write could:
+// - a file the user may not write is refused (OpenFailed);
+// - the new file keeps the old one's mode, owner and group; where the owner or
+//   group cannot be kept, the old file is left alone (OpenFailed) rather than
+//   taken over;
+// - a symbolic link keeps pointing at the replaced file; a dangling one gets its
+//   target created; a link loop fails (OpenFailed);
+// - a file with other hard links is written in place (truncated and rewritten),
+//   so that every name keeps seeing the same file;
+// - a target that exists but is no regular file (a device, a FIFO) is written
+//   directly; a FIFO without a reader fails at once instead of blocking.
+// The folder must be writable for the temporary file.
+//
+//   FileReplacement file(path);
+//   if (file.Open() != FileResult::Ok) ...       // nothing written
+//   WriteSomething(file.Stream());
+//   const FileResult result = file.Commit();     // Ok only when all of it is on disk
+//
+// Thread rules: one object per write; not thread-safe. The object touches no
+// shared state, so writes to different files may run on different threads.
+
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "network/file_result.h"
+#include "posix/unique_fd.h"
+
+class FileReplacement {
+public:
+    explicit FileReplacement(std::string path);
+    // Discards an unfinished temporary file (a file written in place or directly
+    // keeps what reached it).
+    ~FileReplacement();
+    FileReplacement(const FileReplacement&) = delete;
+    FileReplacement& operator=(const FileReplacement&) = delete;
+
+    // Ok or OpenFailed; nothing is written yet, the target is untouched.
+    [[nodiscard]] FileResult Open();
+    // The stream to write to, valid after a successful Open (before, and after
+    // Commit, a stream in error that takes nothing). Its error state is checked by
+    // Commit, so a writer may stop at its first error without reporting it.
+    [[nodiscard]] std::ostream& Stream();
+    // Flush, sync and rename: Ok, or WriteFailed when any byte did not reach the
+    // disk or Open did not succeed. The object is spent afterwards.
+    [[nodiscard]] FileResult Commit();
+
+private:
+    enum class Kind {
+        Replace,  // a temporary file renamed over the target
+        InPlace,  // a regular file with other hard links: truncated and rewritten
+        Direct,   // a device or a FIFO: written as it is
+    };
+    class FdBuf;
+
+    void Discard();
+
+    std::string path_;      // as given
+    std::string target_;    // path_ with symbolic links followed: the file written
+    std::string tempPath_;  // the temporary file while it exists (Kind::Replace)
+    Kind kind_ = Kind::Replace;
+    bool opened_ = false;  // Open was called: one write per object
+    UniqueFd fd_;
+    std::unique_ptr<FdBuf> buf_;
+    std::ostream out_{nullptr};
+};

@@ -1,0 +1,15 @@
+#include "network/file_result.h"
+
+const char* FileResultText(FileResult result) {
+    switch (result) {
+        case FileResult::Ok:
+            return "";
+        case FileResult::OpenFailed:
+            return "Error opening file";
+        case FileResult::ReadFailed:
+            return "Error reading file";
+        case FileResult::WriteFailed:
+            return "Error writing file";
+    }
+    return "";
+}
