@@ -1,7 +1,6 @@
 // pelkora-cli verify / decode: read a flash image back, compare it with a net file,
 // or turn it into the net file that exports to the same image.
 
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <ostream>
@@ -9,6 +8,8 @@
 
 #include "cli/commands.h"
 #include "files/flash_image_reader.h"
+#include "files/replace_file.h"
+#include "network/file_result.h"
 
 namespace {
 
@@ -59,29 +60,6 @@ int RunVerify(const VerifyOptions& options) {
     return kExitDiffers;
 }
 
-// replaced by FileReplacement
-// The crash-safe replacement is being split out of the export; until then the net
-// file is written in place.
-class OutFile {
-public:
-    enum class Result { Ok, OpenFailed, WriteFailed };
-
-    explicit OutFile(std::string path) : path_(std::move(path)) {}
-    [[nodiscard]] Result Open() {
-        out_.open(path_, std::ios::binary | std::ios::trunc);
-        return out_ ? Result::Ok : Result::OpenFailed;
-    }
-    [[nodiscard]] std::ostream& Stream() { return out_; }
-    [[nodiscard]] Result Commit() {
-        out_.close();
-        return out_ ? Result::Ok : Result::WriteFailed;
-    }
-
-private:
-    std::string path_;
-    std::ofstream out_;
-};
-
 int RunDecode(const DecodeOptions& options) {
     FlashImage image;
     if (!ReadImageOption(options.imageFile, image)) return kExitFailure;
@@ -98,14 +76,17 @@ int RunDecode(const DecodeOptions& options) {
         return WriteModuleNetFile(std::cout, image.weights) && std::cout.flush() ? kExitOk
                                                                                  : kExitFailure;
     }
-    OutFile out(options.outFile);
-    if (out.Open() != OutFile::Result::Ok) {
-        std::cerr << "Error opening file\n";
+    // Replaced as a whole, as export does: a failure leaves the old net file intact.
+    FileReplacement out(options.outFile);
+    const FileResult opened = out.Open();
+    if (opened != FileResult::Ok) {
+        std::cerr << FileResultText(opened) << '\n';
         return kExitFailure;
     }
     const bool written = WriteModuleNetFile(out.Stream(), image.weights);
-    if (out.Commit() != OutFile::Result::Ok || !written) {
-        std::cerr << "Error writing file\n";
+    const FileResult committed = out.Commit();
+    if (committed != FileResult::Ok || !written) {
+        std::cerr << FileResultText(FileResult::WriteFailed) << '\n';
         return kExitFailure;
     }
     std::cout << "Weights of the " << FlashBankName(image.wStartAddress) << " image saved in file "
