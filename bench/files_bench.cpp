@@ -1,5 +1,5 @@
 // Speed of the flash image writer and the training set store.
-//   build/bin/pelkora_bench --benchmark_filter='Hex|Training'
+//   build/bin/pelkora_bench --benchmark_filter='Hex|Training|FlashImage'
 // WriteHexNetRecords is what the window does while it holds the state lock: it
 // should stay far below the worker's 50 ms pass.
 
@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "files/flash_image_reader.h"
 #include "files/hex_net_file.h"
 #include "files/training_set.h"
 
@@ -72,3 +73,23 @@ void BM_AppendTrainingSet(benchmark::State& state) {
 BENCHMARK(BM_AppendTrainingSet)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
+
+// Reading an image back: what verify and decode do besides opening the file.
+void BM_ReadFlashImage(benchmark::State& state) {
+    const auto format = static_cast<HexFileFormat>(state.range(0));
+    std::ostringstream out;
+    if (!WriteHexNetFile(out, SomeWeights(), 0xD400, format)) {
+        state.SkipWithError("image not written");
+        return;
+    }
+    const std::string text = out.str();
+    for (auto _ : state) {
+        const FlashImageRead read = ReadFlashImage(text);
+        if (!read.Ok()) {
+            state.SkipWithError("image refused");
+            break;
+        }
+        benchmark::DoNotOptimize(CompareWeights(read.image.weights, SomeWeights()));
+    }
+}
+BENCHMARK(BM_ReadFlashImage)->Arg(FORMAT_S19)->Arg(FORMAT_HEX)->Unit(benchmark::kMicrosecond);

@@ -28,3 +28,4 @@ struct CliCommand {
 [[nodiscard]] std::vector<CliCommand> AddLinkCommands(CLI::App& root);
 [[nodiscard]] std::vector<CliCommand> AddExportCommand(CLI::App& root);
 [[nodiscard]] std::vector<CliCommand> AddQuantizeCommand(CLI::App& root);
+[[nodiscard]] std::vector<CliCommand> AddImageCommands(CLI::App& root);  // verify, decode

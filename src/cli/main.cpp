@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
 
     std::vector<CliCommand> commands;
-    for (auto add : {AddSimulateCommand, AddLinkCommands, AddExportCommand, AddQuantizeCommand}) {
+    for (auto add : {AddSimulateCommand, AddLinkCommands, AddExportCommand, AddQuantizeCommand,
+                     AddImageCommands}) {
         for (CliCommand& c : add(app)) commands.push_back(std::move(c));
     }
 

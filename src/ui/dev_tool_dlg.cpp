@@ -26,6 +26,7 @@
 #include "ui/quantization_dlg.h"
 #include "ui/save_hex_command.h"
 #include "ui/up_down_ctrl.h"
+#include "ui/verify_hex_command.h"
 
 std::uint16_t wTrainingFileNumber = 0;
 
@@ -210,6 +211,9 @@ void CDevToolDlg::CreateMenu() {
     QAction* save = file->addAction(QStringLiteral("&Save hexadecimal net file"));
     save->setObjectName(QStringLiteral("ID_FILE_SAVE_HEX"));
     connect(save, &QAction::triggered, this, &CDevToolDlg::OnSaveHexNetFile);
+    QAction* verify = file->addAction(QStringLiteral("Verify hexadecimal net file..."));
+    verify->setObjectName(QStringLiteral("ID_FILE_VERIFY_HEX"));
+    connect(verify, &QAction::triggered, this, &CDevToolDlg::OnVerifyHexNetFile);
     file->addSeparator();
     QAction* quit = file->addAction(QStringLiteral("&Quit"));
     quit->setObjectName(QStringLiteral("ID_FILE_QUIT"));
@@ -372,6 +376,10 @@ void CDevToolDlg::OnFileLoadAscii() {
 
 void CDevToolDlg::OnSaveHexNetFile() {
     RunSaveHexNetFileCommand(this, m_seams, State());
+}
+
+void CDevToolDlg::OnVerifyHexNetFile() {
+    RunVerifyHexNetFileCommand(this, m_seams, State());
 }
 
 void CDevToolDlg::OnFileQuit() {

@@ -65,6 +65,7 @@ private:
     void OnDeltaposSpinFile(int delta);
     void OnFileLoadAscii();
     void OnSaveHexNetFile();
+    void OnVerifyHexNetFile();
     void OnFileQuit();
     void OnViewQuantization();
     void OnHelpAbout();

@@ -19,6 +19,10 @@ public:
     // is added to a name typed without one. Full path, empty when cancelled.
     [[nodiscard]] virtual QString GetSaveFileName(QWidget* parent,
                                                   const QString& defaultSuffix) = 0;
+    // Open-file dialog for a flash image (*.s19, *.hex). Full path, empty when cancelled.
+    [[nodiscard]] virtual QString GetOpenImageFileName(QWidget* parent) {
+        return GetOpenFileName(parent, QStringLiteral("s19"));
+    }
     // The flash bank selection dialog, modal.
     [[nodiscard]] virtual FlashBankChoice RunFlashBankDialog(QWidget* parent) = 0;
     // The file-format notice shown before an ASCII net file is chosen, modal.

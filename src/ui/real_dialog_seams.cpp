@@ -29,6 +29,15 @@ public:
         return dialog.selectedFiles().constFirst();
     }
 
+    QString GetOpenImageFileName(QWidget* parent) override {
+        QFileDialog dialog(parent);
+        SetUpFileDialog(dialog, QFileDialog::AcceptOpen, QFileDialog::ExistingFile,
+                        QStringLiteral("s19"));
+        dialog.setNameFilters({QStringLiteral("*.s19 *.hex"), QStringLiteral("*")});
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+        return dialog.selectedFiles().constFirst();
+    }
+
     QString GetSaveFileName(QWidget* parent, const QString& defaultSuffix) override {
         QFileDialog dialog(parent);
         SetUpFileDialog(dialog, QFileDialog::AcceptSave, QFileDialog::AnyFile, defaultSuffix);

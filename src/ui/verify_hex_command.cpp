@@ -1,0 +1,57 @@
+#include "ui/verify_hex_command.h"
+
+#include <QFile>
+#include <QStringList>
+#include <algorithm>
+#include <mutex>
+
+#include "engine/shared_state.h"
+#include "ui/dialog_seams.h"
+
+namespace {
+
+// A message box is no list: the rest is for pelkora-cli verify.
+constexpr int kShownDifferences = 8;
+
+}  // namespace
+
+QString VerifyHexMessage(const FlashImageRead& read, const ModuleWeights& loaded) {
+    if (read.error == ImageError::OpenFailed) {
+        return QString::fromLatin1(FlashImageErrorText(read).c_str());
+    }
+    if (!read.Ok()) {
+        return QStringLiteral("The image is not well formed: %1")
+            .arg(QString::fromStdString(FlashImageErrorText(read)));
+    }
+    QStringList lines;
+    lines << QStringLiteral("The image is well formed: %1, bank %2, %3 records.")
+                 .arg(QString::fromLatin1(HexFileFormatName(read.image.format)),
+                      QString::fromStdString(FlashBankName(read.image.wStartAddress)))
+                 .arg(read.image.recordCount);
+    const std::vector<WeightDifference> differences = CompareWeights(read.image.weights, loaded);
+    if (differences.empty()) {
+        lines << QStringLiteral("It holds the weights loaded now.");
+        return lines.join(QLatin1Char('\n'));
+    }
+    lines << QStringLiteral("%1 of %2 weights differ from the weights loaded now:")
+                 .arg(differences.size())
+                 .arg(NET_WEIGHT_COUNT);
+    const int shown = std::min<int>(kShownDifferences, static_cast<int>(differences.size()));
+    for (int n = 0; n < shown; ++n) {
+        lines << QString::fromStdString(WeightDifferenceText(differences[n]));
+    }
+    if (shown < static_cast<int>(differences.size())) lines << QStringLiteral("...");
+    return lines.join(QLatin1Char('\n'));
+}
+
+void RunVerifyHexNetFileCommand(QWidget* owner, DialogSeams& dialogs, SharedState& state) {
+    const QString path = dialogs.GetOpenImageFileName(owner);
+    if (path.isEmpty()) return;
+    const FlashImageRead read = ReadFlashImageFile(QFile::encodeName(path).toStdString());
+    ModuleWeights loaded;
+    {
+        std::lock_guard lock(state.hMutex);
+        loaded = state.sModuleWeights;
+    }
+    dialogs.ShowMessage(owner, VerifyHexMessage(read, loaded));
+}

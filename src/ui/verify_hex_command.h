@@ -1,0 +1,19 @@
+#pragma once
+// "Verify hexadecimal net file...": open-file dialog for a flash image, then one
+// message that says whether it is well formed, its bank, and whether it holds the
+// module weights loaded now. UI thread only; takes the state's hMutex just long enough
+// to copy the loaded weights (the file is read before, without the lock).
+
+#include <QString>
+
+#include "files/flash_image_reader.h"
+
+class QWidget;
+class DialogSeams;
+
+// The message for an image read and the weights it was compared with.
+[[nodiscard]] QString VerifyHexMessage(const FlashImageRead& read, const ModuleWeights& loaded);
+
+struct SharedState;
+
+void RunVerifyHexNetFileCommand(QWidget* owner, DialogSeams& dialogs, SharedState& state);
