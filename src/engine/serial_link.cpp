@@ -9,7 +9,11 @@
 #include "engine/serial_device.h"
 #include "engine/shared_state.h"
 #include "engine/stop_signal.h"
+#ifdef _WIN32
+#include "engine/win32_device.h"
+#else
 #include "engine/termios_device.h"
+#endif
 
 namespace {
 
@@ -27,8 +31,12 @@ SerialOpener* g_openerOverride = nullptr;
 
 SerialOpener& Opener() {
     if (g_openerOverride != nullptr) return *g_openerOverride;
-    static TermiosOpener termios(EngineStopSignal().Fd());
-    return termios;
+#ifdef _WIN32
+    static Win32SerialOpener native(EngineStopSignal().Handle());
+#else
+    static TermiosOpener native(EngineStopSignal().Fd());
+#endif
+    return native;
 }
 
 // Frees the device and marks the link closed.
@@ -44,7 +52,11 @@ std::string ComPortDevice(int comPort) {
     const char* variable = comPort == 0 ? "PELKORA_COM1" : "PELKORA_COM2";
     const char* value = std::getenv(variable);
     if (value != nullptr && *value != '\0') return value;
+#ifdef _WIN32
+    return comPort == 0 ? kCom1 : kCom2;
+#else
     return comPort == 0 ? "/dev/ttyS0" : "/dev/ttyS1";
+#endif
 }
 
 void SetTargetDeviceOverride(const std::string& path) {
