@@ -22,10 +22,14 @@ public:
 
 #ifdef _WIN32
     // The event HANDLE: signalled once a stop was requested, until Reset().
-    [[nodiscard]] void* Handle() const { return handle_; }
+    [[nodiscard]] void* Handle() const {
+        return handle_;
+    }
 #else
     // Readable (POLLIN) once a stop was requested, until Reset().
-    [[nodiscard]] int Fd() const { return fd_; }
+    [[nodiscard]] int Fd() const {
+        return fd_;
+    }
 #endif
 
     // Sleeps for `duration` unless a stop is requested first.

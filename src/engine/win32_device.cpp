@@ -13,6 +13,9 @@ namespace {
 // driver that never completes a read must not hang the worker.
 constexpr DWORD kDriverGraceMs = 1000;
 
+// ERROR_NO_SUCH_DEVICE, which mingw-w64's headers do not name.
+constexpr DWORD kErrorNoSuchDevice = 433;
+
 class Win32Device final : public SerialDevice {
 public:
     Win32Device(HANDLE port, HANDLE ioEvent, HANDLE stopEvent, SerialTimeouts timeouts)
@@ -61,8 +64,8 @@ private:
 
         const HANDLE waits[2] = {ioEvent_, stopEvent_};
         const DWORD waitCount = stopEvent_ != nullptr ? 2 : 1;
-        const DWORD woke = ::WaitForMultipleObjects(waitCount, waits, FALSE,
-                                                    budgetMs + kDriverGraceMs);
+        const DWORD woke =
+            ::WaitForMultipleObjects(waitCount, waits, FALSE, budgetMs + kDriverGraceMs);
         DWORD count = 0;
         if (woke != WAIT_OBJECT_0) {
             // The buffer and `io` live on this stack: the cancelled call must be
@@ -145,7 +148,7 @@ bool IsWin32DeviceGoneError(unsigned long error) {
         case ERROR_GEN_FAILURE:
         case ERROR_DEVICE_NOT_CONNECTED:
         case ERROR_DEVICE_REMOVED:
-        case ERROR_NO_SUCH_DEVICE:
+        case kErrorNoSuchDevice:
         case ERROR_INVALID_HANDLE:
             return true;
         default:
@@ -158,7 +161,8 @@ Win32SerialOpener::Win32SerialOpener(void* stopEvent, SerialTimeouts timeouts)
 
 SerialOpenResult Win32SerialOpener::Open(const std::string& path) {
     const HANDLE ioEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (ioEvent == nullptr) return Fail(OpenStage::Open, ::GetLastError(), INVALID_HANDLE_VALUE, nullptr);
+    if (ioEvent == nullptr)
+        return Fail(OpenStage::Open, ::GetLastError(), INVALID_HANDLE_VALUE, nullptr);
     // Overlapped, unlike the synchronous port of old: only so can a stop request
     // end a waiting read at once.
     const HANDLE port = ::CreateFileA(Win32DeviceName(path).c_str(), GENERIC_READ | GENERIC_WRITE,
@@ -180,7 +184,8 @@ SerialOpenResult Win32SerialOpener::Open(const std::string& path) {
     }
 
     SerialOpenResult r;
-    r.device = std::make_unique<Win32Device>(port, ioEvent, static_cast<HANDLE>(stopEvent_), timeouts_);
+    r.device =
+        std::make_unique<Win32Device>(port, ioEvent, static_cast<HANDLE>(stopEvent_), timeouts_);
     r.stage = OpenStage::Done;
     return r;
 }

@@ -61,18 +61,28 @@ public:
     ~TerminationSignals();
     TerminationSignals(const TerminationSignals&) = delete;
     TerminationSignals& operator=(const TerminationSignals&) = delete;
-    [[nodiscard]] bool Ok() const { return event_ != nullptr; }
+    [[nodiscard]] bool Ok() const {
+        return event_ != nullptr;
+    }
     // Signalled (an event HANDLE, manual reset) once one of the signals arrived.
-    [[nodiscard]] void* Handle() const { return event_; }
+    [[nodiscard]] void* Handle() const {
+        return event_;
+    }
 #else
-    [[nodiscard]] bool Ok() const { return fd_.valid(); }
+    [[nodiscard]] bool Ok() const {
+        return fd_.valid();
+    }
     // Readable (POLLIN) once one of the signals arrived.
-    [[nodiscard]] int Fd() const { return fd_.get(); }
+    [[nodiscard]] int Fd() const {
+        return fd_.get();
+    }
 #endif
     // Waits up to `timeout` for a signal; true when one arrived (it is consumed).
     [[nodiscard]] bool Wait(std::chrono::milliseconds timeout);
     // Consumes a pending signal without waiting; true when there was one.
-    [[nodiscard]] bool Poll() { return Wait(std::chrono::milliseconds(0)); }
+    [[nodiscard]] bool Poll() {
+        return Wait(std::chrono::milliseconds(0));
+    }
 
 private:
 #ifdef _WIN32
