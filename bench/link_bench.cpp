@@ -16,8 +16,9 @@
 #include <string>
 #include <thread>
 
-#include "engine/target_protocol.h"
+#include "engine/stop_signal.h"
 #include "engine/termios_device.h"
+#include "engine/wire_codec.h"
 
 namespace {
 
@@ -63,8 +64,9 @@ void BM_LinkInputsExchange(benchmark::State& state) {
             if (n <= 0) ::usleep(1000);
         }
     });
-    TermiosOpener opener(-1);
-    SerialOpenResult port = opener.Open(name);
+    TermiosOpener opener;
+    const StopSignal stop;
+    SerialOpenResult port = opener.Open(name, stop);
     if (!port.device) {
         state.SkipWithError("cannot open the pseudo-terminal");
     } else {

@@ -13,6 +13,7 @@
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitMismatch = 3;  // validate and verify: the two sides differ
 
 // Loads --net FILE into `weights` (left all zero when `path` is empty). On failure
 // prints the system's text ("Error opening file" / "Error reading file") on stderr.

@@ -1,13 +1,8 @@
 // pelkora-cli target: a virtual module on a pseudo-terminal, for users without
-// hardware and for the tests. Serves until SIGINT or SIGTERM.
+// hardware and for the tests. Serves until SIGINT, SIGTERM or SIGHUP.
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/signalfd.h>
-#include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,9 +12,13 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "cli/link_commands.h"
+#include "cli/replay.h"
 #include "cli/virtual_module.h"
+#include "engine/wire_codec.h"
+#include "posix/posix_io.h"
 
 namespace {
 
@@ -27,6 +26,8 @@ struct TargetOptions {
     std::string link;
     std::string netFile;
     std::string inputs;
+    std::vector<std::string> faults;
+    std::string replay;
     bool pace = false;
     bool verbose = false;
 };
@@ -34,55 +35,32 @@ struct TargetOptions {
 // One byte at 9600 baud: a start bit, 8 data bits and a stop bit.
 constexpr auto kByteTime = std::chrono::microseconds(1042);
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    [[nodiscard]] int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 std::string ErrnoText(const std::string& what) {
     return "pelkora-cli target: " + what + ": " + std::strerror(errno);
 }
 
-bool WriteAll(int fd, const std::string& bytes, bool pace) {
-    for (std::size_t done = 0; done < bytes.size();) {
+// Sends a reply without ever blocking: a client that sends commands and reads no
+// replies fills the pseudo-terminal, and what does not fit is dropped (a real
+// module's transmitter does not wait for its host either). Returns the bytes sent.
+std::size_t SendReply(int fd, const std::string& bytes, bool pace) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
         const std::size_t chunk = pace ? 1 : bytes.size() - done;
         const ssize_t n = ::write(fd, bytes.data() + done, chunk);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return false;
+            break;  // EAGAIN: full; anything else: nobody to send to
         }
         done += static_cast<std::size_t>(n);
         if (pace) std::this_thread::sleep_for(kByteTime);
     }
-    return true;
+    return done;
 }
 
-// Points `link` at `target` atomically; refuses to replace anything but a symlink.
+// Makes `link` a symbolic link to `target`. Refuses a path that exists, whatever
+// it is: symlink() creates the name or fails, so nothing is ever replaced.
 bool CreateLink(const std::string& link, const std::string& target) {
-    struct stat st {};
-    if (::lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
-        errno = EEXIST;
-        return false;
-    }
-    const std::string temp = link + ".tmp" + std::to_string(::getpid());
-    ::unlink(temp.c_str());
-    if (::symlink(target.c_str(), temp.c_str()) != 0) return false;
-    if (::rename(temp.c_str(), link.c_str()) != 0) {
-        const int saved = errno;
-        ::unlink(temp.c_str());
-        errno = saved;
-        return false;
-    }
-    return true;
+    return ::symlink(target.c_str(), link.c_str()) == 0;
 }
 
 // Removes `link` only if it still points at our device (another target may own it now).
@@ -106,44 +84,55 @@ int RunTarget(const TargetOptions& options) {
     }
     FileWeights fileWeights{};  // the all-zero network without --net
     if (!LoadNetOption(options.netFile, fileWeights)) return kExitFailure;
-    VirtualModule module(DeriveModuleWeights(fileWeights));
-
-    // Signals arrive as readable data, so the serving loop ends cleanly.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    if (::sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) {
-        std::cerr << ErrnoText("sigprocmask") << '\n';
-        return kExitFailure;
+    std::vector<OutputFault> faults;
+    for (const std::string& text : options.faults) {
+        OutputFault fault;
+        std::string error;
+        if (!ParseOutputFault(text, fault, error)) {
+            std::cerr << "pelkora-cli target: --fault: " << error << '\n';
+            return kExitUsage;
+        }
+        faults.push_back(fault);
     }
-    const Fd signalFd(::signalfd(-1, &signals, SFD_CLOEXEC));
-    if (signalFd.get() < 0) {
+    VirtualModule module(DeriveModuleWeights(fileWeights), std::move(faults));
+    Replay replay;
+    const bool replaying = !options.replay.empty();
+    if (replaying) {
+        FdInputStream file(OpenForReading(options.replay));
+        std::string error;
+        if (!replay.Read(file, error)) {
+            std::cerr << "pelkora-cli target: --replay " << options.replay << ": "
+                      << (file.error() != 0 ? std::strerror(file.error()) : error) << '\n';
+            return kExitFailure;
+        }
+    }
+    // At the recorded rhythm only when asked and when the recording has its times.
+    const bool replayTimed = replaying && options.pace && replay.Timed();
+    ReplayLine current;
+    if (replaying) {
+        current = replay.First();  // until the first "I"
+        module.SetRecordedOutputs(current.outputs);
+    }
+
+    // Signals arrive as readable data, so the serving loop ends cleanly, and the
+    // link is removed, on each of them.
+    TerminationSignals signals;
+    if (!signals.Ok()) {
         std::cerr << ErrnoText("signalfd") << '\n';
         return kExitFailure;
     }
 
-    const Fd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-    if (master.get() < 0 || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0) {
+    PseudoTerminal pty;
+    if (!OpenPseudoTerminal(pty, O_NONBLOCK)) {
         std::cerr << ErrnoText("pseudo-terminal") << '\n';
         return kExitFailure;
     }
-    char slaveName[256];
-    if (::ptsname_r(master.get(), slaveName, sizeof slaveName) != 0) {
-        std::cerr << ErrnoText("ptsname") << '\n';
-        return kExitFailure;
-    }
-    // Raw from the start, so nothing is echoed or translated before the tool
-    // configures its end.
-    termios tio{};
-    if (::tcgetattr(master.get(), &tio) == 0) {
-        ::cfmakeraw(&tio);
-        ::tcsetattr(master.get(), TCSANOW, &tio);
-    }
+    const int master = pty.master.get();
+    const std::string& slaveName = pty.slavePath;
     // Holding our own end open keeps the line up between two users of the device:
     // otherwise the master reports a hang-up whenever the tool closes it.
-    const Fd heldSlave(::open(slaveName, O_RDWR | O_NOCTTY | O_CLOEXEC));
-    if (heldSlave.get() < 0) {
+    const UniqueFd heldSlave(::open(slaveName.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!heldSlave) {
         std::cerr << ErrnoText(slaveName) << '\n';
         return kExitFailure;
     }
@@ -159,7 +148,7 @@ int RunTarget(const TargetOptions& options) {
     std::string log;
     int exitCode = kExitOk;
     for (;;) {
-        pollfd fds[2] = {{master.get(), POLLIN, 0}, {signalFd.get(), POLLIN, 0}};
+        pollfd fds[2] = {{master, POLLIN, 0}, {signals.Fd(), POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
             std::cerr << ErrnoText("poll") << '\n';
@@ -169,7 +158,7 @@ int RunTarget(const TargetOptions& options) {
         if (fds[1].revents & POLLIN) break;
         if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
         char bytes[64];
-        const ssize_t n = ::read(master.get(), bytes, sizeof bytes);
+        const ssize_t n = ::read(master, bytes, sizeof bytes);
         if (n <= 0) {
             if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
             // Cannot happen while we hold the other end; do not spin if it does.
@@ -179,13 +168,25 @@ int RunTarget(const TargetOptions& options) {
         for (ssize_t i = 0; i < n; ++i) {
             const double seconds =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            const NetInputs inputs = fixed ? fixedInputs : SweepInputs(seconds);
+            if (replaying && bytes[i] == kCommandInputs) {
+                // One recorded line per exchange: "I" moves on, "O" answers from it.
+                current = replayTimed ? replay.At(static_cast<std::int64_t>(seconds * 1000))
+                                      : replay.Next();
+                module.SetRecordedOutputs(current.outputs);
+            }
+            const NetInputs inputs = replaying ? current.inputs
+                                     : fixed   ? fixedInputs
+                                               : SweepInputs(seconds);
             reply.clear();
             log.clear();
             module.Receive(bytes[i], inputs, reply, options.verbose ? &log : nullptr);
             if (!log.empty()) std::cerr << log << std::flush;
-            if (!reply.empty() && !WriteAll(master.get(), reply, options.pace)) {
-                std::cerr << ErrnoText("write") << '\n';
+            if (!reply.empty()) {
+                const std::size_t sent = SendReply(master, reply, options.pace);
+                if (sent < reply.size() && options.verbose) {
+                    std::cerr << "reply dropped after " << sent << " of " << reply.size()
+                              << " bytes: nobody reads\n";
+                }
             }
         }
     }
@@ -207,6 +208,14 @@ CliCommand AddTargetCommand(CLI::App& root) {
                     "ASCII net file whose module weights compute the outputs (default: all zero)");
     sub->add_option("--inputs", options->inputs,
                     "Fixed inputs v1,...,v8 (0..255; default: a slow sweep)");
+    sub->add_option("--fault", options->faults,
+                    "K:D[:EVERY]: add D to output K (1..8) of the \"O\" replies, clamped to "
+                    "0..255, on every reply or one in EVERY (repeatable)");
+    sub->add_option("--replay", options->replay,
+                    "Answer \"I\" and \"O\" from the lines of a recording (window recording, "
+                    "--timestamps or monitor output, training file), one line per exchange, "
+                    "looping; with --pace and time columns at the recorded rhythm")
+        ->excludes("--inputs");
     sub->add_flag("--pace", options->pace, "Send at 9600-baud timing (about 1.04 ms a byte)");
     sub->add_flag("--verbose", options->verbose, "Log each command received on stderr");
     return {sub, [options] { return RunTarget(*options); }};

@@ -5,16 +5,11 @@
 #include <cstdio>
 #include <numbers>
 
+#include "engine/wire_codec.h"
 #include "network/evaluators.h"
+#include "network/hex_digit.h"
 
 namespace {
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 std::string Printable(char byte) {
     const auto u = static_cast<unsigned char>(byte);
@@ -26,30 +21,69 @@ std::string Printable(char byte) {
 
 }  // namespace
 
-std::string FormatReplyText(const NetInputs& values) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (std::uint16_t v : values) {
-        text += kDigits[(v >> 4) & 0xF];
-        text += kDigits[v & 0xF];
+bool ParseOutputFault(std::string_view text, OutputFault& fault, std::string& error) {
+    int fields[3] = {0, 0, 1};
+    std::size_t count = 0;
+    for (std::size_t pos = 0; count < 3;) {
+        const std::size_t colon = text.find(':', pos);
+        const std::string_view field = text.substr(
+            pos, colon == std::string_view::npos ? std::string_view::npos : colon - pos);
+        const char* first = field.data();
+        if (!field.empty() && field.front() == '+') ++first;
+        const auto [end, ec] = std::from_chars(first, field.data() + field.size(), fields[count]);
+        if (field.empty() || ec != std::errc{} || end != field.data() + field.size()) {
+            error = "'" + std::string(text.substr(0, 40)) + "' is not K:D[:EVERY]";
+            return false;
+        }
+        ++count;
+        if (colon == std::string_view::npos) break;
+        pos = colon + 1;
+        if (count == 3) {
+            error = "'" + std::string(text.substr(0, 40)) + "' has more than three fields";
+            return false;
+        }
     }
-    return text;
+    if (count < 2) {
+        error = "'" + std::string(text.substr(0, 40)) + "' is not K:D[:EVERY]";
+        return false;
+    }
+    if (fields[0] < 1 || fields[0] > 8) {
+        error = "output " + std::to_string(fields[0]) + " is not 1..8";
+        return false;
+    }
+    if (fields[1] < -255 || fields[1] > 255) {
+        error = "difference " + std::to_string(fields[1]) + " is not -255..255";
+        return false;
+    }
+    if (fields[2] < 1) {
+        error = "EVERY must be 1 or more";
+        return false;
+    }
+    fault = {fields[0] - 1, fields[1], fields[2]};
+    return true;
+}
+
+NetOutputs VirtualModule::WithFaults(NetOutputs outputs, unsigned long reply) const {
+    for (const OutputFault& f : faults_) {
+        if (reply % static_cast<unsigned long>(f.every) != 0) continue;
+        const int value = outputs[f.output] + f.delta;
+        outputs[f.output] = static_cast<std::uint16_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+    }
+    return outputs;
 }
 
 NetOutputs VirtualModule::Outputs(const NetInputs& inputs) const {
-    return emulated_ ? frameOutputs_ : EvaluateInt(inputs, weights_);
+    if (emulated_) return frameOutputs_;
+    return hasRecorded_ ? recorded_ : EvaluateInt(inputs, weights_);
 }
 
 void VirtualModule::Receive(char byte, const NetInputs& inputs, std::string& reply,
                             std::string* log) {
     if (inFrame_) {
-        if (HexDigit(byte) >= 0) {
+        if (HexDigitValue(byte) >= 0) {
             frame_ += byte;
-            if (frame_.size() < 16) return;
-            for (std::size_t i = 0; i < frameOutputs_.size(); ++i) {
-                frameOutputs_[i] = static_cast<std::uint16_t>(HexDigit(frame_[2 * i]) * 16 +
-                                                              HexDigit(frame_[2 * i + 1]));
-            }
+            if (frame_.size() < kFrameSize - 1) return;
+            (void)DecodeFrameDigits(frame_.data(), frameOutputs_);  // all digits, checked above
             inFrame_ = false;
             if (log) *log += "P" + frame_ + "\n";
             return;
@@ -64,27 +98,27 @@ void VirtualModule::Receive(char byte, const NetInputs& inputs, std::string& rep
 void VirtualModule::Command(char byte, const NetInputs& inputs, std::string& reply,
                             std::string* log) {
     switch (byte) {
-        case 'I': {
+        case kCommandInputs: {
             const std::string text = FormatReplyText(inputs);
             reply += text;
             if (log) *log += "I -> " + text + "\n";
             return;
         }
-        case 'O': {
-            const std::string text = FormatReplyText(Outputs(inputs));
+        case kCommandOutputs: {
+            const std::string text = FormatReplyText(WithFaults(Outputs(inputs), ++outputReplies_));
             reply += text;
             if (log) *log += "O -> " + text + (emulated_ ? " (emulated)\n" : "\n");
             return;
         }
-        case 'R':
+        case kCommandReset:
             emulated_ = false;
             if (log) *log += "R\n";
             return;
-        case 'S':
+        case kCommandSync:
             emulated_ = true;
             if (log) *log += "S\n";
             return;
-        case 'P':
+        case kCommandFrame:
             inFrame_ = true;
             frame_.clear();
             return;

@@ -9,33 +9,57 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "network/weights.h"
 
+// A deliberate error of the module: `delta` added to output `output` (0..7) of
+// its "O" replies, clamped to 0..255, on every reply (`every` 1) or on one reply
+// in `every` (the every-th, the 2 x every-th, ...).
+struct OutputFault {
+    int output = 0;
+    int delta = 0;
+    int every = 1;
+};
+
+// "K:D[:EVERY]" with K 1..8, D -255..255, EVERY >= 1. On failure `error` says why.
+[[nodiscard]] bool ParseOutputFault(std::string_view text, OutputFault& fault, std::string& error);
+
 class VirtualModule {
 public:
-    explicit VirtualModule(const ModuleWeights& weights) : weights_(weights) {}
+    explicit VirtualModule(const ModuleWeights& weights, std::vector<OutputFault> faults = {})
+        : weights_(weights), faults_(std::move(faults)) {}
 
     // Takes one received byte. Appends the reply, if any, to `reply` and, when `log`
     // is given, one line describing what was received (frames when complete).
     void Receive(char byte, const NetInputs& inputs, std::string& reply, std::string* log);
 
+    // From now on "O" reports these outputs (a replayed recording's) instead of
+    // computing them; the faults and an "S" still apply.
+    void SetRecordedOutputs(const NetOutputs& outputs) {
+        recorded_ = outputs;
+        hasRecorded_ = true;
+    }
+
     // Outputs reported to "O" for these inputs.
     [[nodiscard]] NetOutputs Outputs(const NetInputs& inputs) const;
-    [[nodiscard]] bool Emulated() const { return emulated_; }
 
 private:
     void Command(char byte, const NetInputs& inputs, std::string& reply, std::string* log);
 
+    // The faults due on the reply numbered `reply` (1 = the first "O").
+    [[nodiscard]] NetOutputs WithFaults(NetOutputs outputs, unsigned long reply) const;
+
     ModuleWeights weights_;
-    bool emulated_ = false;      // set by "S", cleared by "R"
+    std::vector<OutputFault> faults_;
+    unsigned long outputReplies_ = 0;  // "O" replies sent so far
+    bool emulated_ = false;
+    bool hasRecorded_ = false;
+    NetOutputs recorded_{};      // set by "S", cleared by "R"
     NetOutputs frameOutputs_{};  // the last complete "P" frame
     bool inFrame_ = false;
     std::string frame_;  // hex digits of the frame being received
 };
-
-// 16 upper-case hexadecimal characters, value 1 first (low 8 bits of each).
-[[nodiscard]] std::string FormatReplyText(const NetInputs& values);
 
 // The inputs of a live-looking module: a slow smooth sweep, each input a phase
 // apart, one period every 8 seconds.

@@ -1,153 +1,286 @@
 #include "engine/engine.h"
 
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
 
-#include "engine/serial_link.h"
-#include "engine/stop_signal.h"
-#include "engine/target_protocol.h"
+#include "engine/native_serial.h"
+#include "engine/wire_codec.h"
 #include "network/evaluators.h"
 
-namespace {
+Engine::Engine() : Engine(nullptr, PortMap::FromEnvironment()) {}
 
-// Lifetime of the worker thread object; only the controlling thread touches it.
-struct WorkerControl {
-    std::thread thread;
-    std::mutex doneMutex;  // guards done (not part of the state block: it outlives passes)
-    std::condition_variable doneChanged;
-    bool done = true;
-};
+Engine::Engine(std::unique_ptr<SerialOpener> opener, PortMap ports)
+    : opener_(opener ? std::move(opener) : MakeNativeSerialOpener()), ports_(std::move(ports)) {}
 
-WorkerControl& Worker() {
-    static WorkerControl control;
-    return control;
+Engine::~Engine() {
+    Stop();
 }
 
-void Notify() {
-    // Called without hMutex: the notifier may post into a UI that takes the lock.
-    if (g_State.pNotifier) g_State.pNotifier();
+void Engine::SetNotifier(EngineNotifier notifier) {
+    notifier_ = std::move(notifier);
 }
 
-bool StopRequested() {
-    std::lock_guard lock(g_State.hMutex);
-    return g_State.bStopRequest.load();
+SerialLink Engine::MakeLink() {
+    return SerialLink(*opener_, stop_, ports_);
 }
 
-void RunStep(std::int32_t mode) {
-    switch (mode) {
-        case MODE_MONITOR:
-            MonitorCycle();
-            break;
-        case MODE_SIM_FLOAT:
-            FloatSimulationCycle();
-            break;
-        case MODE_SIM_INT:
-            IntSimulationCycle();
-            break;
-        case MODE_EMULATOR:
-            EmulatorCycle();
-            break;
-        case MODE_HOLD:
-            HoldCycle();
-            break;
-        default:
-            break;  // the window only writes 0..4
-    }
-}
-
-}  // namespace
-
-void EngineThreadProc() {
-    std::int32_t prev = -1;
-    Notify();
-    for (;;) {
-        std::int32_t mode;
-        {
-            std::lock_guard lock(g_State.hMutex);
-            mode = g_State.nMode;
-        }
-        if (mode != prev) {
-            SetStatus("%s", kStatusNewMode);
-            Notify();
-            prev = mode;
-        }
-        RunStep(mode);
-        Notify();
-        // A stop that arrives during the pause cuts it short and is honoured at once,
-        // not one pass later.
-        if (StopRequested() || !EngineSleep(ENGINE_PASS_PAUSE_MS)) {
-            CloseTargetPort();
-            return;
-        }
-    }
-}
-
-bool StartEngine() {
-    WorkerControl& w = Worker();
-    if (w.thread.joinable()) return false;
+bool Engine::Start() {
+    if (worker_.joinable()) return false;
     {
-        std::lock_guard lock(w.doneMutex);
-        w.done = false;
+        std::lock_guard lock(state_.hMutex);
+        state_.bStopRequest = false;
     }
-    w.thread = std::thread([&w] {
+    stop_.Reset();
+    {
+        std::lock_guard lock(doneMutex_);
+        done_ = false;
+    }
+    worker_ = std::thread([this] {
         EngineThreadProc();
-        std::lock_guard lock(w.doneMutex);
-        w.done = true;
-        w.doneChanged.notify_all();
+        std::lock_guard lock(doneMutex_);
+        done_ = true;
+        doneChanged_.notify_all();
     });
     return true;
 }
 
-void RequestEngineStop() {
+void Engine::RequestStop() {
     {
-        std::lock_guard lock(g_State.hMutex);
-        g_State.bStopRequest = true;
+        std::lock_guard lock(state_.hMutex);
+        state_.bStopRequest = true;
     }
-    EngineStopSignal().Request();
+    stop_.Request();
 }
 
-bool WaitForEngine(std::chrono::milliseconds timeout) {
-    WorkerControl& w = Worker();
-    if (!w.thread.joinable()) return true;
+bool Engine::WaitForWorker(std::chrono::milliseconds timeout) {
+    if (!worker_.joinable()) return true;
     {
-        std::unique_lock lock(w.doneMutex);
-        if (!w.doneChanged.wait_for(lock, timeout, [&w] { return w.done; })) return false;
+        std::unique_lock lock(doneMutex_);
+        if (!doneChanged_.wait_for(lock, timeout, [this] { return done_; })) return false;
     }
-    w.thread.join();
+    worker_.join();
     return true;
 }
 
-void StopEngine() {
-    RequestEngineStop();
-    WorkerControl& w = Worker();
-    if (w.thread.joinable()) w.thread.join();
+void Engine::Stop() {
+    RequestStop();
+    if (worker_.joinable()) worker_.join();
 }
 
-bool IsEngineRunning() {
-    return Worker().thread.joinable();
+void Engine::SetStatus(const char* format, ...) {
+    std::lock_guard lock(state_.hMutex);
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(state_.szStatus, sizeof state_.szStatus, format, args);
+    va_end(args);
 }
 
-void HoldCycle() {
+StatusText Engine::GetStatus() {
+    StatusText copy;
+    std::lock_guard lock(state_.hMutex);
+    std::memcpy(copy.text, state_.szStatus, sizeof copy.text);
+    return copy;
+}
+
+LoadResult Engine::LoadAsciiNetFile(const std::string& path) {
+    FileWeights scratch{};
+    const LoadResult result = ReadAsciiNetFile(path, scratch);
+    if (result != LoadResult::Ok) return result;
+    const ModuleWeights module = DeriveModuleWeights(scratch);
+
+    std::lock_guard lock(state_.hMutex);
+    state_.lFileWeights = scratch;
+    state_.sModuleWeights = module;
+    return LoadResult::Ok;
+}
+
+bool Engine::Sleep(int ms) const {
+    return stop_.SleepFor(std::chrono::milliseconds(ms));
+}
+
+bool Engine::StopRequested() {
+    std::lock_guard lock(state_.hMutex);
+    return state_.bStopRequest.load();
+}
+
+int Engine::ComPort() {
+    std::lock_guard lock(state_.hMutex);
+    return state_.nComPort;
+}
+
+void Engine::Notify(const PassReport& report) {
+    // Called without hMutex: the notifier may post into a UI that takes the lock.
+    if (notifier_) notifier_(report);
+}
+
+PassReport Engine::Snapshot(PassReport::Kind kind, std::int32_t mode) {
+    PassReport report;
+    report.kind = kind;
+    report.mode = mode;
+    std::lock_guard lock(state_.hMutex);
+    std::memcpy(report.status.text, state_.szStatus, sizeof report.status.text);
+    report.inputs = state_.wInputs;
+    report.outputs = state_.wOutputs;
+    return report;
+}
+
+void Engine::EngineThreadProc() {
+    // Owned by the worker: the port closes when the loop ends, however it ends.
+    SerialLink link = MakeLink();
+    std::int32_t prev = -1;
+    Notify(Snapshot(PassReport::Kind::Started, prev));
+    for (;;) {
+        std::int32_t mode;
+        {
+            std::lock_guard lock(state_.hMutex);
+            mode = state_.nMode;
+        }
+        if (mode != prev) {
+            SetStatus("%s", kStatusNewMode);
+            Notify(Snapshot(PassReport::Kind::ModeChange, mode));
+            prev = mode;
+        }
+        const LinkError failure = RunStep(mode, link);
+        PassReport report = Snapshot(PassReport::Kind::Pass, mode);
+        report.ok = !failure.failed();
+        report.failure = failure;
+        report.valuesRead = report.ok && mode != MODE_HOLD;
+        Notify(report);
+        // A stop that arrives during the pause cuts it short and is honoured at once,
+        // not one pass later.
+        if (StopRequested() || !Sleep(kEnginePassPauseMs)) return;
+    }
+}
+
+LinkError Engine::RunStep(std::int32_t mode, SerialLink& link) {
+    switch (mode) {
+        case MODE_MONITOR:
+            return MonitorCycle(link);
+        case MODE_SIM_FLOAT:
+            FloatSimulationCycle();
+            return {};
+        case MODE_SIM_INT:
+            IntSimulationCycle();
+            return {};
+        case MODE_EMULATOR:
+            return EmulatorCycle(link);
+        case MODE_HOLD:
+            HoldCycle();
+            return {};
+        default:
+            return {};  // the window only writes 0..4
+    }
+}
+
+void Engine::HoldCycle() {
     SetStatus("%s", kStatusHold);
 }
 
-void FloatSimulationCycle() {
+void Engine::FloatSimulationCycle() {
     EvaluateNetworkFloat();
     SetStatus("%s", kStatusSimFloat);
 }
 
-void IntSimulationCycle() {
+void Engine::IntSimulationCycle() {
     EvaluateNetworkInt();
     SetStatus("%s", kStatusSimInt);
 }
 
-void EvaluateNetworkFloat() {
-    std::lock_guard lock(g_State.hMutex);
-    g_State.wOutputs = EvaluateFloat(g_State.wInputs, g_State.lFileWeights);
+void Engine::EvaluateNetworkFloat() {
+    std::lock_guard lock(state_.hMutex);
+    state_.wOutputs = EvaluateFloat(state_.wInputs, state_.lFileWeights);
 }
 
-void EvaluateNetworkInt() {
-    std::lock_guard lock(g_State.hMutex);
-    g_State.wOutputs = EvaluateInt(g_State.wInputs, g_State.sModuleWeights);
+void Engine::EvaluateNetworkInt() {
+    std::lock_guard lock(state_.hMutex);
+    state_.wOutputs = EvaluateInt(state_.wInputs, state_.sModuleWeights);
+}
+
+void Engine::ReportLinkError(const SerialLink& link, const LinkError& error) {
+    const LinkErrorMessage message = LinkErrorText(error, link.PortName());
+    SetStatus("%s", message.text);
+}
+
+namespace {
+
+// A stop request that cut a pause short: the step ends at once, as the loop is
+// about to end and close the port.
+constexpr LinkError kStopped{LinkStage::None, 0};
+
+}  // namespace
+
+LinkError Engine::Exchange(SerialLink& link, int comPort, char letter, NetInputs& values) {
+    // Open first, so that the queue discarded is the one of the port in use.
+    if (const LinkError e = link.OpenTargetPort(comPort); e.failed()) return e;
+    link.DiscardInput();
+    const char command[2] = {letter, '\0'};
+    if (const LinkError e = link.WriteTarget(comPort, command); e.failed()) return e;
+    char reply[kReplySize];
+    if (const LinkError e = link.ReadTarget(reply, sizeof reply); e.failed()) return e;
+    values = DecodeReply(reply);
+    return {};
+}
+
+LinkError Engine::MonitorCycle(SerialLink& link) {
+    SetStatus("%s", kStatusMonitor);
+    const int comPort = ComPort();
+    const auto failed = [&](const LinkError& e) {
+        ReportLinkError(link, e);
+        return e;
+    };
+    const char reset[2] = {kCommandReset, '\0'};
+    if (const LinkError e = link.WriteTarget(comPort, reset); e.failed()) return failed(e);
+    if (!Sleep(kCommandPauseMs)) return kStopped;
+
+    NetInputs values{};
+    if (const LinkError e = Exchange(link, comPort, kCommandInputs, values); e.failed()) {
+        return failed(e);
+    }
+    {
+        std::lock_guard lock(state_.hMutex);
+        state_.wInputs = values;
+    }
+    if (!Sleep(kCommandPauseMs)) return kStopped;
+
+    if (const LinkError e = Exchange(link, comPort, kCommandOutputs, values); e.failed()) {
+        return failed(e);
+    }
+    {
+        std::lock_guard lock(state_.hMutex);
+        state_.wOutputs = values;
+    }
+    (void)Sleep(kCommandPauseMs);
+    return {};
+}
+
+LinkError Engine::EmulatorCycle(SerialLink& link) {
+    SetStatus("%s", kStatusEmulator);
+    const int comPort = ComPort();
+    const char sync[2] = {kCommandSync, '\0'};
+    const LinkError synced = link.WriteTarget(comPort, sync);
+    if (synced.failed()) ReportLinkError(link, synced);
+    // The pause follows a failed "S" too.
+    if (!Sleep(kCommandPauseMs)) return synced;
+    if (synced.failed()) return synced;
+
+    NetInputs values{};
+    if (const LinkError e = Exchange(link, comPort, kCommandInputs, values); e.failed()) {
+        ReportLinkError(link, e);
+        return e;
+    }
+    {
+        std::lock_guard lock(state_.hMutex);
+        state_.wInputs = values;
+    }
+    if (!Sleep(kCommandPauseMs)) return kStopped;
+
+    EvaluateNetworkInt();
+    // Only this thread writes wOutputs, so reading it without the lock is consistent.
+    const OutputFrame frame = FormatOutputFrame(state_.wOutputs);
+    // A failed frame leaves its text in szStatus; the pause follows all the same.
+    const LinkError sent = link.WriteTarget(comPort, frame.text);
+    if (sent.failed()) ReportLinkError(link, sent);
+    (void)Sleep(kFramePauseMs);
+    return sent;
 }

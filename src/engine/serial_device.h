@@ -4,7 +4,7 @@
 // the real thing is the termios device of termios_device.h.
 //
 // Thread rules: a device is used by one thread at a time (the engine's worker).
-// Opening, reading and writing never touch g_State.
+// Opening, reading and writing touch no engine state.
 
 #include <cstddef>
 #include <memory>
@@ -38,6 +38,10 @@ public:
     virtual ~SerialDevice() = default;
     [[nodiscard]] virtual SerialTransfer Write(const char* data, std::size_t size) = 0;
     [[nodiscard]] virtual SerialTransfer Read(char* buffer, std::size_t size) = 0;
+    // Drops whatever has arrived and not been read yet: a late reply, a stray byte,
+    // a byte too many. The link calls it before each command that expects a reply,
+    // so that every reply is read from a clean queue.
+    virtual void DiscardInput() = 0;
 };
 
 // Where an open failed; the numbering is the one the operator sees in the texts.
@@ -55,10 +59,14 @@ struct SerialOpenResult {
     int error = 0;  // errno right after the failed call
 };
 
+class StopSignal;  // engine/stop_signal.h
+
 class SerialOpener {
 public:
     virtual ~SerialOpener() = default;
     // Opens and configures `path` for the link: 9600 8N1, raw, no flow control,
-    // DTR and RTS off, exclusive use.
-    [[nodiscard]] virtual SerialOpenResult Open(const std::string& path) = 0;
+    // DTR and RTS off, exclusive use, input queue empty. Every wait of the device
+    // ends at once (with EINTR) when `stop` is requested; `stop` outlives the device.
+    [[nodiscard]] virtual SerialOpenResult Open(const std::string& path,
+                                                const StopSignal& stop) = 0;
 };

@@ -4,147 +4,114 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
-#include "engine/serial_device.h"
-#include "engine/shared_state.h"
-#include "engine/stop_signal.h"
+PortMap PortMap::FromEnvironment() {
+    PortMap map;
+    const char* const variables[2] = {"PELKORA_COM1", "PELKORA_COM2"};
 #ifdef _WIN32
-#include "engine/win32_device.h"
+    const char* const defaults[2] = {"COM1", "COM2"};
 #else
-#include "engine/termios_device.h"
+    const char* const defaults[2] = {"/dev/ttyS0", "/dev/ttyS1"};
 #endif
-
-namespace {
-
-constexpr const char* kCom1 = "COM1";
-constexpr const char* kCom2 = "COM2";
-
-// Guarded by g_State.hMutex: the window or the CLI may set it while the worker reads.
-std::string& DeviceOverride() {
-    static std::string path;
-    return path;
-}
-
-// Set only while no worker runs (tests); read by the worker.
-SerialOpener* g_openerOverride = nullptr;
-
-SerialOpener& Opener() {
-    if (g_openerOverride != nullptr) return *g_openerOverride;
-#ifdef _WIN32
-    static Win32SerialOpener native(EngineStopSignal().Handle());
-#else
-    static TermiosOpener native(EngineStopSignal().Fd());
-#endif
-    return native;
-}
-
-// Frees the device and marks the link closed.
-void ReleasePort() {
-    delete g_State.hPort;
-    g_State.hPort = nullptr;
-    g_State.szOpenPort[0] = '\0';
-}
-
-}  // namespace
-
-std::string ComPortDevice(int comPort) {
-    const char* variable = comPort == 0 ? "PELKORA_COM1" : "PELKORA_COM2";
-    const char* value = std::getenv(variable);
-    if (value != nullptr && *value != '\0') return value;
-#ifdef _WIN32
-    return comPort == 0 ? kCom1 : kCom2;
-#else
-    return comPort == 0 ? "/dev/ttyS0" : "/dev/ttyS1";
-#endif
-}
-
-void SetTargetDeviceOverride(const std::string& path) {
-    std::lock_guard lock(g_State.hMutex);
-    DeviceOverride() = path;
-}
-
-void SetSerialOpener(SerialOpener* opener) {
-    g_openerOverride = opener;
-}
-
-bool OpenTargetPort() {
-    char name[PORT_NAME_SIZE];
-    int comPort;
-    {
-        std::lock_guard lock(g_State.hMutex);
-        comPort = g_State.nComPort;
+    const char* const names[2] = {"COM1", "COM2"};
+    for (int i = 0; i < 2; ++i) {
+        const char* value = std::getenv(variables[i]);
+        map.ports[i].device = value != nullptr && *value != '\0' ? value : defaults[i];
+        map.ports[i].shown = names[i];
     }
-    std::snprintf(name, sizeof name, "%s", comPort == 0 ? kCom1 : kCom2);
-    if (std::strcmp(name, g_State.szOpenPort) == 0) return true;
+    return map;
+}
 
-    ReleasePort();  // the choice has changed (or nothing was open)
-    std::snprintf(g_State.szOpenPort, sizeof g_State.szOpenPort, "%s", name);
+PortMap PortMap::SingleDevice(const std::string& path) {
+    PortMap map;
+    map.ports[0] = {path, path};
+    map.ports[1] = {path, path};
+    return map;
+}
 
-    // Only when a port is really opened: the loop's passes allocate nothing.
-    std::string path;
-    std::string shownName;
-    {
-        std::lock_guard lock(g_State.hMutex);
-        path = DeviceOverride();
+LinkErrorMessage LinkErrorText(const LinkError& error, const std::string& port) {
+    LinkErrorMessage m{};
+    const int code = error.code;
+    switch (error.stage) {
+        case LinkStage::None:
+            break;
+        case LinkStage::Open:
+            std::snprintf(m.text, sizeof m.text, "Error opening %s port (1-%d)", port.c_str(),
+                          code);
+            break;
+        case LinkStage::ReadSettings:
+            std::snprintf(m.text, sizeof m.text, "Error configuring com port (1-%d)", code);
+            break;
+        case LinkStage::ApplySettings:
+            std::snprintf(m.text, sizeof m.text, "Error configuring com port (2-%d)", code);
+            break;
+        case LinkStage::ApplyTimeouts:
+            std::snprintf(m.text, sizeof m.text, "Error configuring com port (3-%d)", code);
+            break;
+        case LinkStage::Write:
+            std::snprintf(m.text, sizeof m.text, "Error writing to target (%d)", code);
+            break;
+        case LinkStage::Read:
+            std::snprintf(m.text, sizeof m.text, "Error reading from target (%d)", code);
+            break;
     }
-    if (path.empty()) {
-        path = ComPortDevice(comPort);
-        shownName = name;
-    } else {
-        shownName = path;
-    }
+    return m;
+}
 
-    SerialOpenResult opened = Opener().Open(path);
+SerialLink::SerialLink(SerialOpener& opener, const StopSignal& stop, PortMap ports)
+    : opener_(opener), stop_(stop), ports_(std::move(ports)) {}
+
+SerialLink::~SerialLink() = default;
+
+LinkError SerialLink::OpenTargetPort(int comPort) {
+    const int index = comPort == 0 ? 0 : 1;
+    const char* name = index == 0 ? "COM1" : "COM2";
+    if (hPort && szOpenPort == name) return {};
+
+    CloseTargetPort();  // the choice has changed (or nothing was open)
+    const PortMap::Port& port = ports_.ports[index];
+    shownName_ = port.shown;
+    SerialOpenResult opened = opener_.Open(port.device, stop_);
     switch (opened.stage) {
         case OpenStage::Done:
-            if (opened.device) {
-                g_State.hPort = opened.device.release();
-                return true;
-            }
-            // An opener that claims success without a device: treat as a failed open.
-            SetStatus(kErrorOpeningPort, shownName.c_str(), ENODEV);
-            break;
+            hPort = std::move(opened.device);
+            szOpenPort = name;
+            return {};
         case OpenStage::Open:
-            SetStatus(kErrorOpeningPort, shownName.c_str(), opened.error);
-            break;
+            return {LinkStage::Open, opened.error};
         case OpenStage::ReadSettings:
-            SetStatus(kErrorConfiguring1, opened.error);
-            break;
+            return {LinkStage::ReadSettings, opened.error};
         case OpenStage::ApplySettings:
-            SetStatus(kErrorConfiguring2, opened.error);
-            break;
+            return {LinkStage::ApplySettings, opened.error};
         case OpenStage::ApplyTimeouts:
-            SetStatus(kErrorConfiguring3, opened.error);
-            break;
+            return {LinkStage::ApplyTimeouts, opened.error};
     }
-    g_State.szOpenPort[0] = '\0';
-    return false;
+    return {LinkStage::Open, opened.error};
 }
 
-void CloseTargetPort() {
-    ReleasePort();
+void SerialLink::CloseTargetPort() {
+    hPort.reset();
+    szOpenPort.clear();
 }
 
-bool WriteTarget(const char* text) {
-    if (!OpenTargetPort()) return false;
+LinkError SerialLink::WriteTarget(int comPort, const char* text) {
+    if (const LinkError opened = OpenTargetPort(comPort); opened.failed()) return opened;
     const std::size_t size = std::strlen(text);
-    const SerialTransfer t = g_State.hPort->Write(text, size);
-    if (t.count == size && t.error == 0) return true;
-    SetStatus(kErrorWriting, t.error);
-    if (t.deviceGone) ReleasePort();
-    return false;
+    const SerialTransfer t = hPort->Write(text, size);
+    if (t.count == size && t.error == 0) return {};
+    if (t.deviceGone) CloseTargetPort();
+    return {LinkStage::Write, t.error};
 }
 
-bool ReadTarget(char* buffer, std::size_t count) {
+LinkError SerialLink::ReadTarget(char* buffer, std::size_t count) {
     // Always follows a successful write; a gone device was closed by it.
-    if (g_State.hPort == nullptr || g_State.szOpenPort[0] == '\0') {
-        SetStatus(kErrorReading, EBADF);
-        return false;
-    }
-    const SerialTransfer t = g_State.hPort->Read(buffer, count);
-    if (t.count == count && t.error == 0) return true;
-    SetStatus(kErrorReading, t.error);
-    if (t.deviceGone) ReleasePort();
-    return false;
+    if (!hPort) return {LinkStage::Read, EBADF};
+    const SerialTransfer t = hPort->Read(buffer, count);
+    if (t.count == count && t.error == 0) return {};
+    if (t.deviceGone) CloseTargetPort();
+    return {LinkStage::Read, t.error};
+}
+
+void SerialLink::DiscardInput() {
+    if (hPort) hPort->DiscardInput();
 }

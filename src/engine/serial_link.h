@@ -2,51 +2,99 @@
 // The serial link to the target: opened lazily by the first command written, and
 // again after the port choice changed or the port was closed by a failure.
 //
-// Thread rules: OpenTargetPort, CloseTargetPort, WriteTarget and ReadTarget run on
-// the worker only; they own g_State.szOpenPort and g_State.hPort without a lock.
-// hMutex is taken only to read nComPort and the device override and to write
-// szStatus, never around an open, a read or a write, so a stalled port never
-// blocks the window. SetTargetDeviceOverride may be called from any thread.
-// SetSerialOpener only while no worker runs.
+// Thread rules: a SerialLink belongs to the engine's worker, which creates it when
+// it starts and destroys it (closing the port) when it ends. It touches no shared
+// state and takes no lock, so a stalled port never blocks the window; the worker
+// turns a failure into the operator's text with LinkErrorText.
 //
-// Port names: "COM1" and "COM2" are what the operator chooses and reads. They map
-// to the devices named by $PELKORA_COM1 / $PELKORA_COM2, else /dev/ttyS0 and
-// /dev/ttyS1 (read at each open, so set them before the worker starts).
+// Port names: "COM1" and "COM2" are what the operator chooses and reads. A PortMap
+// says which device each stands for; see engine.h.
 
+#include <array>
 #include <cstddef>
+#include <memory>
 #include <string>
 
-class SerialOpener;
+#include "engine/serial_device.h"
 
-// "Error opening %s port (1-%d)" etc., exactly as the operator reads them.
-inline constexpr const char* kErrorOpeningPort = "Error opening %s port (1-%d)";
-inline constexpr const char* kErrorConfiguring1 = "Error configuring com port (1-%d)";
-inline constexpr const char* kErrorConfiguring2 = "Error configuring com port (2-%d)";
-inline constexpr const char* kErrorConfiguring3 = "Error configuring com port (3-%d)";
-inline constexpr const char* kErrorWriting = "Error writing to target (%d)";
-inline constexpr const char* kErrorReading = "Error reading from target (%d)";
+class StopSignal;
 
-// Makes sure the chosen port is open and configured. False with the reason in
-// szStatus; the port is then closed.
-[[nodiscard]] bool OpenTargetPort();
-// Closes the port if one is open; empties szOpenPort. Reports nothing.
-void CloseTargetPort();
-// Opens the port if needed, then writes the bytes of `text` (no terminator).
-// A failure leaves the port open, unless the device is gone: then it is closed so
-// that the next command reopens it (an unplugged USB adapter recovers by itself).
-[[nodiscard]] bool WriteTarget(const char* text);
-// Reads exactly `count` bytes; fewer (time-out) is a failure. Late bytes stay in
-// the port's input queue for the next read. Closing on a gone device as above.
-[[nodiscard]] bool ReadTarget(char* buffer, std::size_t count);
+// Which device "COM1" (index 0) and "COM2" (index 1) open, and what the texts call
+// them.
+struct PortMap {
+    struct Port {
+        std::string device;  // the path opened
+        std::string shown;   // the name in "Error opening %s port (1-%d)"
+    };
+    std::array<Port, 2> ports;
 
-// The device behind "COM1" (nComPort 0) or "COM2" (any other value).
-[[nodiscard]] std::string ComPortDevice(int comPort);
+    // $PELKORA_COM1 / $PELKORA_COM2, else /dev/ttyS0 and /dev/ttyS1, shown as
+    // "COM1"/"COM2". Read once, when the map is made.
+    [[nodiscard]] static PortMap FromEnvironment();
+    // One device for both choices, named by its path in the texts (pelkora-cli --port).
+    [[nodiscard]] static PortMap SingleDevice(const std::string& path);
+};
 
-// An explicit device path that replaces the COM mapping for both choices, and
-// names the port in the status texts instead of "COM1"/"COM2"; empty clears it.
-// Takes effect at the next open (pelkora-cli sets it before starting the worker).
-void SetTargetDeviceOverride(const std::string& path);
+// Where a link operation failed. The stages of an open are those of OpenStage.
+enum class LinkStage {
+    None,
+    Open,           // "Error opening %s port (1-%d)"
+    ReadSettings,   // "Error configuring com port (1-%d)"
+    ApplySettings,  // "Error configuring com port (2-%d)"
+    ApplyTimeouts,  // "Error configuring com port (3-%d)"
+    Write,          // "Error writing to target (%d)"
+    Read,           // "Error reading from target (%d)"
+};
 
-// Replaces the termios opener (tests); nullptr restores it. The opener must
-// outlive its use by the worker.
-void SetSerialOpener(SerialOpener* opener);
+struct LinkError {
+    LinkStage stage = LinkStage::None;
+    int code = 0;  // errno (GetLastError on Windows); ETIMEDOUT / EINTR where no call failed
+    [[nodiscard]] bool failed() const { return stage != LinkStage::None; }
+};
+
+inline constexpr std::size_t kStatusTextSize = 200;
+
+// The operator's text for a failure, as the status line shows it; `port` is the
+// shown name of the port the failure happened on.
+struct LinkErrorMessage {
+    char text[kStatusTextSize];
+};
+[[nodiscard]] LinkErrorMessage LinkErrorText(const LinkError& error, const std::string& port);
+
+class SerialLink {
+public:
+    // `opener` and `stop` outlive the link.
+    SerialLink(SerialOpener& opener, const StopSignal& stop, PortMap ports);
+    ~SerialLink();
+    SerialLink(const SerialLink&) = delete;
+    SerialLink& operator=(const SerialLink&) = delete;
+
+    // Makes sure the port of `comPort` (0 = "COM1", other = "COM2") is open and
+    // configured. On failure the port is closed.
+    [[nodiscard]] LinkError OpenTargetPort(int comPort);
+    // Closes the port if one is open.
+    void CloseTargetPort();
+    // Opens the port if needed, then writes the bytes of `text` (no terminator).
+    // A failure leaves the port open, unless the device is gone: then it is closed
+    // so that the next command reopens it (an unplugged USB adapter recovers).
+    [[nodiscard]] LinkError WriteTarget(int comPort, const char* text);
+    // Reads exactly `count` bytes; fewer (time-out) is a failure. Closing on a gone
+    // device as above.
+    [[nodiscard]] LinkError ReadTarget(char* buffer, std::size_t count);
+    // Drops bytes received and not read (nothing when no port is open).
+    void DiscardInput();
+
+    [[nodiscard]] bool IsOpen() const { return hPort != nullptr; }
+    // "COM1" or "COM2" while a port is open, else empty.
+    [[nodiscard]] const std::string& OpenPortName() const { return szOpenPort; }
+    // The shown name of the open port, or of the one a failed open tried.
+    [[nodiscard]] const std::string& PortName() const { return shownName_; }
+
+private:
+    SerialOpener& opener_;
+    const StopSignal& stop_;
+    const PortMap ports_;
+    std::unique_ptr<SerialDevice> hPort;  // the open port; null = closed
+    std::string szOpenPort;               // "COM1"/"COM2" while hPort is open, else empty
+    std::string shownName_;
+};

@@ -48,12 +48,3 @@ bool StopSignal::SleepFor(std::chrono::milliseconds duration) const {
         if (r < 0 && errno != EINTR) return !IsRequested();
     }
 }
-
-StopSignal& EngineStopSignal() {
-    static StopSignal signal;
-    return signal;
-}
-
-bool EngineSleep(int ms) {
-    return EngineStopSignal().SleepFor(std::chrono::milliseconds(ms));
-}

@@ -4,8 +4,8 @@
 // Linux an eventfd (polled), on Windows a manual-reset event (waited for along
 // with the overlapped serial I/O).
 //
-// Thread rules: Request() and Reset() may be called from any thread; Reset() only
-// while no worker runs. Waits are made by the worker.
+// Thread rules: Request() may be called from any thread; Reset() only while no
+// worker waits on it. Waits are made by the worker.
 
 #include <chrono>
 
@@ -43,9 +43,3 @@ private:
     int fd_ = -1;
 #endif
 };
-
-// The engine's one stop signal, paired with g_State.bStopRequest.
-[[nodiscard]] StopSignal& EngineStopSignal();
-
-// The worker's interruptible pause: true when `ms` elapsed, false on a stop request.
-[[nodiscard]] bool EngineSleep(int ms);

@@ -40,12 +40,3 @@ bool StopSignal::SleepFor(std::chrono::milliseconds duration) const {
         }
     }
 }
-
-StopSignal& EngineStopSignal() {
-    static StopSignal signal;
-    return signal;
-}
-
-bool EngineSleep(int ms) {
-    return EngineStopSignal().SleepFor(std::chrono::milliseconds(ms));
-}

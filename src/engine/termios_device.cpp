@@ -11,6 +11,10 @@
 #include <cerrno>
 #include <chrono>
 
+#include "engine/native_serial.h"
+#include "engine/stop_signal.h"
+#include "posix/unique_fd.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -42,12 +46,11 @@ WaitResult WaitFor(int fd, short events, int wakeFd, Clock::time_point deadline)
 
 class TermiosDevice final : public SerialDevice {
 public:
-    TermiosDevice(int fd, int wakeFd, SerialTimeouts timeouts)
-        : fd_(fd), wakeFd_(wakeFd), timeouts_(timeouts) {}
+    TermiosDevice(UniqueFd fd, int wakeFd, SerialTimeouts timeouts)
+        : fd_(std::move(fd)), wakeFd_(wakeFd), timeouts_(timeouts) {}
     ~TermiosDevice() override {
         // The exclusive flag may outlive our descriptor on some drivers.
-        ::ioctl(fd_, TIOCNXCL);
-        ::close(fd_);
+        ::ioctl(fd_.get(), TIOCNXCL);
     }
     TermiosDevice(const TermiosDevice&) = delete;
     TermiosDevice& operator=(const TermiosDevice&) = delete;
@@ -57,7 +60,7 @@ public:
             Clock::now() + Budget(timeouts_.writeTotalPerByte, timeouts_.writeTotalConstant, size);
         SerialTransfer t;
         while (t.count < size) {
-            const ssize_t n = ::write(fd_, data + t.count, size - t.count);
+            const ssize_t n = ::write(fd_.get(), data + t.count, size - t.count);
             if (n > 0) {
                 t.count += static_cast<std::size_t>(n);
                 continue;
@@ -77,7 +80,7 @@ public:
         hungUp_ = false;
         SerialTransfer t;
         while (t.count < size) {
-            const ssize_t n = ::read(fd_, buffer + t.count, size - t.count);
+            const ssize_t n = ::read(fd_.get(), buffer + t.count, size - t.count);
             if (n > 0) {
                 t.count += static_cast<std::size_t>(n);
                 deadline = std::min(
@@ -94,6 +97,8 @@ public:
         return t;
     }
 
+    void DiscardInput() override { ::tcflush(fd_.get(), TCIFLUSH); }
+
 private:
     static std::chrono::milliseconds Budget(int perByte, int constant, std::size_t size) {
         return std::chrono::milliseconds(
@@ -108,7 +113,7 @@ private:
 
     // True when the descriptor is ready; otherwise `t` carries the reason to stop.
     bool Wait(SerialTransfer& t, short events, Clock::time_point deadline) {
-        switch (WaitFor(fd_, events, wakeFd_, deadline)) {
+        switch (WaitFor(fd_.get(), events, wakeFd_, deadline)) {
             case WaitResult::Ready:
                 hungUp_ = false;
                 return true;
@@ -131,14 +136,13 @@ private:
         return false;
     }
 
-    int fd_;
+    UniqueFd fd_;
     int wakeFd_;
     SerialTimeouts timeouts_;
     bool hungUp_ = false;  // the last wait saw a hang-up along with readiness
 };
 
-SerialOpenResult Fail(OpenStage stage, int error, int fd) {
-    if (fd >= 0) ::close(fd);
+SerialOpenResult Fail(OpenStage stage, int error) {
     SerialOpenResult r;
     r.stage = stage;
     r.error = error;
@@ -151,20 +155,18 @@ bool IsDeviceGoneError(int error) {
     return error == EIO || error == ENXIO || error == ENODEV;
 }
 
-TermiosOpener::TermiosOpener(int wakeFd, SerialTimeouts timeouts)
-    : wakeFd_(wakeFd), timeouts_(timeouts) {}
-
-SerialOpenResult TermiosOpener::Open(const std::string& path) {
+SerialOpenResult TermiosOpener::Open(const std::string& path, const StopSignal& stop) {
     // Non-blocking from the start: without CLOCAL yet, a blocking open of a real
     // port would wait for the carrier.
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return Fail(OpenStage::Open, errno, -1);
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return Fail(OpenStage::Open, errno, fd);
+    UniqueFd owned(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!owned) return Fail(OpenStage::Open, errno);
+    const int fd = owned.get();
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return Fail(OpenStage::Open, errno);
     // Not a terminal at all: tcgetattr below reports it as a settings failure.
-    if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) return Fail(OpenStage::Open, errno, fd);
+    if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) return Fail(OpenStage::Open, errno);
 
     termios tio{};
-    if (::tcgetattr(fd, &tio) != 0) return Fail(OpenStage::ReadSettings, errno, fd);
+    if (::tcgetattr(fd, &tio) != 0) return Fail(OpenStage::ReadSettings, errno);
 
     ::cfmakeraw(&tio);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
@@ -172,20 +174,26 @@ SerialOpenResult TermiosOpener::Open(const std::string& path) {
     tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
     if (::cfsetispeed(&tio, B9600) != 0 || ::cfsetospeed(&tio, B9600) != 0 ||
         ::tcsetattr(fd, TCSANOW, &tio) != 0) {
-        return Fail(OpenStage::ApplySettings, errno, fd);
+        return Fail(OpenStage::ApplySettings, errno);
     }
     const int lines = TIOCM_DTR | TIOCM_RTS;
     if (::ioctl(fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
-        return Fail(OpenStage::ApplySettings, errno, fd);
+        return Fail(OpenStage::ApplySettings, errno);
     }
 
     // Reads return at once with what is there; poll() keeps the time-outs.
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    if (::tcsetattr(fd, TCSANOW, &tio) != 0) return Fail(OpenStage::ApplyTimeouts, errno, fd);
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) return Fail(OpenStage::ApplyTimeouts, errno);
+    // Whatever came in before we were ready is no reply to anything we sent.
+    ::tcflush(fd, TCIFLUSH);
 
     SerialOpenResult r;
-    r.device = std::make_unique<TermiosDevice>(fd, wakeFd_, timeouts_);
+    r.device = std::make_unique<TermiosDevice>(std::move(owned), stop.Fd(), timeouts_);
     r.stage = OpenStage::Done;
     return r;
+}
+
+std::unique_ptr<SerialOpener> MakeNativeSerialOpener() {
+    return std::make_unique<TermiosOpener>();
 }

@@ -4,8 +4,8 @@
 //
 // Thread rules: a TermiosOpener may be used from any one thread at a time; a
 // device belongs to the thread that reads and writes it (the engine's worker).
-// Every wait also polls the wake descriptor given to the opener, so a stop
-// request ends a read or write at once (with EINTR).
+// Every wait also polls the stop signal given to Open, so a stop request ends a
+// read or write at once (with EINTR).
 //
 // How the port settings of the link map onto termios:
 //   baud 9600, 8 data bits, no parity, 1 stop bit   -> cfsetispeed/cfsetospeed B9600,
@@ -20,6 +20,7 @@
 //                                                      modem lines, as a pseudo-terminal)
 //   no sharing                                      -> TIOCEXCL and flock(LOCK_EX | LOCK_NB)
 //                                                      (TIOCEXCL alone does not stop root)
+//   bytes queued before the open                    -> tcflush(TCIFLUSH) once configured
 //   the five time-outs                              -> VMIN = VTIME = 0 on a non-blocking
 //                                                      descriptor; the deadlines are kept
 //                                                      with poll() (see SerialTimeouts)
@@ -37,12 +38,10 @@
 
 class TermiosOpener final : public SerialOpener {
 public:
-    // `wakeFd`: readable when every wait must end at once; -1 for none.
-    explicit TermiosOpener(int wakeFd, SerialTimeouts timeouts = {});
-    [[nodiscard]] SerialOpenResult Open(const std::string& path) override;
+    explicit TermiosOpener(SerialTimeouts timeouts = {}) : timeouts_(timeouts) {}
+    [[nodiscard]] SerialOpenResult Open(const std::string& path, const StopSignal& stop) override;
 
 private:
-    int wakeFd_;
     SerialTimeouts timeouts_;
 };
 

@@ -1,9 +1,8 @@
 #pragma once
-// Loading an ASCII net file into the weight set of g_State.
+// Reading an ASCII net file from a path (the engine's load replaces its weights
+// with the result, see Engine::LoadAsciiNetFile).
 //
-// Thread rules: any thread; the file is read without the lock and both weight
-// forms are replaced together under hMutex, only when all 280 values were read.
-// A failed load changes nothing.
+// Thread rules: any thread; no shared state.
 
 #include <string>
 
@@ -18,8 +17,6 @@ enum class LoadResult {
 // The operator's text for a failed load (empty for Ok).
 [[nodiscard]] const char* LoadResultText(LoadResult result);
 
-// Reads the file at `path` into `weights` without touching g_State; `weights` is
-// only written when all 280 values were read.
+// Reads the file at `path` into `weights`; `weights` is only written when all 280
+// values were read.
 [[nodiscard]] LoadResult ReadAsciiNetFile(const std::string& path, FileWeights& weights);
-
-[[nodiscard]] LoadResult LoadAsciiNetFile(const std::string& path);

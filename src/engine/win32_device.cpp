@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "engine/native_serial.h"
+#include "engine/stop_signal.h"
 #include "engine/win32_comm_settings.h"
 
 namespace {
@@ -31,6 +33,8 @@ public:
         return Transfer(false, const_cast<char*>(data), size,
                         Budget(timeouts_.writeTotalPerByte, timeouts_.writeTotalConstant, size));
     }
+
+    void DiscardInput() override { ::PurgeComm(port_, PURGE_RXCLEAR); }
 
     SerialTransfer Read(char* buffer, std::size_t size) override {
         return Transfer(true, buffer, size,
@@ -93,7 +97,7 @@ private:
 
     HANDLE port_;
     HANDLE ioEvent_;    // the overlapped calls' completion event, ours
-    HANDLE stopEvent_;  // borrowed from the opener's owner
+    HANDLE stopEvent_;  // the StopSignal's, which outlives the device
     SerialTimeouts timeouts_;
 };
 
@@ -156,10 +160,11 @@ bool IsWin32DeviceGoneError(unsigned long error) {
     }
 }
 
-Win32SerialOpener::Win32SerialOpener(void* stopEvent, SerialTimeouts timeouts)
-    : stopEvent_(stopEvent), timeouts_(timeouts) {}
+std::unique_ptr<SerialOpener> MakeNativeSerialOpener() {
+    return std::make_unique<Win32SerialOpener>();
+}
 
-SerialOpenResult Win32SerialOpener::Open(const std::string& path) {
+SerialOpenResult Win32SerialOpener::Open(const std::string& path, const StopSignal& stop) {
     const HANDLE ioEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (ioEvent == nullptr)
         return Fail(OpenStage::Open, ::GetLastError(), INVALID_HANDLE_VALUE, nullptr);
@@ -185,7 +190,7 @@ SerialOpenResult Win32SerialOpener::Open(const std::string& path) {
 
     SerialOpenResult r;
     r.device =
-        std::make_unique<Win32Device>(port, ioEvent, static_cast<HANDLE>(stopEvent_), timeouts_);
+        std::make_unique<Win32Device>(port, ioEvent, static_cast<HANDLE>(stop.Handle()), timeouts_);
     r.stage = OpenStage::Done;
     return r;
 }

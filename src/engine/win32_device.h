@@ -23,6 +23,7 @@
 //   GetCommState                                    -> OpenStage::ReadSettings  (1)
 //   SetCommState                                    -> OpenStage::ApplySettings (2)
 //   SetCommTimeouts                                 -> OpenStage::ApplyTimeouts (3)
+// The input queue is discarded with PurgeComm(PURGE_RXCLEAR).
 // A read or write that ends early by a time-out succeeds for Windows with fewer
 // bytes and sets no error of its own; it reports ERROR_TIMEOUT.
 
@@ -32,13 +33,11 @@
 
 class Win32SerialOpener final : public SerialOpener {
 public:
-    // `stopEvent`: an event HANDLE that is signalled when every wait must end at
-    // once; nullptr for none.
-    explicit Win32SerialOpener(void* stopEvent, SerialTimeouts timeouts = {});
-    [[nodiscard]] SerialOpenResult Open(const std::string& path) override;
+    explicit Win32SerialOpener(SerialTimeouts timeouts = {}) : timeouts_(timeouts) {}
+    // Every wait of the device also waits for `stop`'s event.
+    [[nodiscard]] SerialOpenResult Open(const std::string& path, const StopSignal& stop) override;
 
 private:
-    void* stopEvent_;
     SerialTimeouts timeouts_;
 };
 

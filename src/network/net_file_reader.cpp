@@ -1,5 +1,7 @@
 #include "network/net_file_reader.h"
 
+#include "network/hex_digit.h"
+
 #include <cstdint>
 #include <exception>
 #include <limits>
@@ -14,14 +16,7 @@ bool IsSpace(int c) {
 }
 
 int DigitValue(int c, int base) {
-    int d = kNoDigit;
-    if (c >= '0' && c <= '9') {
-        d = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-        d = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-        d = c - 'A' + 10;
-    }
+    const int d = c >= 0 && c <= 0xFF ? HexDigitValue(static_cast<char>(c)) : kNoDigit;
     return d < base ? d : kNoDigit;
 }
 

@@ -1,5 +1,6 @@
 #include "ui/dev_tool_app.h"
 
+#include "engine/engine.h"
 #include "ui/app_icon.h"
 #include "ui/dev_tool_dlg.h"
 
@@ -13,7 +14,9 @@ CDevToolApp::CDevToolApp(int& argc, char** argv) : QApplication(argc, argv) {
 }
 
 int CDevToolApp::InitInstance() {
-    CDevToolDlg dialog;
+    // COM1 and COM2 are the devices the environment names (PELKORA_COM1/2).
+    Engine engine;
+    CDevToolDlg dialog(engine);
     dialog.exec();
     return 0;
 }

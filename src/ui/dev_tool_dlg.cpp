@@ -16,12 +16,13 @@
 #include <string>
 
 #include "engine/engine.h"
-#include "engine/weight_loader.h"
 #include "files/training_set.h"
+#include "network/evaluators.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_template.h"
 #include "ui/engine_update_poster.h"
+#include "ui/host_marker.h"
 #include "ui/save_hex_command.h"
 #include "ui/up_down_ctrl.h"
 
@@ -111,8 +112,11 @@ void ShowValue(QSlider* slider, std::uint16_t value) {
 
 }  // namespace
 
-CDevToolDlg::CDevToolDlg(DialogSeams& seams, QWidget* parent)
-    : QDialog(parent), m_seams(seams), m_poster(std::make_shared<EngineUpdatePoster>(this)) {
+CDevToolDlg::CDevToolDlg(Engine& engine, DialogSeams& seams, QWidget* parent)
+    : QDialog(parent),
+      m_engine(engine),
+      m_seams(seams),
+      m_poster(std::make_shared<EngineUpdatePoster>(this)) {
     OnInitDialog();
 }
 
@@ -120,7 +124,12 @@ CDevToolDlg::~CDevToolDlg() {
     // The window may be destroyed without having been ended (by its owner, or by a
     // test); the worker must be gone before any of it is.
     m_poster->Detach();
-    StopEngine();
+    m_engine.Stop();
+    m_engine.SetNotifier(nullptr);
+}
+
+SharedState& CDevToolDlg::State() {
+    return m_engine.State();
 }
 
 void CDevToolDlg::OnInitDialog() {
@@ -144,6 +153,7 @@ void CDevToolDlg::OnInitDialog() {
         const std::string name = "IDC_SLIDER_OUT" + std::to_string(k + 1);
         m_sliderOut[k] = Control<QSlider>(m_client, name.c_str());
     }
+    for (int k = 0; k < NET_OUTPUT_COUNT; ++k) m_hostMarker[k] = new CHostMarker(m_sliderOut[k]);
     m_checkTraining = Control<QCheckBox>(m_client, "IDC_TRAINING_MODE");
     m_buttonStore = Control<QPushButton>(m_client, "IDC_STORE_TRAINING_SET");
     m_editTrainFile = Control<QLineEdit>(m_client, "IDC_TRAIN_FILE");
@@ -188,10 +198,10 @@ void CDevToolDlg::OnInitDialog() {
     connect(m_buttonStore, &QPushButton::clicked, this, &CDevToolDlg::OnStoreTrainingSet);
     connect(m_spinFile, &CUpDownCtrl::deltaPos, this, &CDevToolDlg::OnDeltaposSpinFile);
 
-    InitSharedState(MakeEngineNotifier(m_poster));
-    // Only fails if a worker already runs, which a second window in one process
-    // would mean; that window then shows the one engine's state.
-    (void)StartEngine();
+    m_engine.SetNotifier(MakeEngineNotifier(m_poster));
+    // Only fails if the engine's worker already runs, which a second window on one
+    // engine would mean; that window then shows the engine's state.
+    (void)m_engine.Start();
 
     m_sliderIn[0]->setFocus(Qt::OtherFocusReason);
 }
@@ -209,6 +219,12 @@ void CDevToolDlg::CreateMenu() {
     QAction* quit = file->addAction(QStringLiteral("&Quit"));
     quit->setObjectName(QStringLiteral("ID_FILE_QUIT"));
     connect(quit, &QAction::triggered, this, &CDevToolDlg::OnFileQuit);
+
+    QMenu* view = m_menuBar->addMenu(QStringLiteral("&View"));
+    m_compareHost = view->addAction(QStringLiteral("&Compare with host"));
+    m_compareHost->setObjectName(QStringLiteral("ID_VIEW_COMPARE_HOST"));
+    m_compareHost->setCheckable(true);
+    connect(m_compareHost, &QAction::toggled, this, &CDevToolDlg::OnViewCompareHost);
 
     QMenu* help = m_menuBar->addMenu(QStringLiteral("&Help"));
     QAction* about = help->addAction(QStringLiteral("&About Pelkora"));
@@ -229,13 +245,15 @@ void CDevToolDlg::customEvent(QEvent* event) {
 }
 
 void CDevToolDlg::OnEngineUpdate() {
-    const StatusText status = GetStatus();
+    const StatusText status = m_engine.GetStatus();
     NetInputs inputs;
     NetOutputs outputs;
+    std::int32_t mode;
     {
-        std::lock_guard lock(g_State.hMutex);
-        inputs = g_State.wInputs;
-        outputs = g_State.wOutputs;
+        std::lock_guard lock(State().hMutex);
+        inputs = State().wInputs;
+        outputs = State().wOutputs;
+        mode = State().nMode;
     }
     // An unchanged text is left alone, so the status line does not flicker.
     const QString text = QString::fromLocal8Bit(status.text);
@@ -245,20 +263,58 @@ void CDevToolDlg::OnEngineUpdate() {
     if (!m_checkTraining->isChecked()) {
         for (int k = 0; k < NET_OUTPUT_COUNT; ++k) ShowValue(m_sliderOut[k], outputs[k]);
     }
+    ShowHostComparison(mode, inputs, outputs);
+}
+
+void CDevToolDlg::OnViewCompareHost() {
+    NetInputs inputs;
+    NetOutputs outputs;
+    std::int32_t mode;
+    {
+        std::lock_guard lock(State().hMutex);
+        inputs = State().wInputs;
+        outputs = State().wOutputs;
+        mode = State().nMode;
+    }
+    ShowHostComparison(mode, inputs, outputs);
+}
+
+void CDevToolDlg::ShowHostComparison(std::int32_t mode, const NetInputs& inputs,
+                                     const NetOutputs& outputs) {
+    const bool on = m_compareHost->isChecked() && m_netLoaded && mode == MODE_MONITOR &&
+                    !m_checkTraining->isChecked();
+    if (!on) {
+        for (int k = 0; k < NET_OUTPUT_COUNT; ++k) {
+            if (!m_hostMarker[k]->HostValue()) continue;
+            m_hostMarker[k]->SetHostValue(std::nullopt);
+            m_sliderOut[k]->setToolTip(QString());
+        }
+        return;
+    }
+    NetOutputs host;
+    {
+        std::lock_guard lock(State().hMutex);
+        host = EvaluateInt(inputs, State().sModuleWeights);
+    }
+    for (int k = 0; k < NET_OUTPUT_COUNT; ++k) {
+        const int module = SliderValue(outputs[k]);
+        m_hostMarker[k]->SetHostValue(host[k]);
+        m_sliderOut[k]->setToolTip(CHostMarker::ComparisonText(module, host[k]));
+    }
 }
 
 void CDevToolDlg::OnVScroll() {
-    std::lock_guard lock(g_State.hMutex);
+    std::lock_guard lock(State().hMutex);
     for (int k = 0; k < NET_INPUT_COUNT; ++k) {
-        g_State.wInputs[k] = static_cast<std::uint16_t>(m_sliderIn[k]->value());
+        State().wInputs[k] = static_cast<std::uint16_t>(m_sliderIn[k]->value());
     }
 }
 
 void CDevToolDlg::OnModeButton(int mode) {
     if (mode < MODE_MONITOR || mode > MODE_HOLD) return;
     {
-        std::lock_guard lock(g_State.hMutex);
-        g_State.nMode = mode;
+        std::lock_guard lock(State().hMutex);
+        State().nMode = mode;
     }
     // In Monitor and Emulator the worker reads the inputs from the target.
     const bool operatorInputs = mode != MODE_MONITOR && mode != MODE_EMULATOR;
@@ -267,8 +323,8 @@ void CDevToolDlg::OnModeButton(int mode) {
 
 void CDevToolDlg::OnSelchangeComPort(int index) {
     if (index != 0 && index != 1) return;
-    std::lock_guard lock(g_State.hMutex);
-    g_State.nComPort = index;
+    std::lock_guard lock(State().hMutex);
+    State().nComPort = index;
 }
 
 void CDevToolDlg::OnTrainingMode() {
@@ -304,19 +360,22 @@ void CDevToolDlg::OnFileLoadAscii() {
     if (path.isEmpty()) return;
     // The loader holds no lock once it returns, so the refresh keeps running while
     // the message is up.
-    const LoadResult result = LoadAsciiNetFile(QFile::encodeName(path).toStdString());
-    if (result != LoadResult::Ok)
+    const LoadResult result = m_engine.LoadAsciiNetFile(QFile::encodeName(path).toStdString());
+    if (result != LoadResult::Ok) {
         m_seams.ShowMessage(this, QString::fromLatin1(LoadResultText(result)));
+        return;
+    }
+    m_netLoaded = true;
 }
 
 void CDevToolDlg::OnSaveHexNetFile() {
-    RunSaveHexNetFileCommand(this, m_seams);
+    RunSaveHexNetFileCommand(this, m_seams, State());
 }
 
 void CDevToolDlg::OnFileQuit() {
-    RequestEngineStop();
+    m_engine.RequestStop();
     // The worker's waits end at the request, so this is short; the grace bounds it.
-    (void)WaitForEngine(std::chrono::milliseconds(QUIT_GRACE_MS));
+    (void)m_engine.WaitForWorker(std::chrono::milliseconds(kQuitGraceMs));
     accept();
 }
 
@@ -326,7 +385,7 @@ void CDevToolDlg::OnHelpAbout() {
 }
 
 void CDevToolDlg::done(int result) {
-    StopEngine();
+    m_engine.Stop();
     QDialog::done(result);
 }
 

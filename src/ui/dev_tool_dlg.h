@@ -24,7 +24,11 @@ class QMenuBar;
 class QPushButton;
 class QSlider;
 class CUpDownCtrl;
+class CHostMarker;
+class QAction;
 class EngineUpdatePoster;
+class Engine;
+struct SharedState;
 
 // Number of the training file that "Store training set" appends to; one for the
 // whole program, 0 at start, never saved. UI thread only.
@@ -35,7 +39,10 @@ class CDevToolDlg : public QDialog {
 public:
     // The dialogs and message boxes of the file commands go through `seams`, which
     // must outlive the window.
-    explicit CDevToolDlg(DialogSeams& seams = RealDialogSeams(), QWidget* parent = nullptr);
+    // The window runs `engine` (which must outlive it): it gives it its notifier,
+    // starts its worker, and stops it again before the window goes.
+    explicit CDevToolDlg(Engine& engine, DialogSeams& seams = RealDialogSeams(),
+                         QWidget* parent = nullptr);
     ~CDevToolDlg() override;
 
     // Every way of ending the dialog comes through here: it stops the worker first.
@@ -60,7 +67,14 @@ private:
     void OnSaveHexNetFile();
     void OnFileQuit();
     void OnHelpAbout();
+    void OnViewCompareHost();
+    // The host's integer prediction beside each output slider, in Monitor mode with
+    // weights loaded and "Compare with host" on; hidden otherwise.
+    void ShowHostComparison(std::int32_t mode, const NetInputs& inputs, const NetOutputs& outputs);
 
+    [[nodiscard]] SharedState& State();
+
+    Engine& m_engine;
     DialogSeams& m_seams;
     std::shared_ptr<EngineUpdatePoster> m_poster;
 
@@ -75,4 +89,7 @@ private:
     QPushButton* m_buttonStore = nullptr;
     CUpDownCtrl* m_spinFile = nullptr;
     QButtonGroup* m_modeGroup = nullptr;
+    QAction* m_compareHost = nullptr;
+    std::array<CHostMarker*, NET_OUTPUT_COUNT> m_hostMarker{};
+    bool m_netLoaded = false;  // a net file was loaded: there is something to compare with
 };

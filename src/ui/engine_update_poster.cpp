@@ -18,5 +18,7 @@ void EngineUpdatePoster::Detach() {
 }
 
 EngineNotifier MakeEngineNotifier(std::shared_ptr<EngineUpdatePoster> poster) {
-    return [poster = std::move(poster)] { poster->Notify(); };
+    // The window reads the state itself when the event arrives; the report only
+    // says that there is something new to show.
+    return [poster = std::move(poster)](const PassReport&) { poster->Notify(); };
 }

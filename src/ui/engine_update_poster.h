@@ -11,13 +11,13 @@
 #include <memory>
 #include <mutex>
 
-#include "engine/shared_state.h"
+#include "engine/engine.h"
 
 class QObject;
 
-// The event type of a refresh request; its number keeps the original message's.
+// The event type of a refresh request, registered with Qt once per process.
 inline const QEvent::Type kEngineUpdateEvent =
-    static_cast<QEvent::Type>(QEvent::User + WM_ENGINE_UPDATE);
+    static_cast<QEvent::Type>(QEvent::registerEventType());
 
 class EngineUpdatePoster {
 public:
@@ -38,6 +38,6 @@ private:
     std::atomic<bool> m_pending{false};
 };
 
-// The notifier to give InitSharedState: it keeps the poster alive as long as the
+// The notifier to give the engine: it keeps the poster alive as long as the
 // engine may call it.
 [[nodiscard]] EngineNotifier MakeEngineNotifier(std::shared_ptr<EngineUpdatePoster> poster);

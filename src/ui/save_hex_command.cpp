@@ -8,7 +8,7 @@
 #include "files/hex_net_file.h"
 #include "ui/dialog_seams.h"
 
-void RunSaveHexNetFileCommand(QWidget* owner, DialogSeams& dialogs) {
+void RunSaveHexNetFileCommand(QWidget* owner, DialogSeams& dialogs, SharedState& state) {
     const FlashBankChoice choice = dialogs.RunFlashBankDialog(owner);
     if (!choice.bConfirmed) return;
     const std::uint16_t startAddress = choice.wStartAddress;
@@ -24,8 +24,8 @@ void RunSaveHexNetFileCommand(QWidget* owner, DialogSeams& dialogs) {
         return;
     }
     {
-        const std::lock_guard<std::recursive_mutex> lock(g_State.hMutex);
-        file.WriteRecords(g_State.sModuleWeights, startAddress, format);
+        const std::lock_guard<std::recursive_mutex> lock(state.hMutex);
+        file.WriteRecords(state.sModuleWeights, startAddress, format);
     }
     const HexExportResult result = file.Finish();
     if (result != HexExportResult::Ok) {

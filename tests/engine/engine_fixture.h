@@ -1,11 +1,13 @@
 #pragma once
-// Shared set-up for tests that run the real worker on g_State: a notifier that
-// counts and records the status text seen at each notification.
+// Shared set-up for tests that run the real worker: an engine of the test's own
+// (on the termios opener and the devices PELKORA_COM1/2 name at SetUp), and a
+// notifier that records the status text and report of each notification.
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -15,27 +17,44 @@
 
 class EngineTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        InitSharedState([this] { OnNotify(); });
-        {
-            std::lock_guard lock(g_State.hMutex);
-            g_State.sModuleWeights.fill(0);
-        }
+    void SetUp() override { NewEngine(); }
+    void TearDown() override {
+        if (engine_) engine_->Stop();
     }
-    void TearDown() override { StopEngine(); }
 
-    // Runs on the worker: must not take hMutex re-entrantly from inside a hold, and
-    // the engine promises it never calls us holding it, so GetStatus is safe.
-    void OnNotify() {
-        const std::string status = GetStatus().text;
+    // A fresh engine on the port map the environment names now.
+    void NewEngine(std::unique_ptr<SerialOpener> opener = nullptr) {
+        engine_.reset();
+        engine_ = std::make_unique<Engine>(std::move(opener), PortMap::FromEnvironment());
+        engine_->SetNotifier([this](const PassReport& r) { OnNotify(r); });
+    }
+
+    Engine& engine() { return *engine_; }
+    SharedState& State() { return engine_->State(); }
+    bool StartEngine() { return engine_->Start(); }
+    void StopEngine() { engine_->Stop(); }
+    void RequestEngineStop() { engine_->RequestStop(); }
+    bool WaitForEngine(std::chrono::milliseconds timeout) {
+        return engine_->WaitForWorker(timeout);
+    }
+    bool IsEngineRunning() { return !engine_->WaitForWorker(std::chrono::milliseconds(0)); }
+    StatusText GetStatus() { return engine_->GetStatus(); }
+
+    // Runs on the worker, which never calls it holding hMutex.
+    void OnNotify(const PassReport& report) {
         std::lock_guard lock(seenMutex_);
-        seen_.push_back(status);
+        seen_.push_back(report.status.text);
+        reports_.push_back(report);
         seenChanged_.notify_all();
     }
 
     std::vector<std::string> Seen() {
         std::lock_guard lock(seenMutex_);
         return seen_;
+    }
+    std::vector<PassReport> Reports() {
+        std::lock_guard lock(seenMutex_);
+        return reports_;
     }
 
     // Waits until `count` notifications have arrived (or 5 s passed).
@@ -46,12 +65,14 @@ protected:
     }
 
     void SetMode(EngineMode mode) {
-        std::lock_guard lock(g_State.hMutex);
-        g_State.nMode = mode;
+        std::lock_guard lock(State().hMutex);
+        State().nMode = mode;
     }
 
 private:
+    std::unique_ptr<Engine> engine_;
     std::mutex seenMutex_;
     std::condition_variable seenChanged_;
-    std::vector<std::string> seen_;
+    std::vector<std::string> seen_;    // guarded by seenMutex_
+    std::vector<PassReport> reports_;  // guarded by seenMutex_
 };

@@ -13,11 +13,10 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 TEST_F(EngineTest, InitialStateIsHoldWithWelcomeText) {
-    EXPECT_EQ(g_State.nMode, MODE_HOLD);
-    EXPECT_EQ(g_State.nComPort, 0);
-    EXPECT_FALSE(g_State.bStopRequest);
-    EXPECT_STREQ(g_State.szStatus, "Welcome in the Pelkora world");
-    EXPECT_STREQ(g_State.szOpenPort, "");
+    EXPECT_EQ(State().nMode, MODE_HOLD);
+    EXPECT_EQ(State().nComPort, 0);
+    EXPECT_FALSE(State().bStopRequest);
+    EXPECT_STREQ(State().szStatus, "Welcome in the Pelkora world");
 }
 
 TEST_F(EngineTest, FirstPassesNotifyInTheDocumentedOrder) {
@@ -57,20 +56,20 @@ TEST_F(EngineTest, ModeChangeAnnouncesThenRunsTheNewStep) {
 
 TEST_F(EngineTest, SimulatorsWriteOutputsFromTheCurrentWeights) {
     {
-        std::lock_guard lock(g_State.hMutex);
-        g_State.nMode = MODE_SIM_FLOAT;
+        std::lock_guard lock(State().hMutex);
+        State().nMode = MODE_SIM_FLOAT;
     }
     ASSERT_TRUE(StartEngine());
     ASSERT_TRUE(WaitForNotifications(4));
     {
-        std::lock_guard lock(g_State.hMutex);
-        for (auto v : g_State.wOutputs) EXPECT_EQ(v, 127);  // all-zero float network
-        g_State.nMode = MODE_SIM_INT;
+        std::lock_guard lock(State().hMutex);
+        for (auto v : State().wOutputs) EXPECT_EQ(v, 127);  // all-zero float network
+        State().nMode = MODE_SIM_INT;
     }
     const std::size_t before = Seen().size();
     ASSERT_TRUE(WaitForNotifications(before + 4));
-    std::lock_guard lock(g_State.hMutex);
-    for (auto v : g_State.wOutputs) EXPECT_EQ(v, 128);  // all-zero module network
+    std::lock_guard lock(State().hMutex);
+    for (auto v : State().wOutputs) EXPECT_EQ(v, 128);  // all-zero module network
 }
 
 TEST_F(EngineTest, StopEndsTheWorkerWithinMilliseconds) {
@@ -82,7 +81,7 @@ TEST_F(EngineTest, StopEndsTheWorkerWithinMilliseconds) {
     EXPECT_TRUE(WaitForEngine(1000ms));
     EXPECT_LT(Clock::now() - start, 40ms);  // a whole pause would be 50 ms
     EXPECT_FALSE(IsEngineRunning());
-    EXPECT_TRUE(g_State.bStopRequest);
+    EXPECT_TRUE(State().bStopRequest);
 }
 
 TEST_F(EngineTest, NoNotificationAfterTheWorkerEnded) {

@@ -5,8 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include "engine/shared_state.h"
-#include "engine/weight_loader.h"
+#include "engine/engine.h"
 
 namespace {
 
@@ -15,9 +14,7 @@ namespace fs = std::filesystem;
 class WeightLoaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        InitSharedState(nullptr);
-        std::lock_guard lock(g_State.hMutex);
-        g_State.sModuleWeights.fill(0);
+        // A fresh engine starts with all-zero weights.
         dir_ =
             fs::temp_directory_path() /
             ("pelkora-loader-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
@@ -38,15 +35,19 @@ protected:
         return text;
     }
 
+    LoadResult LoadAsciiNetFile(const std::string& path) { return engine_.LoadAsciiNetFile(path); }
+
+    Engine engine_;
+    SharedState& state_ = engine_.State();
     fs::path dir_;
 };
 
 TEST_F(WeightLoaderTest, SuccessReplacesBothFormsTogether) {
     ASSERT_EQ(LoadAsciiNetFile(Write("a.txt", Values(280, -140000000))), LoadResult::Ok);
-    std::lock_guard lock(g_State.hMutex);
+    std::lock_guard lock(state_.hMutex);
     for (int n = 0; n < NET_WEIGHT_COUNT; ++n) {
-        EXPECT_EQ(g_State.lFileWeights[n], -140000000 + n * 1000000);
-        EXPECT_EQ(g_State.sModuleWeights[n], DeriveModuleWeight(g_State.lFileWeights[n]));
+        EXPECT_EQ(state_.lFileWeights[n], -140000000 + n * 1000000);
+        EXPECT_EQ(state_.sModuleWeights[n], DeriveModuleWeight(state_.lFileWeights[n]));
     }
 }
 
@@ -55,9 +56,9 @@ TEST_F(WeightLoaderTest, FailedLoadChangesNothing) {
     FileWeights fileBefore;
     ModuleWeights moduleBefore;
     {
-        std::lock_guard lock(g_State.hMutex);
-        fileBefore = g_State.lFileWeights;
-        moduleBefore = g_State.sModuleWeights;
+        std::lock_guard lock(state_.hMutex);
+        fileBefore = state_.lFileWeights;
+        moduleBefore = state_.sModuleWeights;
     }
     struct {
         const char* name;
@@ -71,14 +72,14 @@ TEST_F(WeightLoaderTest, FailedLoadChangesNothing) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(LoadAsciiNetFile(Write(c.name, c.text)), c.result) << c.name;
-        std::lock_guard lock(g_State.hMutex);
-        EXPECT_EQ(g_State.lFileWeights, fileBefore) << c.name;
-        EXPECT_EQ(g_State.sModuleWeights, moduleBefore) << c.name;
+        std::lock_guard lock(state_.hMutex);
+        EXPECT_EQ(state_.lFileWeights, fileBefore) << c.name;
+        EXPECT_EQ(state_.sModuleWeights, moduleBefore) << c.name;
     }
     EXPECT_EQ(LoadAsciiNetFile((dir_ / "missing.txt").string()), LoadResult::OpenFailed);
     EXPECT_EQ(LoadAsciiNetFile(dir_.string()), LoadResult::ReadFailed);  // a folder
-    std::lock_guard lock(g_State.hMutex);
-    EXPECT_EQ(g_State.lFileWeights, fileBefore);
+    std::lock_guard lock(state_.hMutex);
+    EXPECT_EQ(state_.lFileWeights, fileBefore);
 }
 
 TEST_F(WeightLoaderTest, MessagesAreTheOperatorTexts) {
@@ -91,9 +92,9 @@ TEST_F(WeightLoaderTest, ExtremesDeriveToTheModuleLimits) {
     text += Values(274, 0);
     text += "0x10 010\n";  // beyond the 280th value: never read
     ASSERT_EQ(LoadAsciiNetFile(Write("x.txt", text)), LoadResult::Ok);
-    std::lock_guard lock(g_State.hMutex);
+    std::lock_guard lock(state_.hMutex);
     const std::int16_t expected[] = {1, 0, 0, -1, 1073, -1073};
-    for (int n = 0; n < 6; ++n) EXPECT_EQ(g_State.sModuleWeights[n], expected[n]);
+    for (int n = 0; n < 6; ++n) EXPECT_EQ(state_.sModuleWeights[n], expected[n]);
 }
 
 }  // namespace

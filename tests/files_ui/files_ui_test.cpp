@@ -14,7 +14,7 @@
 #include <sstream>
 #include <thread>
 
-#include "engine/shared_state.h"
+#include "engine/engine.h"
 #include "files/hex_net_file.h"
 #include "ui/dialog_seams.h"
 #include "ui/flash_bank_dlg.h"
@@ -75,9 +75,15 @@ public:
     void ShowMessage(QWidget*, const QString& text) override { messages << text; }
 };
 
+// The state block the save command exports from (the window passes its engine's).
+SharedState& TestState() {
+    static SharedState state;
+    return state;
+}
+
 void SetModuleWeights(const ModuleWeights& weights) {
-    const std::lock_guard<std::recursive_mutex> lock(g_State.hMutex);
-    g_State.sModuleWeights = weights;
+    const std::lock_guard<std::recursive_mutex> lock(TestState().hMutex);
+    TestState().sModuleWeights = weights;
 }
 
 ModuleWeights Ramp(std::int16_t offset) {
@@ -214,13 +220,13 @@ private slots:
         FakeSeams seams;
         seams.choice.bConfirmed = false;
         seams.savePath = QString::fromStdString((dir_ / "net.s19").string());
-        RunSaveHexNetFileCommand(nullptr, seams);
+        RunSaveHexNetFileCommand(nullptr, seams, TestState());
         QCOMPARE(seams.flashBankCalls, 1);
         QVERIFY(seams.saveSuffixes.isEmpty());
 
         seams.choice = FlashBankChoice{true, 0xD000, FORMAT_HEX};
         seams.savePath.clear();
-        RunSaveHexNetFileCommand(nullptr, seams);
+        RunSaveHexNetFileCommand(nullptr, seams, TestState());
         QCOMPARE(seams.saveSuffixes, QStringList{QStringLiteral("hex")});
 
         QVERIFY(seams.messages.isEmpty());
@@ -251,7 +257,7 @@ private slots:
         seams.choice = FlashBankChoice{true, static_cast<std::uint16_t>(address),
                                        static_cast<HexFileFormat>(format)};
         seams.savePath = QString::fromStdString(path.string());
-        RunSaveHexNetFileCommand(nullptr, seams);
+        RunSaveHexNetFileCommand(nullptr, seams, TestState());
 
         QCOMPARE(seams.saveSuffixes, QStringList{suffix});
         const QString expected = QStringLiteral("Weights saved in file ") + seams.savePath +
@@ -263,8 +269,8 @@ private slots:
         // The lock is free again for the worker.
         bool lockFree = false;
         std::thread([&] {
-            lockFree = g_State.hMutex.try_lock();
-            if (lockFree) g_State.hMutex.unlock();
+            lockFree = TestState().hMutex.try_lock();
+            if (lockFree) TestState().hMutex.unlock();
         }).join();
         QVERIFY(lockFree);
     }
@@ -292,7 +298,7 @@ private slots:
         FakeSeams seams;
         seams.choice = FlashBankChoice{true, 0xB000, FORMAT_S19};
         seams.savePath = QString::fromStdString(path.string());
-        RunSaveHexNetFileCommand(nullptr, seams);
+        RunSaveHexNetFileCommand(nullptr, seams, TestState());
         QCOMPARE(seams.messages, QStringList{message});
     }
 
@@ -305,14 +311,14 @@ private slots:
         bool holding = false;
         std::condition_variable holdingChanged;
         std::thread holder([&] {
-            const std::lock_guard<std::recursive_mutex> lock(g_State.hMutex);
+            const std::lock_guard<std::recursive_mutex> lock(TestState().hMutex);
             {
                 const std::lock_guard<std::mutex> g(started);
                 holding = true;
             }
             holdingChanged.notify_one();
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            g_State.sModuleWeights = Ramp(500);
+            TestState().sModuleWeights = Ramp(500);
         });
         holdingChanged.wait(gate, [&] { return holding; });
         gate.unlock();
@@ -320,7 +326,7 @@ private slots:
         FakeSeams seams;
         seams.choice = FlashBankChoice{true, 0xB000, FORMAT_S19};
         seams.savePath = QString::fromStdString((dir_ / "net.s19").string());
-        RunSaveHexNetFileCommand(nullptr, seams);
+        RunSaveHexNetFileCommand(nullptr, seams, TestState());
         holder.join();
         QCOMPARE(ReadAll(dir_ / "net.s19"), Image(Ramp(500), 0xB000, FORMAT_S19));
     }

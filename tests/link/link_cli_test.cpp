@@ -200,4 +200,177 @@ TEST_F(LinkCliTest, UsageErrorsAreRefused) {
     }
 }
 
+// The lines of `text`, without their ends.
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> Columns(const std::string& line) {
+    std::vector<std::string> columns;
+    std::istringstream in(line);
+    for (std::string c; std::getline(in, c, '\t');) columns.push_back(c);
+    return columns;
+}
+
+TEST_F(LinkCliTest, ValidateCountsExactlyThePassesTheModuleGotWrong) {
+    // Output 2 is 3 LSB high on every second "O" reply, output 5 one LSB low on all.
+    CliChild target({"target", "--net", BiasNet(), "--inputs", "9,8,7,6,5,4,3,2", "--fault",
+                     "2:+3:2", "--fault", "5:-1"});
+    const std::string device = target.ReadLine();
+    ASSERT_FALSE(device.empty());
+    const struct {
+        int tolerance;
+        int exitCode;
+        const char* verdict;
+    } cases[] = {{0, 3, "MISMATCH"}, {2, 3, "MISMATCH"}, {3, 0, "MATCH"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tolerance);
+        // Four passes a run keep the fault's rhythm: passes 2 and 4 of each run.
+        const CliRun run =
+            RunCli("validate --port " + ShellQuote(device) + " --net " + ShellQuote(BiasNet()) +
+                   " --passes 4 --tolerance " + std::to_string(c.tolerance));
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        const auto lines = Lines(run.out);
+        ASSERT_EQ(lines.size(), 5u) << run.out;
+        ASSERT_EQ(Columns(lines[0]).size(), 32u);
+        EXPECT_EQ(Columns(lines[0])[24], "diff1");
+        for (int pass = 1; pass <= 4; ++pass) {
+            const auto col = Columns(lines[pass]);
+            ASSERT_EQ(col.size(), 32u);
+            EXPECT_EQ(col[16 + 1], "183");                      // host2
+            EXPECT_EQ(col[24 + 1], pass % 2 == 0 ? "3" : "0");  // diff2
+            EXPECT_EQ(col[24 + 4], "-1");                       // diff5
+            EXPECT_EQ(col[24 + 0], "0");                        // diff1
+        }
+        const int out2Mismatches = c.tolerance < 3 ? 2 : 0;
+        const int out5Mismatches = c.tolerance < 1 ? 4 : 0;
+        EXPECT_NE(run.err.find("out2\t4\t" + std::to_string(out2Mismatches) + "\t3\t+1.500\n"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_NE(run.err.find("out5\t4\t" + std::to_string(out5Mismatches) + "\t1\t-1.000\n"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_NE(run.err.find(c.verdict), std::string::npos) << run.err;
+    }
+    // A net file that does not load is a usage error, with the loader's text.
+    const CliRun bad = RunCli("validate --port " + ShellQuote(device) + " --net " +
+                              ShellQuote((dir_ / "none").string()) + " --passes 1");
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_EQ(bad.err, "Error opening file\n");
+    EXPECT_EQ(target.Stop(SIGTERM), 0);
+}
+
+TEST_F(LinkCliTest, RecordingReplaysIntoMonitorWithTheSameValues) {
+    CliChild sweeping({"target"});
+    const std::string device = sweeping.ReadLine();
+    ASSERT_FALSE(device.empty());
+    // t_ms starts at 0 and only goes forward.
+    const CliRun recorded =
+        RunCli("monitor --port " + ShellQuote(device) + " --passes 4 --timestamps");
+    EXPECT_EQ(sweeping.Stop(SIGTERM), 0);
+    ASSERT_EQ(recorded.exitCode, 0) << recorded.err;
+    const auto lines = Lines(recorded.out);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0].substr(0, 18), "time\tt_ms\tin1\tin2\t");
+    long previous = -1;
+    for (std::size_t k = 1; k < lines.size(); ++k) {
+        const auto col = Columns(lines[k]);
+        ASSERT_EQ(col.size(), 18u);
+        EXPECT_EQ(col[0].size(), 29u) << col[0];  // 2026-12-08T23:40:01.123+01:00
+        EXPECT_EQ(col[0][10], 'T');
+        EXPECT_EQ(col[0][19], '.');
+        const long ms = std::stol(col[1]);
+        EXPECT_EQ(k == 1, ms == 0);
+        EXPECT_GT(ms, previous);
+        previous = ms;
+    }
+    const std::string file = (dir_ / "recording.tsv").string();
+    std::ofstream(file) << recorded.out;
+
+    CliChild replaying({"target", "--replay", file});
+    const std::string replayDevice = replaying.ReadLine();
+    ASSERT_FALSE(replayDevice.empty());
+    const CliRun replayed = RunCli("monitor --port " + ShellQuote(replayDevice) + " --passes 5");
+    EXPECT_EQ(replaying.Stop(SIGTERM), 0);
+    ASSERT_EQ(replayed.exitCode, 0) << replayed.err;
+    const auto played = Lines(replayed.out);
+    ASSERT_EQ(played.size(), 5u);
+    for (std::size_t k = 0; k < 5; ++k) {
+        const std::string& source = lines[1 + k % 4];  // it loops at the end
+        EXPECT_EQ(played[k], source.substr(source.find('\t', source.find('\t') + 1) + 1));
+    }
+
+    const CliRun empty = RunCli("target --replay /dev/null");
+    EXPECT_EQ(empty.exitCode, 1);
+    EXPECT_NE(empty.err.find("no line with values"), std::string::npos);
+}
+
+TEST_F(LinkCliTest, TimestampsCarryTheLocalOffset) {
+    CliChild target({"target", "--inputs", "1,1,1,1,1,1,1,1"});
+    const std::string device = target.ReadLine();
+    ASSERT_FALSE(device.empty());
+    const struct {
+        const char* tz;
+        const char* offset;
+    } cases[] = {{"UTC0", "+00:00"}, {"XST-05:30", "+05:30"}, {"YST8", "-08:00"}};
+    for (const auto& c : cases) {
+        const std::string cmd = std::string("TZ=") + c.tz + " " +
+                                ShellQuote(std::getenv("PELKORA_CLI")) + " monitor --port " +
+                                ShellQuote(device) + " --passes 1 --timestamps";
+        FILE* pipe = ::popen(cmd.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        char buffer[512];
+        std::string out;
+        while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+        ::pclose(pipe);
+        const auto lines = Lines(out);
+        ASSERT_EQ(lines.size(), 2u) << out;
+        EXPECT_EQ(lines[1].substr(23, 6), c.offset) << c.tz;
+    }
+    EXPECT_EQ(target.Stop(SIGTERM), 0);
+}
+
+TEST_F(LinkCliTest, TargetNeverBlocksOnAClientThatDoesNotRead) {
+    const std::string link = (dir_ / "com1").string();
+    CliChild target({"target", "--link", link});
+    const std::string device = target.ReadLine();
+    ASSERT_FALSE(device.empty());
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    const std::string commands(3000, 'I');  // far more replies than the terminal holds
+    for (std::size_t done = 0; done < commands.size();) {
+        const ssize_t n = ::write(fd, commands.data() + done, commands.size() - done);
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else
+            ::usleep(1000);
+    }
+    ::usleep(200000);
+    EXPECT_EQ(target.Stop(SIGTERM), 0);
+    ::close(fd);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+
+    // A link path that exists is refused, whatever it is, and left alone.
+    std::ofstream(dir_ / "taken") << "keep";
+    const CliRun taken = RunCli("target --link " + ShellQuote((dir_ / "taken").string()));
+    EXPECT_EQ(taken.exitCode, 1);
+    EXPECT_EQ(ReadWholeFile(dir_ / "taken"), "keep");
+    fs::create_symlink(dir_ / "elsewhere", dir_ / "dangling");
+    EXPECT_EQ(RunCli("target --link " + ShellQuote((dir_ / "dangling").string())).exitCode, 1);
+    EXPECT_EQ(fs::read_symlink(dir_ / "dangling"), dir_ / "elsewhere");
+}
+
+TEST_F(LinkCliTest, TargetEndsOnEveryTerminationSignal) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const std::string link = (dir_ / ("sig" + std::to_string(signal))).string();
+        CliChild target({"target", "--link", link});
+        ASSERT_FALSE(target.ReadLine().empty());
+        EXPECT_EQ(target.Stop(signal), 0) << signal;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << signal;
+    }
+}
+
 }  // namespace

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "cli/virtual_module.h"
-#include "engine/target_protocol.h"
+#include "engine/wire_codec.h"
 #include "network/evaluators.h"
 
 namespace {
@@ -39,7 +39,7 @@ TEST(Reply, DecodesUpperAndLowerCaseAndKeepsLow16Bits) {
 TEST(OutputFrame, IsTheLetterPAndEightUpperCasePairs) {
     const OutputFrame frame = FormatOutputFrame({0, 255, 16, 1, 128, 127, 10, 200});
     EXPECT_STREQ(frame.text, "P00FF1001807F0AC8");
-    EXPECT_EQ(std::strlen(frame.text), FRAME_SIZE);
+    EXPECT_EQ(std::strlen(frame.text), kFrameSize);
     // Out-of-range values (never from the evaluator) widen the frame but stay in bounds.
     const OutputFrame wide =
         FormatOutputFrame({65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535});

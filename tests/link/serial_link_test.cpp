@@ -9,7 +9,7 @@
 
 #include "engine/serial_device.h"
 #include "engine/serial_link.h"
-#include "engine/shared_state.h"
+#include "engine/stop_signal.h"
 
 namespace {
 
@@ -36,6 +36,7 @@ public:
         std::memset(buffer, '0', size);
         return Next(port_.reads, size);
     }
+    void DiscardInput() override {}
 
 private:
     static SerialTransfer Next(std::deque<SerialTransfer>& queue, std::size_t size) {
@@ -50,7 +51,7 @@ private:
 class FakeOpener final : public SerialOpener {
 public:
     explicit FakeOpener(FakePort& port) : port_(port) {}
-    SerialOpenResult Open(const std::string& path) override {
+    SerialOpenResult Open(const std::string& path, const StopSignal&) override {
         port_.opened.push_back(path);
         SerialOpenResult r;
         r.stage = port_.openStage;
@@ -66,24 +67,42 @@ private:
 class SerialLinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        InitSharedState(nullptr);
         ::setenv("PELKORA_COM1", "/dev/fake-com1", 1);
         ::setenv("PELKORA_COM2", "/dev/fake-com2", 1);
-        SetSerialOpener(&opener_);
+        NewLink(PortMap::FromEnvironment());
     }
     void TearDown() override {
-        CloseTargetPort();
-        SetSerialOpener(nullptr);
-        SetTargetDeviceOverride("");
+        link_.reset();
         ::unsetenv("PELKORA_COM1");
         ::unsetenv("PELKORA_COM2");
     }
-    static void ChoosePort(int comPort) {
-        std::lock_guard lock(g_State.hMutex);
-        g_State.nComPort = comPort;
-    }
-    static std::string Status() { return GetStatus().text; }
 
+    void NewLink(PortMap ports) {
+        link_.reset();
+        link_ = std::make_unique<SerialLink>(opener_, stop_, std::move(ports));
+    }
+    static std::string ComPortDevice(int comPort) {
+        return PortMap::FromEnvironment().ports[comPort == 0 ? 0 : 1].device;
+    }
+    bool WriteTarget(const char* text) { return Done(link_->WriteTarget(comPort_, text)); }
+    bool ReadTarget(char* buffer, std::size_t count) {
+        return Done(link_->ReadTarget(buffer, count));
+    }
+    void CloseTargetPort() { link_->CloseTargetPort(); }
+    void ChoosePort(int comPort) { comPort_ = comPort; }
+    // The status line's text of the last failure.
+    std::string Status() const { return LinkErrorText(last_, link_->PortName()).text; }
+    std::string OpenPort() const { return link_->IsOpen() ? link_->OpenPortName() : ""; }
+
+    bool Done(const LinkError& e) {
+        if (e.failed()) last_ = e;
+        return !e.failed();
+    }
+
+    StopSignal stop_;
+    std::unique_ptr<SerialLink> link_;
+    int comPort_ = 0;
+    LinkError last_;
     FakePort port_;
     FakeOpener opener_{port_};
 };
@@ -106,7 +125,7 @@ TEST_F(SerialLinkTest, OpenAndConfigurationFailuresCloseTheLinkWithTheirText) {
         const std::size_t before = port_.opened.size();
         EXPECT_FALSE(WriteTarget("R"));
         EXPECT_EQ(Status(), c.text);
-        EXPECT_STREQ(g_State.szOpenPort, "");
+        EXPECT_EQ(OpenPort(), "");
         EXPECT_EQ(port_.live, 0);
         EXPECT_EQ(port_.written, "");
         // Every command tries again; once the port can be opened, it is.
@@ -115,7 +134,7 @@ TEST_F(SerialLinkTest, OpenAndConfigurationFailuresCloseTheLinkWithTheirText) {
     }
     port_.openStage = OpenStage::Done;
     EXPECT_TRUE(WriteTarget("R"));
-    EXPECT_STREQ(g_State.szOpenPort, "COM1");
+    EXPECT_EQ(OpenPort(), "COM1");
     EXPECT_EQ(port_.written, "R");
 }
 
@@ -128,6 +147,7 @@ TEST_F(SerialLinkTest, PortNamesMapToDevices) {
     EXPECT_EQ(ComPortDevice(0), "/dev/ttyS0");
     EXPECT_EQ(ComPortDevice(1), "/dev/ttyS1");
 
+    NewLink(PortMap::FromEnvironment());
     ChoosePort(1);
     port_.openStage = OpenStage::Open;
     port_.openError = EACCES;
@@ -137,7 +157,7 @@ TEST_F(SerialLinkTest, PortNamesMapToDevices) {
 }
 
 TEST_F(SerialLinkTest, DeviceOverrideReplacesTheMappingAndTheName) {
-    SetTargetDeviceOverride("/tmp/some-adapter");
+    NewLink(PortMap::SingleDevice("/tmp/some-adapter"));
     port_.openStage = OpenStage::Open;
     port_.openError = ENOENT;
     for (int comPort : {0, 1}) {
@@ -154,10 +174,10 @@ TEST_F(SerialLinkTest, PortChoiceTakesEffectAtTheNextCommand) {
     EXPECT_EQ(port_.opened, std::vector<std::string>{"/dev/fake-com1"});
 
     ChoosePort(1);  // nothing happens until a command is written
-    EXPECT_STREQ(g_State.szOpenPort, "COM1");
+    EXPECT_EQ(OpenPort(), "COM1");
     EXPECT_EQ(port_.live, 1);
     ASSERT_TRUE(WriteTarget("R"));
-    EXPECT_STREQ(g_State.szOpenPort, "COM2");
+    EXPECT_EQ(OpenPort(), "COM2");
     EXPECT_EQ(port_.opened, (std::vector<std::string>{"/dev/fake-com1", "/dev/fake-com2"}));
     EXPECT_EQ(port_.live, 1);  // COM1 closed, COM2 open
 
@@ -197,7 +217,7 @@ TEST_F(SerialLinkTest, TransferFailuresKeepThePortOpenUnlessTheDeviceIsGone) {
         }
         EXPECT_FALSE(ok) << c.text;
         EXPECT_EQ(Status(), c.text);
-        EXPECT_EQ(g_State.szOpenPort[0] != '\0', c.stillOpen) << c.text;
+        EXPECT_EQ(!OpenPort().empty(), c.stillOpen) << c.text;
         EXPECT_EQ(port_.live, c.stillOpen ? 1 : 0) << c.text;
         // The next command reopens a gone device, and only then.
         ASSERT_TRUE(WriteTarget("I"));
@@ -211,7 +231,7 @@ TEST_F(SerialLinkTest, ReadWithoutAnOpenPortFailsQuietly) {
     EXPECT_EQ(Status(), "Error reading from target (9)");
     CloseTargetPort();  // nothing open: nothing happens
     CloseTargetPort();
-    EXPECT_STREQ(g_State.szOpenPort, "");
+    EXPECT_EQ(OpenPort(), "");
     EXPECT_TRUE(port_.opened.empty());
 }
 

@@ -29,7 +29,7 @@ protected:
     void SetUp() override { ASSERT_TRUE(pty_.Ok()); }
 
     std::unique_ptr<SerialDevice> OpenPty() {
-        SerialOpenResult r = opener_.Open(pty_.Path());
+        SerialOpenResult r = opener_.Open(pty_.Path(), stop_);
         EXPECT_EQ(r.stage, OpenStage::Done) << r.error;
         return std::move(r.device);
     }
@@ -50,7 +50,7 @@ protected:
 
     PtyModule pty_;
     StopSignal stop_;
-    TermiosOpener opener_{stop_.Fd()};
+    TermiosOpener opener_;
 };
 
 TEST_F(TermiosDeviceTest, ConfiguresNineHundredSixtyBaudRawWithoutFlowControl) {
@@ -93,7 +93,7 @@ TEST_F(TermiosDeviceTest, OpenFailuresNameTheirStageAndErrno) {
         {(dir / "plain").string(), OpenStage::ReadSettings, ENOTTY},
     };
     for (const auto& c : cases) {
-        const SerialOpenResult r = opener_.Open(c.path);
+        const SerialOpenResult r = opener_.Open(c.path, stop_);
         EXPECT_EQ(r.stage, c.stage) << c.path;
         EXPECT_EQ(r.error, c.error) << c.path;
         EXPECT_FALSE(r.device) << c.path;
@@ -104,7 +104,7 @@ TEST_F(TermiosDeviceTest, OpenFailuresNameTheirStageAndErrno) {
 TEST_F(TermiosDeviceTest, ASecondOpenerIsRefusedUntilTheFirstCloses) {
     auto first = OpenPty();
     ASSERT_TRUE(first);
-    const SerialOpenResult second = opener_.Open(pty_.Path());
+    const SerialOpenResult second = opener_.Open(pty_.Path(), stop_);
     EXPECT_EQ(second.stage, OpenStage::Open);
     // EBUSY from the terminal's exclusive mode, or the lock for a privileged opener.
     EXPECT_TRUE(second.error == EBUSY || second.error == EWOULDBLOCK) << second.error;
@@ -115,7 +115,7 @@ TEST_F(TermiosDeviceTest, ASecondOpenerIsRefusedUntilTheFirstCloses) {
     const int other = ::open(pty_.Path().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(other, 0);
     ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(opener_.Open(pty_.Path()).error, EWOULDBLOCK);
+    EXPECT_EQ(opener_.Open(pty_.Path(), stop_).error, EWOULDBLOCK);
     ::close(other);
 }
 

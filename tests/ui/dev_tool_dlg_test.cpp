@@ -47,9 +47,21 @@ QString Status(QWidget& dlg) {
     return Control<QLineEdit>(dlg, "IDC_STATUS")->text();
 }
 
+// The engine of the window under test; made anew for each test.
+Engine*& TestEngine() {
+    static Engine* engine = nullptr;
+    return engine;
+}
+bool IsEngineRunning() {
+    return !TestEngine()->WaitForWorker(std::chrono::milliseconds(0));
+}
+StatusText GetStatus() {
+    return TestEngine()->GetStatus();
+}
+
 NetInputs Inputs() {
-    std::lock_guard lock(g_State.hMutex);
-    return g_State.wInputs;
+    std::lock_guard lock(TestEngine()->State().hMutex);
+    return TestEngine()->State().wInputs;
 }
 
 // A weight set whose outputs differ from input to input.
@@ -112,6 +124,7 @@ private:
     QTemporaryDir m_dir;
     int m_silentModule = -1;  // master side of a pseudo-terminal nobody answers on
     FakeSeams m_seams;
+    std::unique_ptr<Engine> m_engine;
     std::unique_ptr<CDevToolDlg> m_dlg;
 };
 
@@ -130,10 +143,9 @@ void DevToolDlgTest::initTestCase() {
 void DevToolDlgTest::init() {
     wTrainingFileNumber = 0;
     m_seams = FakeSeams();
-    {
-        std::lock_guard lock(g_State.hMutex);
-        g_State.sModuleWeights.fill(0);
-    }
+    // COM1 and COM2 as initTestCase set them; all-zero weights.
+    m_engine = std::make_unique<Engine>();
+    TestEngine() = m_engine.get();
 }
 
 void DevToolDlgTest::cleanup() {
@@ -142,13 +154,13 @@ void DevToolDlgTest::cleanup() {
 }
 
 std::unique_ptr<CDevToolDlg> DevToolDlgTest::Open() {
-    auto dlg = std::make_unique<CDevToolDlg>(m_seams);
+    auto dlg = std::make_unique<CDevToolDlg>(*m_engine, m_seams);
     dlg->show();
     return dlg;
 }
 
 void DevToolDlgTest::startState() {
-    m_dlg = std::make_unique<CDevToolDlg>(m_seams);
+    m_dlg = std::make_unique<CDevToolDlg>(*m_engine, m_seams);
     CDevToolDlg& dlg = *m_dlg;
     // Before the first refresh.
     QCOMPARE(Status(dlg), QStringLiteral("Waiting launch of real-time thread"));
@@ -170,9 +182,9 @@ void DevToolDlgTest::startState() {
     }
     // The engine runs from the start, in Hold.
     QVERIFY(IsEngineRunning());
-    std::lock_guard lock(g_State.hMutex);
-    QCOMPARE(g_State.nMode, MODE_HOLD);
-    QCOMPARE(g_State.nComPort, 0);
+    std::lock_guard lock(TestEngine()->State().hMutex);
+    QCOMPARE(TestEngine()->State().nMode, MODE_HOLD);
+    QCOMPARE(TestEngine()->State().nComPort, 0);
 }
 
 void DevToolDlgTest::tabOrderIsTemplateOrder() {
@@ -200,7 +212,7 @@ void DevToolDlgTest::tabOrderIsTemplateOrder() {
 }
 
 void DevToolDlgTest::statusSettlesOnHold() {
-    m_dlg = std::make_unique<CDevToolDlg>(m_seams);
+    m_dlg = std::make_unique<CDevToolDlg>(*m_engine, m_seams);
     QCOMPARE(Status(*m_dlg), QStringLiteral("Waiting launch of real-time thread"));
     m_dlg->show();
     QTRY_COMPARE_WITH_TIMEOUT(Status(*m_dlg), QStringLiteral("Hold..."), kWait);
@@ -248,9 +260,9 @@ void DevToolDlgTest::stateValueShowsOnSlider() {
     QTRY_COMPARE_WITH_TIMEOUT(Status(*m_dlg), QStringLiteral("Hold..."), kWait);
     {
         // What the Monitor step does with the module's values.
-        std::lock_guard lock(g_State.hMutex);
-        g_State.wInputs[4] = static_cast<std::uint16_t>(state);
-        g_State.wOutputs[6] = static_cast<std::uint16_t>(state);
+        std::lock_guard lock(TestEngine()->State().hMutex);
+        TestEngine()->State().wInputs[4] = static_cast<std::uint16_t>(state);
+        TestEngine()->State().wOutputs[6] = static_cast<std::uint16_t>(state);
     }
     QTRY_COMPARE_WITH_TIMEOUT(In(*m_dlg, 5)->value(), shown, kWait);
     QTRY_COMPARE_WITH_TIMEOUT(Out(*m_dlg, 7)->value(), shown, kWait);
@@ -279,8 +291,8 @@ void DevToolDlgTest::modeRadios() {
         ->click();
     QTest::mouseClick(Control<QRadioButton>(*m_dlg, qPrintable(radio)), Qt::LeftButton);
     {
-        std::lock_guard lock(g_State.hMutex);
-        QCOMPARE(g_State.nMode, mode);
+        std::lock_guard lock(TestEngine()->State().hMutex);
+        QCOMPARE(TestEngine()->State().nMode, mode);
     }
     for (int k = 1; k <= 8; ++k) {
         QCOMPARE(In(*m_dlg, k)->isEnabled(), inputsEnabled);
@@ -300,18 +312,18 @@ void DevToolDlgTest::comPortChoice() {
     auto* combo = Control<QComboBox>(*m_dlg, "IDC_COM_PORT");
     combo->setCurrentIndex(1);
     {
-        std::lock_guard lock(g_State.hMutex);
-        QCOMPARE(g_State.nComPort, 1);
+        std::lock_guard lock(TestEngine()->State().hMutex);
+        QCOMPARE(TestEngine()->State().nComPort, 1);
     }
     combo->setCurrentIndex(0);
     {
-        std::lock_guard lock(g_State.hMutex);
-        QCOMPARE(g_State.nComPort, 0);
+        std::lock_guard lock(TestEngine()->State().hMutex);
+        QCOMPARE(TestEngine()->State().nComPort, 0);
     }
     // Text typed into the box is no choice.
     combo->setEditText(QStringLiteral("COM7"));
-    std::lock_guard lock(g_State.hMutex);
-    QCOMPARE(g_State.nComPort, 0);
+    std::lock_guard lock(TestEngine()->State().hMutex);
+    QCOMPARE(TestEngine()->State().nComPort, 0);
 }
 
 void DevToolDlgTest::outputsFollowFloatSimulation() {
@@ -351,9 +363,9 @@ void DevToolDlgTest::trainingModeFreezesOutputs() {
 
     Out(*m_dlg, 2)->setValue(10);
     {
-        std::lock_guard lock(g_State.hMutex);
-        g_State.wOutputs.fill(77);
-        g_State.wInputs[0] = 33;
+        std::lock_guard lock(TestEngine()->State().hMutex);
+        TestEngine()->State().wOutputs.fill(77);
+        TestEngine()->State().wInputs[0] = 33;
     }
     // Inputs still follow the state; the operator's outputs stay.
     QTRY_COMPARE_WITH_TIMEOUT(In(*m_dlg, 1)->value(), 33, kWait);
@@ -472,9 +484,9 @@ void DevToolDlgTest::loadCommand() {
     FileWeights before{};
     before.fill(12'345'678);
     {
-        std::lock_guard lock(g_State.hMutex);
-        g_State.lFileWeights = before;
-        g_State.sModuleWeights = DeriveModuleWeights(before);
+        std::lock_guard lock(TestEngine()->State().hMutex);
+        TestEngine()->State().lFileWeights = before;
+        TestEngine()->State().sModuleWeights = DeriveModuleWeights(before);
     }
     m_dlg->findChild<QAction*>(QStringLiteral("ID_FILE_LOAD_ASCII"))->trigger();
 
@@ -483,9 +495,9 @@ void DevToolDlgTest::loadCommand() {
     QCOMPARE(m_seams.openSuffix, QStringLiteral("txt"));
     QCOMPARE(m_seams.messages, message.isEmpty() ? QStringList() : QStringList{message});
     const FileWeights expected = loaded ? SampleWeights() : before;
-    std::lock_guard lock(g_State.hMutex);
-    QVERIFY(g_State.lFileWeights == expected);
-    QVERIFY(g_State.sModuleWeights == DeriveModuleWeights(expected));
+    std::lock_guard lock(TestEngine()->State().hMutex);
+    QVERIFY(TestEngine()->State().lFileWeights == expected);
+    QVERIFY(TestEngine()->State().sModuleWeights == DeriveModuleWeights(expected));
 }
 
 void DevToolDlgTest::closePaths_data() {
@@ -545,7 +557,7 @@ void DevToolDlgTest::quitWhileReadingASilentModule() {
     QVERIFY(!IsEngineRunning());
     QVERIFY(!m_dlg->isVisible());
     // A read waiting on the module is cut short by the stop: far below any time-out.
-    QVERIFY2(timer.elapsed() < 4 * QUIT_GRACE_MS, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(timer.elapsed() < 4 * kQuitGraceMs, qPrintable(QString::number(timer.elapsed())));
 }
 
 QTEST_MAIN(DevToolDlgTest)

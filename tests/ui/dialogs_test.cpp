@@ -292,14 +292,14 @@ void DialogsTest::refreshRequestsCoalesce() {
 
     // A UI thread that is busy while the worker notifies many times gets one event.
     std::thread worker([&notify] {
-        for (int i = 0; i < 1000; ++i) notify();
+        for (int i = 0; i < 1000; ++i) notify(PassReport{});
     });
     worker.join();
     QCoreApplication::sendPostedEvents(&target);
     QCOMPARE(target.received.load(), 1);
 
     // Once handled, the next notification posts again.
-    notify();
+    notify(PassReport{});
     QCoreApplication::sendPostedEvents(&target);
     QCOMPARE(target.received.load(), 2);
 }
@@ -310,8 +310,8 @@ void DialogsTest::detachedPosterPostsNothing() {
     target.poster = poster.get();
     const EngineNotifier notify = MakeEngineNotifier(poster);
     poster->Detach();
-    notify();
-    notify();
+    notify(PassReport{});
+    notify(PassReport{});
     QCoreApplication::sendPostedEvents(&target);
     QCOMPARE(target.received.load(), 0);
 }

@@ -84,8 +84,8 @@ TEST(Win32Device, BareNamesGoThroughTheDeviceNamespace) {
 
 TEST(Win32Device, AMissingPortFailsAtTheOpenStage) {
     StopSignal stop;
-    Win32SerialOpener opener(stop.Handle());
-    const SerialOpenResult r = opener.Open("COM9");
+    Win32SerialOpener opener;
+    const SerialOpenResult r = opener.Open("COM9", stop);
     EXPECT_EQ(r.stage, OpenStage::Open);
     EXPECT_NE(r.error, 0);
     EXPECT_EQ(r.device, nullptr);
@@ -98,12 +98,12 @@ protected:
     void SetUp() override {
         const char* port = std::getenv("PELKORA_TEST_PORT");
         if (port == nullptr || *port == '\0') GTEST_SKIP() << "PELKORA_TEST_PORT not set";
-        opened_ = opener_.Open(port);
+        opened_ = opener_.Open(port, stop_);
         ASSERT_EQ(opened_.stage, OpenStage::Done) << opened_.error;
     }
 
     StopSignal stop_;
-    Win32SerialOpener opener_{stop_.Handle()};
+    Win32SerialOpener opener_;
     SerialOpenResult opened_;
 };
 

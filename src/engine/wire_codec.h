@@ -1,15 +1,16 @@
 #pragma once
-// The command protocol spoken to the target: one-letter commands, 16-character
-// hexadecimal replies, and the 17-byte "P" frame of computed outputs. No framing,
-// no checksum, no resynchronisation: a stray byte shifts every later reply.
+// The bytes spoken on the link to the module: one-letter commands, 16-character
+// hexadecimal replies, and the 17-byte "P" frame of computed outputs. No framing
+// and no checksum; the link keeps replies apart by discarding its input queue
+// before each command that expects one.
 //
-// Thread rules: MonitorCycle and EmulatorCycle run on the worker only; they hold
-// hMutex just to write szStatus and to store one reply's 8 values, never around
-// serial input or output, a pause or the evaluation. The codec functions are pure.
+// Used by the engine (the tool's side) and by the virtual module (the module's
+// side), so both ends always agree. Pure functions, any thread.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "network/weights.h"
 
@@ -19,12 +20,10 @@ inline constexpr char kCommandInputs = 'I';   // reply: 8 input values
 inline constexpr char kCommandOutputs = 'O';  // reply: 8 output values
 inline constexpr char kCommandFrame = 'P';    // followed by 8 outputs, no reply
 
-inline constexpr std::size_t REPLY_SIZE = 16;  // 8 values, two hex digits each
-inline constexpr std::size_t FRAME_SIZE = 17;  // "P" + 8 values of two digits
+inline constexpr std::size_t kReplySize = 16;  // 8 values, two hex digits each
+inline constexpr std::size_t kFrameSize = 17;  // "P" + 8 values of two digits
 
-// Pauses of a step, in milliseconds.
-inline constexpr int COMMAND_PAUSE_MS = 50;
-inline constexpr int FRAME_PAUSE_MS = 100;
+using WireValues = std::array<std::uint16_t, 8>;
 
 // The value of two characters read as the C library's "%x" does: leading blanks
 // skipped, an optional sign taken, reading stops at the first non-digit. A pair
@@ -32,7 +31,7 @@ inline constexpr int FRAME_PAUSE_MS = 100;
 [[nodiscard]] std::int32_t HexPairToValue(char first, char second);
 
 // The 8 values of a 16-byte reply, value 1 first.
-[[nodiscard]] std::array<std::uint16_t, 8> DecodeReply(const char* reply);
+[[nodiscard]] WireValues DecodeReply(const char* reply);
 
 // "P%2.2X..." from 8 outputs, NUL-terminated. Values above 255 (never produced by
 // the evaluator) give more digits; the buffer holds the widest frame.
@@ -41,7 +40,10 @@ struct OutputFrame {
 };
 [[nodiscard]] OutputFrame FormatOutputFrame(const NetOutputs& outputs);
 
-// One step of MODE_MONITOR: R, pause, I + reply, pause, O + reply, pause.
-void MonitorCycle();
-// One step of MODE_EMULATOR: S, pause, I + reply, pause, evaluate, P frame, pause.
-void EmulatorCycle();
+// The module's side: a reply of 16 upper-case hexadecimal characters, value 1
+// first (low 8 bits of each).
+[[nodiscard]] std::string FormatReplyText(const WireValues& values);
+
+// The module's side: the 8 values of a frame's 16 hex digits (after the "P"), read
+// strictly; false when any character is not a hexadecimal digit.
+[[nodiscard]] bool DecodeFrameDigits(const char* digits, WireValues& values);

@@ -1,0 +1,68 @@
+#include "files/pass_log.h"
+
+#include <cstdio>
+#include <ctime>
+
+std::string LocalIso8601(std::chrono::system_clock::time_point at) {
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(at.time_since_epoch());
+    std::time_t seconds = static_cast<std::time_t>(floor<std::chrono::seconds>(ms).count());
+    const int millis = static_cast<int>(ms.count() - std::int64_t{seconds} * 1000);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char date[32];
+    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
+    // tm_gmtoff: seconds east of UTC, the offset in force at that moment.
+    const long offset = local.tm_gmtoff;
+    const long absOffset = offset < 0 ? -offset : offset;
+    char text[80];
+    std::snprintf(text, sizeof text, "%s.%03d%c%02ld:%02ld", date, millis, offset < 0 ? '-' : '+',
+                  absOffset / 3600, (absOffset % 3600) / 60);
+    return text;
+}
+
+PassClock::Stamp PassClock::Now() {
+    const auto now = std::chrono::steady_clock::now();
+    const auto wall = std::chrono::system_clock::now();
+    if (!started_) {
+        started_ = true;
+        first_ = now;
+    }
+    return {LocalIso8601(wall),
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - first_).count()};
+}
+
+std::string PassLogHeader(bool withMode) {
+    std::string line = "time\tt_ms";
+    for (int k = 1; k <= NET_INPUT_COUNT; ++k) line += "\tin" + std::to_string(k);
+    for (int k = 1; k <= NET_OUTPUT_COUNT; ++k) line += "\tout" + std::to_string(k);
+    if (withMode) line += "\tmode";
+    return line;
+}
+
+std::string PassLogLine(const PassClock::Stamp& stamp, const NetInputs& inputs,
+                        const NetOutputs& outputs, const char* mode) {
+    std::string line = stamp.time + '\t' + std::to_string(stamp.ms);
+    for (std::uint16_t v : inputs) line += '\t' + std::to_string(v);
+    for (std::uint16_t v : outputs) line += '\t' + std::to_string(v);
+    if (mode != nullptr && *mode != '\0') {
+        line += '\t';
+        line += mode;
+    }
+    return line;
+}
+
+const char* PassLogModeName(int mode) {
+    switch (mode) {
+        case 0:
+            return "monitor";
+        case 1:
+            return "sim-float";
+        case 2:
+            return "sim-int";
+        case 3:
+            return "emulator";
+        default:
+            return "hold";
+    }
+}

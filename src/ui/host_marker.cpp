@@ -1,0 +1,79 @@
+#include "ui/host_marker.h"
+
+#include <QEvent>
+#include <QPainter>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
+
+CHostMarker::CHostMarker(QSlider* slider) : QWidget(slider), m_slider(slider) {
+    setObjectName(slider->objectName() + QStringLiteral("_HOST"));
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setFocusPolicy(Qt::NoFocus);
+    setGeometry(slider->rect());
+    slider->installEventFilter(this);
+    hide();
+}
+
+QString CHostMarker::ComparisonText(int module, int host) {
+    const int diff = module - host;
+    const QString sign = diff > 0 ? QStringLiteral("+") : QString();
+    return QStringLiteral("module %1, host %2 (%3%4)").arg(module).arg(host).arg(sign).arg(diff);
+}
+
+void CHostMarker::SetHostValue(std::optional<int> host) {
+    if (host == m_host) return;
+    m_host = host;
+    setVisible(m_host.has_value());
+    update();
+}
+
+bool CHostMarker::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_slider && event->type() == QEvent::Resize) setGeometry(m_slider->rect());
+    // The slider's own value moves the band's other end.
+    if (watched == m_slider && event->type() == QEvent::Paint && m_host) update();
+    return QWidget::eventFilter(watched, event);
+}
+
+int CHostMarker::PositionOf(int value) const {
+    QStyleOptionSlider option;
+    option.initFrom(m_slider);
+    option.orientation = m_slider->orientation();
+    option.minimum = m_slider->minimum();
+    option.maximum = m_slider->maximum();
+    option.sliderPosition = value;
+    option.sliderValue = value;
+    option.upsideDown = m_slider->invertedAppearance() != (m_slider->orientation() == Qt::Vertical);
+    const QRect handle = m_slider->style()->subControlRect(QStyle::CC_Slider, &option,
+                                                           QStyle::SC_SliderHandle, m_slider);
+    return handle.center().y();
+}
+
+void CHostMarker::paintEvent(QPaintEvent*) {
+    if (!m_host) return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const int module = m_slider->value();
+    const bool differs = module != *m_host;
+    const int y = PositionOf(*m_host);
+    // Amber when the module disagrees, a calm blue when it agrees.
+    const QColor colour = differs ? QColor(0xE0, 0x6C, 0x00) : QColor(0x1F, 0x6F, 0xC0);
+    if (differs) {
+        const int moduleY = PositionOf(module);
+        QColor band = colour;
+        band.setAlpha(70);
+        painter.fillRect(
+            QRect(QPoint(1, std::min(y, moduleY)), QPoint(width() - 2, std::max(y, moduleY))),
+            band);
+    }
+    // A small triangle on each side pointing at the host's value.
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    const int s = std::max(3, width() / 4);
+    const QPointF left[3] = {QPointF(0, y - s), QPointF(s, y), QPointF(0, y + s)};
+    const QPointF right[3] = {QPointF(width(), y - s), QPointF(width() - s, y),
+                              QPointF(width(), y + s)};
+    painter.drawPolygon(left, 3);
+    painter.drawPolygon(right, 3);
+}
