@@ -13,6 +13,8 @@
 #include <streambuf>
 #include <utility>
 
+#include "files/file_platform.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -41,22 +43,6 @@ void WriteRecord(std::ostream& out, HexFileFormat format, std::uint16_t address,
     const auto check = static_cast<std::uint8_t>(format == FORMAT_S19 ? ~sum : -sum);
     WriteHexByte(out, check, checksum);
     out << kLineEnd;
-}
-
-// The new file's permissions as an ordinary create would give them: 0666 less the
-// umask. The umask is read from /proc because umask() would change it for every
-// thread for a moment.
-mode_t NewFileMode() {
-    mode_t mask = 022;
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Umask:", 0) == 0) {
-            mask = static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
-            break;
-        }
-    }
-    return 0666 & ~mask;
 }
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
@@ -199,26 +185,12 @@ HexExportResult HexNetFileExport::Open() {
     const bool exists = ::stat(target_.c_str(), &existing) == 0;
     if (exists && !S_ISREG(existing.st_mode)) {
         // A device or a pipe cannot be swapped for a new file; directories fail here.
-        fd_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        fd_ = OpenInPlace(target_);
         if (fd_ < 0) return HexExportResult::OpenFailed;
         direct_ = true;
     } else {
-        const fs::path target(target_);
-        fs::path folder = target.parent_path();
-        if (folder.empty()) folder = ".";
-        // A hidden neighbour, short enough for any file name the folder accepts.
-        std::string name = "." + target.filename().string().substr(0, 200) + ".XXXXXX";
-        std::string temp = (folder / name).string();
-        fd_ = ::mkostemp(temp.data(), O_CLOEXEC);
+        fd_ = CreateReplacement(target_, exists ? &existing : nullptr, tempPath_);
         if (fd_ < 0) return HexExportResult::OpenFailed;
-        tempPath_ = temp;
-        if (exists) {
-            // The replacement keeps the old file's owner (where we may) and mode.
-            (void)::fchown(fd_, existing.st_uid, existing.st_gid);
-            (void)::fchmod(fd_, existing.st_mode & 07777);
-        } else {
-            (void)::fchmod(fd_, NewFileMode());
-        }
     }
     buf_ = std::make_unique<FdBuf>(fd_);
     out_ = std::make_unique<std::ostream>(buf_.get());
@@ -243,24 +215,14 @@ HexExportResult HexNetFileExport::Finish() {
     if (ok) ok = WriteHexEndRecord(*out_, format_);
     if (ok) ok = static_cast<bool>(out_->flush());
     // Only a regular file can be synced; a device reports EINVAL, which says nothing.
-    if (ok && !direct_) ok = ::fsync(fd_) == 0;
+    if (ok && !direct_) ok = SyncFile(fd_);
     out_.reset();
     buf_.reset();
     const int fd = std::exchange(fd_, -1);
     if (::close(fd) != 0) ok = false;
     if (ok && !direct_) {
-        ok = ::rename(tempPath_.c_str(), target_.c_str()) == 0;
-        if (ok) {
-            tempPath_.clear();
-            // Make the new name itself durable; the data already is.
-            fs::path folder = fs::path(target_).parent_path();
-            if (folder.empty()) folder = ".";
-            const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (dirFd >= 0) {
-                (void)::fsync(dirFd);
-                ::close(dirFd);
-            }
-        }
+        ok = CommitReplacement(tempPath_, target_);
+        if (ok) tempPath_.clear();
     }
     failed_ = !ok;
     Discard();

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "files/file_platform.h"
+
 namespace {
 
 constexpr const char* kHeaderLine =
@@ -58,7 +60,7 @@ std::string TrainingHeaderLine() {
 TrainingStoreResult AppendTrainingSet(const std::string& path, const TrainingSet& values) {
     struct stat before {};
     const bool existed = ::stat(path.c_str(), &before) == 0;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | kFileOpenFlags, 0666);
     if (fd < 0) return TrainingStoreResult::OpenFailed;
 
     // Everything of one store in one write, so a reader never sees half a line
