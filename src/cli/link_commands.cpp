@@ -276,6 +276,11 @@ CliCommand AddModeCommand(CLI::App& root, LinkCommand command) {
 }  // namespace
 
 std::vector<CliCommand> AddLinkCommands(CLI::App& root) {
-    return {AddModeCommand(root, LinkCommand::Monitor), AddModeCommand(root, LinkCommand::Emulate),
-            AddModeCommand(root, LinkCommand::Validate), AddTargetCommand(root)};
+    return {
+        AddModeCommand(root, LinkCommand::Monitor), AddModeCommand(root, LinkCommand::Emulate),
+            AddModeCommand(root, LinkCommand::Validate),
+#if PELKORA_HAVE_TARGET_COMMAND
+            AddTargetCommand(root),
+#endif
+    };
 }

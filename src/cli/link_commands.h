@@ -4,4 +4,7 @@
 
 #include "cli/commands.h"
 
+#if PELKORA_HAVE_TARGET_COMMAND
+// Built where pseudo-terminals exist (not on Windows).
 [[nodiscard]] CliCommand AddTargetCommand(CLI::App& root);
+#endif

@@ -20,6 +20,7 @@
 #include "cli/virtual_module.h"
 #include "engine/wire_codec.h"
 #include "posix/posix_io.h"
+#include "posix/pseudo_terminal.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/termios_device.h"
+#include "engine/native_serial.h"
 #include "engine/wire_codec.h"
 #include "network/evaluators.h"
 #include "network/net_file_reader.h"
@@ -12,8 +12,7 @@
 Engine::Engine() : Engine(nullptr, PortMap::FromEnvironment()) {}
 
 Engine::Engine(std::unique_ptr<SerialOpener> opener, PortMap ports)
-    : opener_(opener ? std::move(opener) : std::make_unique<TermiosOpener>()),
-      ports_(std::move(ports)) {}
+    : opener_(opener ? std::move(opener) : MakeNativeSerialOpener()), ports_(std::move(ports)) {}
 
 Engine::~Engine() {
     Stop();

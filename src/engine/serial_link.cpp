@@ -8,7 +8,11 @@
 PortMap PortMap::FromEnvironment() {
     PortMap map;
     const char* const variables[2] = {"PELKORA_COM1", "PELKORA_COM2"};
+#ifdef _WIN32
+    const char* const defaults[2] = {"COM1", "COM2"};
+#else
     const char* const defaults[2] = {"/dev/ttyS0", "/dev/ttyS1"};
+#endif
     const char* const names[2] = {"COM1", "COM2"};
     for (int i = 0; i < 2; ++i) {
         const char* value = std::getenv(variables[i]);

@@ -1,6 +1,8 @@
 #pragma once
 // A level-triggered wake-up that lets a stop request cut every wait of the worker
-// short: its pauses and its serial reads and writes all poll this descriptor.
+// short: its pauses and its serial reads and writes all wait on it as well. On
+// Linux an eventfd (polled), on Windows a manual-reset event (waited for along
+// with the overlapped serial I/O).
 //
 // Thread rules: Request() may be called from any thread; Reset() only while no
 // worker waits on it. Waits are made by the worker.
@@ -18,13 +20,26 @@ public:
     void Reset();
     [[nodiscard]] bool IsRequested() const;
 
+#ifdef _WIN32
+    // The event HANDLE: signalled once a stop was requested, until Reset().
+    [[nodiscard]] void* Handle() const {
+        return handle_;
+    }
+#else
     // Readable (POLLIN) once a stop was requested, until Reset().
-    [[nodiscard]] int Fd() const { return fd_; }
+    [[nodiscard]] int Fd() const {
+        return fd_;
+    }
+#endif
 
     // Sleeps for `duration` unless a stop is requested first.
     // Returns true when the whole pause elapsed, false when cut short by a stop.
     [[nodiscard]] bool SleepFor(std::chrono::milliseconds duration) const;
 
 private:
+#ifdef _WIN32
+    void* handle_ = nullptr;
+#else
     int fd_ = -1;
+#endif
 };

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "engine/native_serial.h"
 #include "engine/stop_signal.h"
 #include "posix/unique_fd.h"
 
@@ -191,4 +192,8 @@ SerialOpenResult TermiosOpener::Open(const std::string& path, const StopSignal& 
     r.device = std::make_unique<TermiosDevice>(std::move(owned), stop.Fd(), timeouts_);
     r.stage = OpenStage::Done;
     return r;
+}
+
+std::unique_ptr<SerialOpener> MakeNativeSerialOpener() {
+    return std::make_unique<TermiosOpener>();
 }

@@ -9,11 +9,18 @@ std::string LocalIso8601(std::chrono::system_clock::time_point at) {
     std::time_t seconds = static_cast<std::time_t>(floor<std::chrono::seconds>(ms).count());
     const int millis = static_cast<int>(ms.count() - std::int64_t{seconds} * 1000);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+    // No tm_gmtoff there: the local fields read as UTC, less the moment itself.
+    std::tm fields = local;
+    const long offset = static_cast<long>(_mkgmtime(&fields) - seconds);
+#else
     localtime_r(&seconds, &local);
-    char date[32];
-    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
     // tm_gmtoff: seconds east of UTC, the offset in force at that moment.
     const long offset = local.tm_gmtoff;
+#endif
+    char date[32];
+    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
     const long absOffset = offset < 0 ? -offset : offset;
     char text[80];
     std::snprintf(text, sizeof text, "%s.%03d%c%02ld:%02ld", date, millis, offset < 0 ? '-' : '+',

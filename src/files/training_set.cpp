@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "files/file_platform.h"
 #include "posix/posix_io.h"
 
 namespace {
@@ -52,7 +53,7 @@ std::string TrainingHeaderLine() {
 FileResult AppendTrainingSet(const std::string& path, const TrainingSet& values) {
     struct stat before {};
     const bool existed = ::stat(path.c_str(), &before) == 0;
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | kFileOpenFlags, 0666));
     if (!fd) return FileResult::OpenFailed;
 
     // Everything of one store in one write, so a reader never sees half a line

@@ -1,7 +1,9 @@
 #pragma once
 // Small POSIX building blocks shared by the serial device, the file writers, the
-// command line and the tests: writing everything, pseudo-terminals, and waiting for
-// the signals that end a command-line run.
+// command line and the tests: writing everything, reading a file or a pipe, and
+// waiting for the signals that end a command-line run. Everything here also exists
+// on Windows (through the C runtime's descriptors and a console control handler);
+// pseudo-terminals, which do not, are in pseudo_terminal.h.
 //
 // Thread rules: the functions keep no state. BlockTerminationSignals changes the
 // calling thread's signal mask: call it before any other thread is started so
@@ -48,29 +50,44 @@ private:
     std::unique_ptr<Buf> buf_;
 };
 
-// A pseudo-terminal pair: the master end and the path of the slave device, both
-// in raw mode (nothing echoed or translated).
-struct PseudoTerminal {
-    UniqueFd master;
-    std::string slavePath;
-};
-// False with errno set when no pseudo-terminal could be made. `masterFlags` may
-// add O_NONBLOCK.
-[[nodiscard]] bool OpenPseudoTerminal(PseudoTerminal& pty, int masterFlags = 0);
-
 // SIGINT, SIGTERM and SIGHUP as readable data: blocks them in the calling thread
-// (see the thread rules) and opens a signalfd for them.
+// (see the thread rules) and opens a signalfd for them. On Windows: Ctrl+C,
+// Ctrl+Break and the console window's closing, through a console control handler
+// that sets an event (one object per process).
 class TerminationSignals {
 public:
     TerminationSignals();
-    [[nodiscard]] bool Ok() const { return fd_.valid(); }
+#ifdef _WIN32
+    ~TerminationSignals();
+    TerminationSignals(const TerminationSignals&) = delete;
+    TerminationSignals& operator=(const TerminationSignals&) = delete;
+    [[nodiscard]] bool Ok() const {
+        return event_ != nullptr;
+    }
+    // Signalled (an event HANDLE, manual reset) once one of the signals arrived.
+    [[nodiscard]] void* Handle() const {
+        return event_;
+    }
+#else
+    [[nodiscard]] bool Ok() const {
+        return fd_.valid();
+    }
     // Readable (POLLIN) once one of the signals arrived.
-    [[nodiscard]] int Fd() const { return fd_.get(); }
+    [[nodiscard]] int Fd() const {
+        return fd_.get();
+    }
+#endif
     // Waits up to `timeout` for a signal; true when one arrived (it is consumed).
     [[nodiscard]] bool Wait(std::chrono::milliseconds timeout);
     // Consumes a pending signal without waiting; true when there was one.
-    [[nodiscard]] bool Poll() { return Wait(std::chrono::milliseconds(0)); }
+    [[nodiscard]] bool Poll() {
+        return Wait(std::chrono::milliseconds(0));
+    }
 
 private:
+#ifdef _WIN32
+    void* event_ = nullptr;
+#else
     UniqueFd fd_;
+#endif
 };

@@ -2,8 +2,9 @@
 // Runs pelkora-cli (path from $PELKORA_CLI, set by CTest) as a child process with
 // the given stdin text, capturing its stdout, stderr and exit code.
 
+#ifndef _WIN32
 #include <sys/wait.h>
-
+#endif
 #include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
@@ -18,11 +19,18 @@ struct CliRun {
     std::string err;
 };
 
+#ifdef _WIN32
+// cmd.exe: double quotes; no name the tests use has one in it.
+inline std::string ShellQuote(const std::string& s) {
+    return '"' + s + '"';
+}
+#else
 inline std::string ShellQuote(const std::string& s) {
     std::string q = "'";
     for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
     return q + "'";
 }
+#endif
 
 inline std::string ReadWholeFile(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -43,14 +51,37 @@ inline CliRun RunCliFrom(const std::string& args, const std::string& stdinText,
     fs::create_directories(dir);
     std::ofstream(dir / "in", std::ios::binary) << stdinText;
     const std::string in = stdinPath.empty() ? (dir / "in").string() : stdinPath;
-    const std::string cmd = ShellQuote(cli ? cli : "pelkora-cli") + " " + args + " <" +
-                            ShellQuote(in) + " >" + ShellQuote((dir / "out").string()) + " 2>" +
+    std::string program = cli ? cli : "pelkora-cli";
+#ifdef _WIN32
+    // CTest under Wine names the program by its Linux path; Wine's drive Z: is /.
+    if (!program.empty() && program[0] == '/') program = "Z:" + program;
+#endif
+    std::string cmd = ShellQuote(program) + " " + args + " <" + ShellQuote(in) + " >" +
+                            ShellQuote((dir / "out").string()) + " 2>" +
                             ShellQuote((dir / "err").string());
+#ifdef _WIN32
+    cmd = '"' + cmd + '"';  // cmd /c drops the outer pair of quotes
+#endif
     const int status = std::system(cmd.c_str());
     CliRun run;
+#ifdef _WIN32
+    run.exitCode = status;
+#else
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
     run.out = ReadWholeFile(dir / "out");
     run.err = ReadWholeFile(dir / "err");
+#ifdef _WIN32
+    // The console's text mode ends lines in CR LF; the tests compare Linux's lines.
+    for (std::string* text : {&run.out, &run.err}) {
+        std::string plain;
+        for (std::size_t i = 0; i < text->size(); ++i) {
+            if ((*text)[i] == '\r' && i + 1 < text->size() && (*text)[i + 1] == '\n') continue;
+            plain += (*text)[i];
+        }
+        *text = plain;
+    }
+#endif
     fs::remove_all(dir);
     return run;
 }

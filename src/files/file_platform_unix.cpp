@@ -1,0 +1,5 @@
+#include <fcntl.h>
+
+#include "files/file_platform.h"
+
+const int kFileOpenFlags = O_CLOEXEC;
