@@ -19,6 +19,7 @@
 #include "files/training_set.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
+#include "ui/chart_window.h"
 #include "ui/dialog_template.h"
 #include "ui/engine_update_poster.h"
 #include "ui/save_hex_command.h"
@@ -115,6 +116,7 @@ CDevToolDlg::CDevToolDlg(Engine& engine, DialogSeams& seams, QWidget* parent)
       m_engine(engine),
       m_seams(seams),
       m_poster(std::make_shared<EngineUpdatePoster>(this)) {
+    m_passes.reserve(kMaxQueuedSamples);
     OnInitDialog();
 }
 
@@ -213,9 +215,18 @@ void CDevToolDlg::CreateMenu() {
     save->setObjectName(QStringLiteral("ID_FILE_SAVE_HEX"));
     connect(save, &QAction::triggered, this, &CDevToolDlg::OnSaveHexNetFile);
     file->addSeparator();
+    m_recordAction = file->addAction(QStringLiteral("Record values..."));
+    m_recordAction->setObjectName(QStringLiteral("ID_FILE_RECORD"));
+    connect(m_recordAction, &QAction::triggered, this, &CDevToolDlg::OnRecordValues);
+    file->addSeparator();
     QAction* quit = file->addAction(QStringLiteral("&Quit"));
     quit->setObjectName(QStringLiteral("ID_FILE_QUIT"));
     connect(quit, &QAction::triggered, this, &CDevToolDlg::OnFileQuit);
+
+    QMenu* view = m_menuBar->addMenu(QStringLiteral("&View"));
+    QAction* chart = view->addAction(QStringLiteral("Chart"));
+    chart->setObjectName(QStringLiteral("ID_VIEW_CHART"));
+    connect(chart, &QAction::triggered, this, &CDevToolDlg::OnViewChart);
 
     QMenu* help = m_menuBar->addMenu(QStringLiteral("&Help"));
     QAction* about = help->addAction(QStringLiteral("&About Pelkora"));
@@ -251,6 +262,26 @@ void CDevToolDlg::OnEngineUpdate() {
     // In training mode the output sliders hold what the operator set.
     if (!m_checkTraining->isChecked()) {
         for (int k = 0; k < NET_OUTPUT_COUNT; ++k) ShowValue(m_sliderOut[k], outputs[k]);
+    }
+    TakePasses();
+}
+
+void CDevToolDlg::TakePasses() {
+    m_poster->TakeSamples(m_passes);
+    if (m_passes.empty()) return;
+    RecordResult recorded = RecordResult::Ok;
+    if (m_recorder.Recording()) {
+        for (const PassSample& pass : m_passes) {
+            recorded = m_recorder.Append(pass);
+            if (recorded != RecordResult::Ok) break;
+        }
+    }
+    if (m_chart) m_chart->AddSamples(m_passes);
+    // The message box runs a nested event loop whose refreshes reuse m_passes, so it
+    // comes only when this refresh is done with them.
+    if (recorded != RecordResult::Ok) {
+        m_recordAction->setText(QStringLiteral("Record values..."));
+        m_seams.ShowMessage(this, QString::fromLatin1(RecordResultText(recorded)));
     }
 }
 
@@ -318,6 +349,31 @@ void CDevToolDlg::OnFileLoadAscii() {
 
 void CDevToolDlg::OnSaveHexNetFile() {
     RunSaveHexNetFileCommand(this, m_seams, State());
+}
+
+void CDevToolDlg::OnRecordValues() {
+    if (m_recorder.Recording()) {
+        m_recorder.Stop();
+        m_recordAction->setText(QStringLiteral("Record values..."));
+        return;
+    }
+    const QString path = m_seams.GetRecordFileName(this);
+    if (path.isEmpty()) return;
+    const RecordResult result = m_recorder.Start(QFile::encodeName(path).toStdString());
+    if (result != RecordResult::Ok) {
+        m_seams.ShowMessage(this, QString::fromLatin1(RecordResultText(result)));
+        return;
+    }
+    m_recordAction->setText(QStringLiteral("Stop recording"));
+}
+
+void CDevToolDlg::OnViewChart() {
+    if (!m_chart) {
+        m_chart = new CChartWindow(this);
+        m_chart->show();
+    }
+    m_chart->raise();
+    m_chart->activateWindow();
 }
 
 void CDevToolDlg::OnFileQuit() {

@@ -9,13 +9,18 @@
 // EngineUpdatePoster (posted events, see engine_update_poster.h).
 
 #include <QDialog>
+#include <QPointer>
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
+
+#include "files/pass_recorder.h"
 
 #include "network/weights.h"
 #include "ui/dialog_seams.h"
 
+class QAction;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
@@ -23,6 +28,7 @@ class QLineEdit;
 class QMenuBar;
 class QPushButton;
 class QSlider;
+class CChartWindow;
 class CUpDownCtrl;
 class EngineUpdatePoster;
 class Engine;
@@ -63,6 +69,10 @@ private:
     void OnDeltaposSpinFile(int delta);
     void OnFileLoadAscii();
     void OnSaveHexNetFile();
+    void OnRecordValues();
+    void OnViewChart();
+    // Writes and draws the passes queued since the last refresh.
+    void TakePasses();
     void OnFileQuit();
     void OnHelpAbout();
 
@@ -83,4 +93,9 @@ private:
     QPushButton* m_buttonStore = nullptr;
     CUpDownCtrl* m_spinFile = nullptr;
     QButtonGroup* m_modeGroup = nullptr;
+
+    QAction* m_recordAction = nullptr;
+    PassRecorder m_recorder;
+    QPointer<CChartWindow> m_chart;    // null while the chart is closed (it deletes itself)
+    std::vector<PassSample> m_passes;  // reused by TakePasses, so it allocates once
 };

@@ -19,6 +19,13 @@ public:
     // is added to a name typed without one. Full path, empty when cancelled.
     [[nodiscard]] virtual QString GetSaveFileName(QWidget* parent,
                                                   const QString& defaultSuffix) = 0;
+    // Save-as dialog for a recording, which appends to a file that exists: no
+    // confirmation before choosing one. Full path, empty when cancelled. The default
+    // answers "cancelled", so seams that never record need not offer it.
+    [[nodiscard]] virtual QString GetRecordFileName(QWidget* parent) {
+        (void)parent;
+        return {};
+    }
     // The flash bank selection dialog, modal.
     [[nodiscard]] virtual FlashBankChoice RunFlashBankDialog(QWidget* parent) = 0;
     // The file-format notice shown before an ASCII net file is chosen, modal.
