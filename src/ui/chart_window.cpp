@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineSeries>
+#include <QPen>
 #include <QPixmap>
 #include <QPushButton>
 #include <QShortcut>
@@ -81,7 +82,9 @@ CChartWindow::CChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
         }
         auto* series = new QLineSeries;
         series->setName(SeriesName(k));
-        series->setColor(SeriesColour(k));
+        // One-pixel lines take the raster engine's fast path; wider ones cost a
+        // stroke per segment on every pass.
+        series->setPen(QPen(SeriesColour(k), 1));
         m_series[k] = series;
 
         QPixmap swatch(12, 12);
