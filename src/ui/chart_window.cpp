@@ -47,6 +47,8 @@ QChartView* MakePlot(const QString& title, QLineSeries* const* series, QWidget* 
     chart->legend()->hide();
     chart->setAnimationOptions(QChart::NoAnimation);
     chart->setMargins(QMargins(4, 4, 4, 4));
+    // The theme's shadow is a blur effect, redone on every pass.
+    chart->setDropShadowEnabled(false);
     auto* x = new QValueAxis;
     x->setRange(-kChartSpanSeconds, 0);
     x->setTickCount(7);
@@ -64,6 +66,8 @@ QChartView* MakePlot(const QString& title, QLineSeries* const* series, QWidget* 
     }
     auto* view = new QChartView(chart, parent);
     view->setRenderHint(QPainter::Antialiasing, false);
+    view->setOptimizationFlags(QGraphicsView::DontAdjustForAntialiasing |
+                               QGraphicsView::DontSavePainterState);
     return view;
 }
 
@@ -98,6 +102,10 @@ CChartWindow::CChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
         entry->setAutoRaise(true);
         // Space belongs to Pause; a focused button would take it.
         entry->setFocusPolicy(Qt::NoFocus);
+        // A fixed size: a value of another width must not lay the window out anew,
+        // which would resize and redraw both plots once more.
+        entry->setText(LegendText(NET_INPUT_COUNT, 888));
+        entry->setFixedSize(entry->sizeHint());
         entry->setText(LegendText(k, 0));
         connect(entry, &QToolButton::toggled, this,
                 [this, k](bool shown) { OnLegendToggled(k, shown); });
