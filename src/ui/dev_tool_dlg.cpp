@@ -20,6 +20,7 @@
 #include "network/evaluators.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
+#include "ui/chart_window.h"
 #include "ui/dialog_template.h"
 #include "ui/engine_update_poster.h"
 #include "ui/host_marker.h"
@@ -111,6 +112,7 @@ CDevToolDlg::CDevToolDlg(Engine& engine, DialogSeams& seams, QWidget* parent)
       m_engine(engine),
       m_seams(seams),
       m_poster(std::make_shared<EngineUpdatePoster>(this)) {
+    m_passes.reserve(kMaxQueuedSamples);
     OnInitDialog();
 }
 
@@ -215,6 +217,10 @@ void CDevToolDlg::CreateMenu() {
     verify->setObjectName(QStringLiteral("ID_FILE_VERIFY_HEX"));
     connect(verify, &QAction::triggered, this, &CDevToolDlg::OnVerifyHexNetFile);
     file->addSeparator();
+    m_recordAction = file->addAction(QStringLiteral("Record values..."));
+    m_recordAction->setObjectName(QStringLiteral("ID_FILE_RECORD"));
+    connect(m_recordAction, &QAction::triggered, this, &CDevToolDlg::OnRecordValues);
+    file->addSeparator();
     QAction* quit = file->addAction(QStringLiteral("&Quit"));
     quit->setObjectName(QStringLiteral("ID_FILE_QUIT"));
     connect(quit, &QAction::triggered, this, &CDevToolDlg::OnFileQuit);
@@ -227,6 +233,9 @@ void CDevToolDlg::CreateMenu() {
     QAction* quantization = view->addAction(QStringLiteral("Quantization report..."));
     quantization->setObjectName(QStringLiteral("ID_VIEW_QUANTIZATION"));
     connect(quantization, &QAction::triggered, this, &CDevToolDlg::OnViewQuantization);
+    QAction* chart = view->addAction(QStringLiteral("Chart"));
+    chart->setObjectName(QStringLiteral("ID_VIEW_CHART"));
+    connect(chart, &QAction::triggered, this, &CDevToolDlg::OnViewChart);
 
     QMenu* help = m_menuBar->addMenu(QStringLiteral("&Help"));
     QAction* about = help->addAction(QStringLiteral("&About Pelkora"));
@@ -270,6 +279,7 @@ void CDevToolDlg::OnEngineUpdate() {
         for (int k = 0; k < NET_OUTPUT_COUNT; ++k) ShowValue(m_sliderOut[k], outputs[k]);
     }
     ShowHostComparison(mode, inputs, outputs);
+    TakePasses();
 }
 
 void CDevToolDlg::OnViewCompareHost() {
@@ -306,6 +316,25 @@ void CDevToolDlg::ShowHostComparison(std::int32_t mode, const NetInputs& inputs,
         const int module = SliderValue(outputs[k]);
         m_hostMarker[k]->SetHostValue(host[k]);
         m_sliderOut[k]->setToolTip(CHostMarker::ComparisonText(module, host[k]));
+    }
+}
+
+void CDevToolDlg::TakePasses() {
+    m_poster->TakeSamples(m_passes);
+    if (m_passes.empty()) return;
+    RecordResult recorded = RecordResult::Ok;
+    if (m_recorder.Recording()) {
+        for (const PassSample& pass : m_passes) {
+            recorded = m_recorder.Append(pass);
+            if (recorded != RecordResult::Ok) break;
+        }
+    }
+    if (m_chart) m_chart->AddSamples(m_passes);
+    // The message box runs a nested event loop whose refreshes reuse m_passes, so it
+    // comes only when this refresh is done with them.
+    if (recorded != RecordResult::Ok) {
+        m_recordAction->setText(QStringLiteral("Record values..."));
+        m_seams.ShowMessage(this, QString::fromLatin1(RecordResultText(recorded)));
     }
 }
 
@@ -380,6 +409,31 @@ void CDevToolDlg::OnSaveHexNetFile() {
 
 void CDevToolDlg::OnVerifyHexNetFile() {
     RunVerifyHexNetFileCommand(this, m_seams, State());
+}
+
+void CDevToolDlg::OnRecordValues() {
+    if (m_recorder.Recording()) {
+        m_recorder.Stop();
+        m_recordAction->setText(QStringLiteral("Record values..."));
+        return;
+    }
+    const QString path = m_seams.GetRecordFileName(this);
+    if (path.isEmpty()) return;
+    const RecordResult result = m_recorder.Start(QFile::encodeName(path).toStdString());
+    if (result != RecordResult::Ok) {
+        m_seams.ShowMessage(this, QString::fromLatin1(RecordResultText(result)));
+        return;
+    }
+    m_recordAction->setText(QStringLiteral("Stop recording"));
+}
+
+void CDevToolDlg::OnViewChart() {
+    if (!m_chart) {
+        m_chart = new CChartWindow(this);
+        m_chart->show();
+    }
+    m_chart->raise();
+    m_chart->activateWindow();
 }
 
 void CDevToolDlg::OnFileQuit() {

@@ -9,13 +9,18 @@
 // EngineUpdatePoster (posted events, see engine_update_poster.h).
 
 #include <QDialog>
+#include <QPointer>
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
+
+#include "files/pass_recorder.h"
 
 #include "network/weights.h"
 #include "ui/dialog_seams.h"
 
+class QAction;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
@@ -23,6 +28,7 @@ class QLineEdit;
 class QMenuBar;
 class QPushButton;
 class QSlider;
+class CChartWindow;
 class CUpDownCtrl;
 class CHostMarker;
 class QAction;
@@ -66,6 +72,10 @@ private:
     void OnFileLoadAscii();
     void OnSaveHexNetFile();
     void OnVerifyHexNetFile();
+    void OnRecordValues();
+    void OnViewChart();
+    // Writes and draws the passes queued since the last refresh.
+    void TakePasses();
     void OnFileQuit();
     void OnViewQuantization();
     void OnHelpAbout();
@@ -94,4 +104,9 @@ private:
     QAction* m_compareHost = nullptr;
     std::array<CHostMarker*, NET_OUTPUT_COUNT> m_hostMarker{};
     bool m_netLoaded = false;  // a net file was loaded: there is something to compare with
+
+    QAction* m_recordAction = nullptr;
+    PassRecorder m_recorder;
+    QPointer<CChartWindow> m_chart;    // null while the chart is closed (it deletes itself)
+    std::vector<PassSample> m_passes;  // reused by TakePasses, so it allocates once
 };

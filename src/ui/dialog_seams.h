@@ -23,6 +23,13 @@ public:
     [[nodiscard]] virtual QString GetOpenImageFileName(QWidget* parent) {
         return GetOpenFileName(parent, QStringLiteral("s19"));
     }
+    // Save-as dialog for a recording, which appends to a file that exists: no
+    // confirmation before choosing one. Full path, empty when cancelled. The default
+    // answers "cancelled", so seams that never record need not offer it.
+    [[nodiscard]] virtual QString GetRecordFileName(QWidget* parent) {
+        (void)parent;
+        return {};
+    }
     // The flash bank selection dialog, modal.
     [[nodiscard]] virtual FlashBankChoice RunFlashBankDialog(QWidget* parent) = 0;
     // The file-format notice shown before an ASCII net file is chosen, modal.

@@ -2,7 +2,26 @@
 
 #include <QCoreApplication>
 
-void EngineUpdatePoster::Notify() {
+EngineUpdatePoster::EngineUpdatePoster(QObject* target)
+    : m_target(target), m_samples(kMaxQueuedSamples) {}
+
+void EngineUpdatePoster::Notify(const PassReport& report) {
+    if (report.kind == PassReport::Kind::Pass && report.valuesRead) {
+        // Stamped here, on the worker, so a late refresh does not shift the times.
+        PassSample sample;
+        sample.steady = std::chrono::steady_clock::now();
+        sample.wall = std::chrono::system_clock::now();
+        sample.mode = report.mode;
+        sample.inputs = report.inputs;
+        sample.outputs = report.outputs;
+        std::lock_guard lock(m_samplesMutex);
+        if (m_count == m_samples.size()) {
+            m_first = (m_first + 1) % m_samples.size();
+            --m_count;
+        }
+        m_samples[(m_first + m_count) % m_samples.size()] = sample;
+        ++m_count;
+    }
     if (m_pending.exchange(true)) return;
     std::lock_guard lock(m_targetMutex);
     if (m_target) {
@@ -12,13 +31,23 @@ void EngineUpdatePoster::Notify() {
     }
 }
 
+void EngineUpdatePoster::TakeSamples(std::vector<PassSample>& into) {
+    into.clear();
+    std::lock_guard lock(m_samplesMutex);
+    for (std::size_t n = 0; n < m_count; ++n) {
+        into.push_back(m_samples[(m_first + n) % m_samples.size()]);
+    }
+    m_first = 0;
+    m_count = 0;
+}
+
 void EngineUpdatePoster::Detach() {
     std::lock_guard lock(m_targetMutex);
     m_target = nullptr;
 }
 
 EngineNotifier MakeEngineNotifier(std::shared_ptr<EngineUpdatePoster> poster) {
-    // The window reads the state itself when the event arrives; the report only
-    // says that there is something new to show.
-    return [poster = std::move(poster)](const PassReport&) { poster->Notify(); };
+    // The window reads the state itself when the event arrives; the samples carry
+    // each pass's values for the recording and the chart.
+    return [poster = std::move(poster)](const PassReport& report) { poster->Notify(report); };
 }

@@ -1,17 +1,23 @@
 #pragma once
-// Carries the worker's refresh requests to the window as posted Qt events.
+// Carries the worker's refresh requests to the window as posted Qt events, and
+// keeps the values of every pass that produced some for the window to take.
 //
-// Thread rules: Notify() runs on the worker (any thread); Detach() and Acknowledge()
-// on the UI thread. Posting never blocks and never waits for the UI thread.
+// Thread rules: Notify() runs on the worker (any thread); Detach(), Acknowledge()
+// and TakeSamples() on the UI thread. Posting never blocks and never waits for the
+// UI thread; the sample queue's mutex is held only to copy a sample in or out.
 // At most one refresh event is outstanding at a time: a busy UI thread gets one
-// refresh for any number of notifications instead of a growing queue.
+// refresh for any number of notifications instead of a growing queue. The samples
+// of a UI thread that falls far behind are bounded too: the oldest give way.
 
 #include <QEvent>
 #include <atomic>
+#include <cstddef>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "engine/engine.h"
+#include "files/pass_recorder.h"
 
 class QObject;
 
@@ -20,16 +26,24 @@ class QObject;
 inline const QEvent::Type kEngineUpdateEvent =
     static_cast<QEvent::Type>(QEvent::registerEventType());
 
+// How many passes wait for the UI thread at most (minutes of Monitor passes).
+inline constexpr std::size_t kMaxQueuedSamples = 4096;
+
 class EngineUpdatePoster {
 public:
-    explicit EngineUpdatePoster(QObject* target) : m_target(target) {}
+    explicit EngineUpdatePoster(QObject* target);
 
-    // Posts a kEngineUpdateEvent to the target unless one is already pending or the
-    // target has been detached.
-    void Notify();
+    // Queues the values of a pass that produced some, stamped now, then posts a
+    // kEngineUpdateEvent to the target unless one is already pending or the target
+    // has been detached.
+    void Notify(const PassReport& report);
     // Called by the target when it starts handling the event: a notification that
     // arrives from now on posts again.
     void Acknowledge() { m_pending.store(false); }
+    // Replaces the contents of `into` with the queued samples, oldest first; the
+    // queue is empty afterwards. Reusing one vector (reserved for kMaxQueuedSamples)
+    // keeps allocation out of the lock that the worker may wait for.
+    void TakeSamples(std::vector<PassSample>& into);
     // After this returns no event is posted any more; call before the target goes.
     void Detach();
 
@@ -37,6 +51,12 @@ private:
     std::mutex m_targetMutex;  // guards m_target: Detach must not race a post in progress
     QObject* m_target;         // guarded by m_targetMutex
     std::atomic<bool> m_pending{false};
+
+    // A ring allocated once, so the worker never allocates while queueing.
+    std::mutex m_samplesMutex;          // guards the three fields below
+    std::vector<PassSample> m_samples;  // guarded by m_samplesMutex; kMaxQueuedSamples long
+    std::size_t m_first = 0;            // guarded by m_samplesMutex
+    std::size_t m_count = 0;            // guarded by m_samplesMutex
 };
 
 // The notifier to give the engine: it keeps the poster alive as long as the

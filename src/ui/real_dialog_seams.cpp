@@ -39,19 +39,12 @@ public:
     }
 
     QString GetSaveFileName(QWidget* parent, const QString& defaultSuffix) override {
-        QFileDialog dialog(parent);
-        SetUpFileDialog(dialog, QFileDialog::AcceptSave, QFileDialog::AnyFile, defaultSuffix);
-        dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
-        for (;;) {
-            if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-            const QString path = dialog.selectedFiles().constFirst();
-            // A name in a folder that does not exist is refused, as the classic save
-            // dialog does, instead of failing later on the write.
-            const QDir folder = QFileInfo(path).absoluteDir();
-            if (folder.exists()) return path;
-            ShowMessage(parent, QStringLiteral("The folder %1 does not exist.")
-                                    .arg(QDir::toNativeSeparators(folder.path())));
-        }
+        return AskForSaveName(parent, defaultSuffix, true);
+    }
+
+    QString GetRecordFileName(QWidget* parent) override {
+        // A recording appends, so choosing a file that exists loses nothing.
+        return AskForSaveName(parent, QStringLiteral("txt"), false);
     }
 
     FlashBankChoice RunFlashBankDialog(QWidget* parent) override {
@@ -69,6 +62,23 @@ public:
         QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text,
                         QMessageBox::Ok, owner);
         box.exec();
+    }
+
+private:
+    QString AskForSaveName(QWidget* parent, const QString& defaultSuffix, bool confirmOverwrite) {
+        QFileDialog dialog(parent);
+        SetUpFileDialog(dialog, QFileDialog::AcceptSave, QFileDialog::AnyFile, defaultSuffix);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, !confirmOverwrite);
+        for (;;) {
+            if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+            const QString path = dialog.selectedFiles().constFirst();
+            // A name in a folder that does not exist is refused, as the classic save
+            // dialog does, instead of failing later on the write.
+            const QDir folder = QFileInfo(path).absoluteDir();
+            if (folder.exists()) return path;
+            ShowMessage(parent, QStringLiteral("The folder %1 does not exist.")
+                                    .arg(QDir::toNativeSeparators(folder.path())));
+        }
     }
 };
 

@@ -49,7 +49,8 @@ private slots:
         QStringList texts;
         for (QAction* action : file->actions()) texts << action->text();
         QCOMPARE(texts, (QStringList{"&Load ASCII net file", "&Save hexadecimal net file",
-                                     "Verify hexadecimal net file...", "", "&Quit"}));
+                                     "Verify hexadecimal net file...", "", "Record values...", "",
+                                     "&Quit"}));
     }
 
     void verifyShowsBankAndDifferences() {

@@ -10,6 +10,7 @@ class FakeSeams final : public DialogSeams {
 public:
     QString openAnswer;  // what the open-file dialog returns; empty = cancelled
     QString saveAnswer;
+    QString recordAnswer;  // what the recording's file dialog returns
     FlashBankChoice flashBankAnswer;
 
     int fileFormatShown = 0;
@@ -23,6 +24,7 @@ public:
         return openAnswer;
     }
     QString GetSaveFileName(QWidget*, const QString&) override { return saveAnswer; }
+    QString GetRecordFileName(QWidget*) override { return recordAnswer; }
     FlashBankChoice RunFlashBankDialog(QWidget*) override { return flashBankAnswer; }
     void RunFileFormatDialog(QWidget*) override { ++fileFormatShown; }
     void ShowMessage(QWidget*, const QString& text) override { messages << text; }

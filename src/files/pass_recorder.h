@@ -1,0 +1,60 @@
+#pragma once
+// A recording of passes: the pass log's columns plus `mode`, one line per pass that
+// produced values, appended to a file that stays open while the recording runs.
+// Every line goes out in one write as soon as it is made, so a reader (or a crash)
+// never loses more than the line being written; a write that fails takes back the
+// part of its line that reached the file, so the file keeps whole lines only.
+// Qt-free.
+//
+// Thread rules: a PassRecorder belongs to one thread (the window's UI thread). It
+// never touches the engine; the caller hands it copies of the pass values.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "network/weights.h"
+#include "posix/unique_fd.h"
+
+// One pass as the worker reported it, stamped when it was reported.
+struct PassSample {
+    std::chrono::steady_clock::time_point steady{};
+    std::chrono::system_clock::time_point wall{};
+    std::int32_t mode = 0;
+    NetInputs inputs{};
+    NetOutputs outputs{};
+};
+
+enum class RecordResult {
+    Ok,
+    OpenFailed,   // the file could not be opened for appending
+    WriteFailed,  // "Error writing file"; the recording has stopped
+};
+
+// The operator's text for a failed recording (empty for Ok).
+[[nodiscard]] const char* RecordResultText(RecordResult result);
+
+class PassRecorder {
+public:
+    PassRecorder() = default;
+    PassRecorder(const PassRecorder&) = delete;
+    PassRecorder& operator=(const PassRecorder&) = delete;
+
+    // Opens `path` for appending (created when missing) and writes the header line
+    // when the file is empty. Any recording already running is stopped first.
+    [[nodiscard]] RecordResult Start(const std::string& path);
+    // Appends the line of `sample`; t_ms counts from the first sample of this
+    // recording. On WriteFailed the recording has stopped.
+    [[nodiscard]] RecordResult Append(const PassSample& sample);
+    // Closes the file; the lines written so far stay.
+    void Stop();
+    [[nodiscard]] bool Recording() const { return fd_.valid(); }
+
+private:
+    // Writes `text` whole or takes back what reached the file; stops on failure.
+    [[nodiscard]] RecordResult WriteWhole(const std::string& text);
+
+    UniqueFd fd_;
+    bool started_ = false;  // the first sample has set first_
+    std::chrono::steady_clock::time_point first_{};
+};
