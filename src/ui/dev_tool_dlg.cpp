@@ -229,7 +229,8 @@ void CDevToolDlg::CreateMenu() {
     m_compareHost = view->addAction(QStringLiteral("&Compare with host"));
     m_compareHost->setObjectName(QStringLiteral("ID_VIEW_COMPARE_HOST"));
     m_compareHost->setCheckable(true);
-    connect(m_compareHost, &QAction::toggled, this, &CDevToolDlg::OnViewCompareHost);
+    // A refresh shows or hides the comparison at once.
+    connect(m_compareHost, &QAction::toggled, this, &CDevToolDlg::OnEngineUpdate);
     QAction* quantization = view->addAction(QStringLiteral("Quantization report..."));
     quantization->setObjectName(QStringLiteral("ID_VIEW_QUANTIZATION"));
     connect(quantization, &QAction::triggered, this, &CDevToolDlg::OnViewQuantization);
@@ -280,19 +281,6 @@ void CDevToolDlg::OnEngineUpdate() {
     }
     ShowHostComparison(mode, inputs, outputs);
     TakePasses();
-}
-
-void CDevToolDlg::OnViewCompareHost() {
-    NetInputs inputs;
-    NetOutputs outputs;
-    std::int32_t mode;
-    {
-        std::lock_guard lock(State().hMutex);
-        inputs = State().wInputs;
-        outputs = State().wOutputs;
-        mode = State().nMode;
-    }
-    ShowHostComparison(mode, inputs, outputs);
 }
 
 void CDevToolDlg::ShowHostComparison(std::int32_t mode, const NetInputs& inputs,

@@ -79,7 +79,6 @@ private:
     void OnFileQuit();
     void OnViewQuantization();
     void OnHelpAbout();
-    void OnViewCompareHost();
     // The host's integer prediction beside each output slider, in Monitor mode with
     // weights loaded and "Compare with host" on; hidden otherwise.
     void ShowHostComparison(std::int32_t mode, const NetInputs& inputs, const NetOutputs& outputs);
