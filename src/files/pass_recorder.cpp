@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "files/file_platform.h"
 #include "files/pass_log.h"
 #include "posix/posix_io.h"
 
@@ -21,7 +22,7 @@ const char* RecordResultText(RecordResult result) {
 
 RecordResult PassRecorder::Start(const std::string& path) {
     Stop();
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | kFileOpenFlags, 0666));
     if (!fd.valid()) return RecordResult::OpenFailed;
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return RecordResult::OpenFailed;
