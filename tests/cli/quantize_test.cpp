@@ -52,8 +52,10 @@ TEST_F(QuantizeCli, ExitStatuses) {
         {"--net " + Path("net.txt") + " --vectors " + Path("missing.txt"), 1, "cannot open"},
         {"--net " + Path("net.txt") + " --vectors " + Path("bad.txt"), 1,
          "pelkora-cli quantize: line 2: value 256 is outside 0..255"},
+#ifndef _WIN32  // a folder opens as a file only on POSIX
         {"--net " + Path("net.txt") + " --vectors " + ShellQuote(m_dir.string()), 1,
          "error reading"},
+#endif
         {"", 2, "--net is required"},
         {"--net " + Path("net.txt") + " --random 5 --vectors " + Path("train.txt"), 2, ""},
         {"--net " + Path("net.txt") + " --random -1", 2, ""},

@@ -233,6 +233,11 @@ TEST_F(SimulateCliTest, FailuresUseTheSystemTextsAndExitCodes) {
 // An empty value never falls back to a default: it is a usage error, whatever
 // the option.
 TEST_F(SimulateCliTest, EmptyOptionValuesAreUsageErrors) {
+#ifdef _WIN32
+    // cmd.exe drops '' instead of passing an empty argument; the checks are the same
+    // code on every platform.
+    GTEST_SKIP() << "empty arguments cannot be passed through cmd.exe";
+#endif
     const std::string out = ShellQuote((dir_ / "out.s19").string());
     const char* cases[] = {
         "simulate --net ''",
@@ -260,10 +265,12 @@ TEST_F(SimulateCliTest, EmptyOptionValuesAreUsageErrors) {
 }
 
 TEST_F(SimulateCliTest, UnreadableInputsAndHugeFieldsFailShortly) {
+#ifndef _WIN32  // a folder as stdin is a POSIX read error; cmd.exe refuses it itself
     const CliRun dir = RunCliFrom("simulate", "", "/");
     EXPECT_EQ(dir.exitCode, 1);
     EXPECT_EQ(dir.err, "pelkora-cli simulate: error reading the inputs: " +
                            std::string(std::strerror(EISDIR)) + "\n");
+#endif
 
     const CliRun huge = RunCli("simulate", "1 1 1 1 1 1 1 1\n1 " + std::string(10 << 20, '9'));
     EXPECT_EQ(huge.exitCode, 1);
