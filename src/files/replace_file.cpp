@@ -12,6 +12,7 @@
 #include <streambuf>
 #include <utility>
 
+#include "files/replace_file_buf.h"
 #include "posix/posix_io.h"
 
 namespace fs = std::filesystem;
@@ -83,40 +84,6 @@ void SyncFolderOf(const std::string& path) {
 // failed writes (ENOSPC, EIO, EFBIG) and the descriptor stays ours to fsync. For a
 // file written in place the truncation waits for the first bytes that leave the
 // buffer, so a writer that gives up before leaves the old file whole.
-class FileReplacement::FdBuf final : public std::streambuf {
-public:
-    FdBuf(int fd, bool truncateFirst) : fd_(fd), truncatePending_(truncateFirst) {
-        setp(buffer_, buffer_ + sizeof buffer_);
-    }
-
-protected:
-    int_type overflow(int_type ch) override {
-        if (!Drain()) return traits_type::eof();
-        if (!traits_type::eq_int_type(ch, traits_type::eof())) {
-            *pptr() = traits_type::to_char_type(ch);
-            pbump(1);
-        }
-        return traits_type::not_eof(ch);
-    }
-    int sync() override { return Drain() ? 0 : -1; }
-
-private:
-    bool Drain() {
-        if (truncatePending_) {
-            if (::ftruncate(fd_, 0) != 0) return false;
-            truncatePending_ = false;
-        }
-        const auto size = static_cast<std::size_t>(pptr() - pbase());
-        const bool ok = WriteAll(fd_, pbase(), size) == 0;
-        setp(buffer_, buffer_ + sizeof buffer_);
-        return ok;
-    }
-
-    int fd_;
-    bool truncatePending_;
-    char buffer_[4096];
-};
-
 FileReplacement::FileReplacement(std::string path) : path_(std::move(path)) {}
 
 FileReplacement::~FileReplacement() {

@@ -5,38 +5,10 @@
 
 #include <io.h>
 
-#include <streambuf>
-
 #include "files/file_platform.h"
 #include "files/replace_file.h"
+#include "files/replace_file_buf.h"
 #include "posix/posix_io.h"
-
-class FileReplacement::FdBuf final : public std::streambuf {
-public:
-    explicit FdBuf(int fd) : fd_(fd) { setp(buffer_, buffer_ + sizeof buffer_); }
-
-protected:
-    int_type overflow(int_type ch) override {
-        if (!Drain()) return traits_type::eof();
-        if (!traits_type::eq_int_type(ch, traits_type::eof())) {
-            *pptr() = traits_type::to_char_type(ch);
-            pbump(1);
-        }
-        return traits_type::not_eof(ch);
-    }
-    int sync() override { return Drain() ? 0 : -1; }
-
-private:
-    bool Drain() {
-        const auto size = static_cast<std::size_t>(pptr() - pbase());
-        const bool ok = WriteAll(fd_, pbase(), size) == 0;
-        setp(buffer_, buffer_ + sizeof buffer_);
-        return ok;
-    }
-
-    int fd_;
-    char buffer_[4096];
-};
 
 FileReplacement::FileReplacement(std::string path) : path_(std::move(path)) {}
 
@@ -60,7 +32,7 @@ FileResult FileReplacement::Open() {
         fd_.reset(CreateReplacement(target_, tempPath_));
     }
     if (!fd_) return FileResult::OpenFailed;
-    buf_ = std::make_unique<FdBuf>(fd_.get());
+    buf_ = std::make_unique<FdBuf>(fd_.get(), false);
     out_.rdbuf(buf_.get());
     return FileResult::Ok;
 }
