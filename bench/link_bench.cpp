@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "engine/stop_signal.h"
-#include "engine/termios_device.h"
+#include "engine/serial_device_posix.h"
 #include "engine/wire_codec.h"
 
 namespace {

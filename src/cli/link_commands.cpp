@@ -18,7 +18,7 @@
 #include "files/pass_log.h"
 #include "network/evaluators.h"
 #include "network/net_file_reader.h"
-#include "posix/posix_io.h"
+#include "os/io.h"
 
 namespace {
 

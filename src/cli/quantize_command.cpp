@@ -8,7 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/vector_stream.h"
-#include "posix/posix_io.h"
+#include "os/io.h"
 #include "network/evaluators.h"
 #include "network/quantization.h"
 

@@ -8,7 +8,7 @@
 #include "cli/option_checks.h"
 #include "cli/vector_stream.h"
 #include "network/evaluators.h"
-#include "posix/posix_io.h"
+#include "os/io.h"
 
 namespace {
 

@@ -19,8 +19,8 @@
 #include "cli/option_checks.h"
 #include "cli/virtual_module.h"
 #include "engine/wire_codec.h"
-#include "posix/posix_io.h"
-#include "posix/pseudo_terminal.h"
+#include "os/io.h"
+#include "os/pseudo_terminal.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // The serial opener of the platform the program is built for: the termios device
 // on Linux, the Win32 COM port on Windows (CMake builds one of the two).
 //
-// Thread rules: as the opener returned (see termios_device.h, win32_device.h).
+// Thread rules: as the opener returned (see serial_device_posix.h, serial_device_win32.h).
 
 #include <memory>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The serial device under the link: a small interface so that the link's rules
 // (texts, when to close, when to reopen) can be driven by a fake in tests, while
-// the real thing is the termios device of termios_device.h.
+// the real thing is the termios device of serial_device_posix.h.
 //
 // Thread rules: a device is used by one thread at a time (the engine's worker).
 // Opening, reading and writing touch no engine state.

@@ -1,6 +1,6 @@
 #pragma once
 // The file-system calls of the file writers that differ between POSIX and Windows.
-// One implementation per platform (file_platform_unix.cpp, file_platform_win32.cpp),
+// One implementation per platform (file_platform_posix.cpp, file_platform_win32.cpp),
 // chosen by CMake; descriptors are the C runtime's on both.
 //
 // Thread rules: no state of its own.
@@ -15,7 +15,7 @@ extern const int kFileOpenFlags;
 
 #ifdef _WIN32
 // The crash-safe replacement's steps on Windows (replace_file_win32.cpp); POSIX
-// has its own in replace_file.cpp.
+// has its own in replace_file_posix.cpp.
 
 // Opens an existing non-regular file (a device) for writing in place, truncated.
 // -1 on failure.

@@ -1,6 +1,6 @@
 #include "files/flash_image_reader.h"
 
-#include "posix/posix_io.h"
+#include "os/io.h"
 
 #include <algorithm>
 #include <array>

@@ -6,7 +6,7 @@
 
 #include "files/file_platform.h"
 #include "files/pass_log.h"
-#include "posix/posix_io.h"
+#include "os/io.h"
 
 const char* RecordResultText(RecordResult result) {
     switch (result) {

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "network/weights.h"
-#include "posix/unique_fd.h"
+#include "os/unique_fd.h"
 
 // One pass as the worker reported it, stamped when it was reported.
 struct PassSample {

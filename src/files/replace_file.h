@@ -32,7 +32,7 @@
 #include <string>
 
 #include "network/file_result.h"
-#include "posix/unique_fd.h"
+#include "os/unique_fd.h"
 
 class FileReplacement {
 public:

@@ -1,6 +1,6 @@
 #pragma once
 // The output buffer of a FileReplacement, shared by the POSIX and the Windows
-// implementation (replace_file.cpp, replace_file_win32.cpp): every byte goes out
+// implementation (replace_file_posix.cpp, replace_file_win32.cpp): every byte goes out
 // with WriteAll, and a file written in place is truncated only when its first
 // bytes are about to go out, so an export abandoned before then leaves it whole.
 //
@@ -15,7 +15,7 @@
 #include <streambuf>
 
 #include "files/replace_file.h"
-#include "posix/posix_io.h"
+#include "os/io.h"
 
 class FileReplacement::FdBuf final : public std::streambuf {
 public:

@@ -8,7 +8,7 @@
 #include "files/file_platform.h"
 #include "files/replace_file.h"
 #include "files/replace_file_buf.h"
-#include "posix/posix_io.h"
+#include "os/io.h"
 
 FileReplacement::FileReplacement(std::string path) : path_(std::move(path)) {}
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "files/file_platform.h"
-#include "posix/posix_io.h"
+#include "os/io.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <streambuf>
 #include <utility>
 
-#include "posix/posix_io.h"
+#include "os/io.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "files/hex_net_file.h"
 #include "files_test_support.h"
-#include "posix/posix_io.h"
+#include "os/io.h"
 
 namespace {
 

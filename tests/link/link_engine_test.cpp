@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "engine/engine_fixture.h"
-#include "engine/termios_device.h"
+#include "engine/serial_device_posix.h"
 #include "link/pty_module.h"
 
 namespace {

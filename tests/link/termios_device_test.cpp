@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "engine/stop_signal.h"
-#include "engine/termios_device.h"
+#include "engine/serial_device_posix.h"
 #include "link/pty_module.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/win32_device.h"
+#include "engine/serial_device_win32.h"
 
 #include <windows.h>
 

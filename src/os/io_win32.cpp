@@ -1,7 +1,7 @@
-// The Windows side of posix_io.h: descriptors of the C runtime, opened in binary
+// The Windows side of io.h: descriptors of the C runtime, opened in binary
 // mode so that a file reads the same bytes as on Linux; the termination signals
 // are the console's control events.
-#include "posix/posix_io.h"
+#include "os/io.h"
 
 #include <fcntl.h>
 #include <io.h>

@@ -1,13 +1,8 @@
-#include "posix/posix_io.h"
+#include "os/io.h"
 
 #include <unistd.h>
 
 #include <cerrno>
-
-void UniqueFd::reset(int fd) {
-    if (fd_ >= 0 && fd_ != fd) ::close(fd_);
-    fd_ = fd;
-}
 
 int WriteAll(int fd, const void* data, std::size_t size) {
     const char* bytes = static_cast<const char*>(data);

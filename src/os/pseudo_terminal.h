@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "posix/unique_fd.h"
+#include "os/unique_fd.h"
 
 // A pseudo-terminal pair: the master end and the path of the slave device, both
 // in raw mode (nothing echoed or translated).

@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "files/replace_file_buf.h"
-#include "posix/posix_io.h"
+#include "os/io.h"
 
 namespace fs = std::filesystem;
 

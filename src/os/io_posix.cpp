@@ -1,5 +1,5 @@
-// The POSIX side of posix_io.h: waiting with poll(), signals through a signalfd.
-#include "posix/posix_io.h"
+// The POSIX side of io.h: waiting with poll(), signals through a signalfd.
+#include "os/io.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,4 +1,4 @@
-#include "posix/pseudo_terminal.h"
+#include "os/pseudo_terminal.h"
 
 #include <fcntl.h>
 #include <stdlib.h>

@@ -16,7 +16,7 @@
 #include <streambuf>
 #include <string>
 
-#include "posix/unique_fd.h"
+#include "os/unique_fd.h"
 
 // Writes all `size` bytes, retrying after EINTR and short writes. Returns 0, or
 // the errno that stopped it (EAGAIN on a non-blocking descriptor that is full).

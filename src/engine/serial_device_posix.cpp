@@ -1,4 +1,4 @@
-#include "engine/termios_device.h"
+#include "engine/serial_device_posix.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,7 +13,7 @@
 
 #include "engine/native_serial.h"
 #include "engine/stop_signal.h"
-#include "posix/unique_fd.h"
+#include "os/unique_fd.h"
 
 namespace {
 
