@@ -24,7 +24,11 @@ namespace {
 
 void BM_LinkDecodeReply(benchmark::State& state) {
     const char reply[] = "00ff1001807F0AC8";
-    for (auto _ : state) benchmark::DoNotOptimize(DecodeReply(reply));
+    WireValues values{};
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(DecodeReply(reply, values));
+        benchmark::DoNotOptimize(values);
+    }
 }
 BENCHMARK(BM_LinkDecodeReply);
 

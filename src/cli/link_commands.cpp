@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "cli/failure_lines.h"
 #include "cli/link_commands.h"
 #include "cli/option_checks.h"
 #include "engine/engine.h"
@@ -114,6 +115,10 @@ public:
         return false;
     }
 
+    // A pass whose inputs moved between the two "I" replies around its "O": its
+    // outputs may belong to other inputs, so it is no verdict on the module.
+    void CountMoved() { ++moved_; }
+
     void PrintSummary(std::ostream& out, int failedPasses) const {
         out << "output\tcompared\tmismatches\tmax_abs_diff\tmean_diff\n";
         for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
@@ -125,14 +130,16 @@ public:
                 << '\t' << mean << '\n';
         }
         const long compared = tally_[0].compared;
+        const std::string others =
+            std::to_string(failedPasses) + " failed, " + std::to_string(moved_) + " inputs moved)\n";
         if (compared == 0) {
-            out << "no pass to compare (" << failedPasses << " failed)\n";
+            out << "no pass to compare (" << others;
         } else if (Exceeded()) {
             out << "MISMATCH: the module differs from the host by more than " << tolerance_
-                << " LSB (" << compared << " passes compared, " << failedPasses << " failed)\n";
+                << " LSB (" << compared << " passes compared, " << others;
         } else {
             out << "MATCH: the module computes what the host computes within " << tolerance_
-                << " LSB (" << compared << " passes compared, " << failedPasses << " failed)\n";
+                << " LSB (" << compared << " passes compared, " << others;
         }
     }
 
@@ -140,6 +147,7 @@ private:
     ModuleWeights weights_;
     int tolerance_;
     std::array<OutputTally, NET_OUTPUT_COUNT> tally_{};
+    long moved_ = 0;
 };
 
 std::string Header(LinkCommand command, bool timestamps) {
@@ -184,6 +192,8 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
     }
     auto queue = std::make_shared<PassQueue>(options.timestamps);
     engine.SetNotifier([queue](const PassReport& r) { queue->OnReport(r); });
+    // Only validate needs to know that a pass's inputs held; monitor keeps its bytes.
+    engine.SetConfirmInputs(command == LinkCommand::Validate);
     {
         std::lock_guard lock(engine.State().hMutex);
         engine.State().nMode = command == LinkCommand::Emulate ? MODE_EMULATOR : MODE_MONITOR;
@@ -196,6 +206,10 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
 
     int passes = 0;
     int failed = 0;
+    FailureLines failureLines;
+    const auto printFailures = [](const std::vector<std::string>& lines) {
+        for (const std::string& text : lines) std::cerr << text << '\n';
+    };
     bool signalled = false;
     while (!signalled && (options.passes == 0 || passes < options.passes)) {
         signalled = signals.Wait(std::chrono::milliseconds(20));
@@ -208,7 +222,12 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
                 ++failed;
                 std::cout << out << std::flush;
                 out.clear();
-                std::cerr << r.status.text << '\n';
+                printFailures(failureLines.Failed(r.status.text, FailureLines::Clock::now()));
+                continue;
+            }
+            printFailures(failureLines.Flush());
+            if (validation && r.inputsMoved) {
+                validation->CountMoved();
                 continue;
             }
             std::string line;
@@ -224,6 +243,7 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
         if (!out.empty()) std::cout << out << std::flush;
     }
     engine.Stop();  // interrupts any wait; the worker's link closes the port
+    printFailures(failureLines.Flush());
     if (validation) {
         validation->PrintSummary(std::cerr, failed);
         if (validation->Exceeded()) return kExitMismatch;

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -74,6 +75,22 @@ void RemoveLink(const std::string& link, const std::string& target) {
     if (target == buffer) ::unlink(link.c_str());
 }
 
+// The --link of a run, removed however the run ends once it was made.
+class LinkGuard {
+public:
+    LinkGuard(std::string link, std::string target)
+        : link_(std::move(link)), target_(std::move(target)) {}
+    ~LinkGuard() {
+        if (!link_.empty()) RemoveLink(link_, target_);
+    }
+    LinkGuard(const LinkGuard&) = delete;
+    LinkGuard& operator=(const LinkGuard&) = delete;
+
+private:
+    std::string link_;
+    std::string target_;
+};
+
 int RunTarget(const TargetOptions& options) {
     NetInputs fixedInputs{};
     const bool fixed = !options.inputs.empty();
@@ -116,6 +133,10 @@ int RunTarget(const TargetOptions& options) {
         module.SetRecordedOutputs(current.outputs);
     }
 
+    // A reader of our output that goes away (`target --verbose 2>&1 | head -1`)
+    // must end the run as a write error, with the link removed, not kill it.
+    ::signal(SIGPIPE, SIG_IGN);
+
     // Signals arrive as readable data, so the serving loop ends cleanly, and the
     // link is removed, on each of them.
     TerminationSignals signals;
@@ -142,13 +163,23 @@ int RunTarget(const TargetOptions& options) {
         std::cerr << ErrnoText("cannot create the link " + options.link) << '\n';
         return kExitFailure;
     }
+    const LinkGuard linkGuard(options.link, slaveName);
 
     std::cout << slaveName << std::endl;  // flushed: a script waits for this line
+    if (!std::cout) {
+        std::cerr << ErrnoText("standard output") << '\n';
+        return kExitFailure;
+    }
 
     const auto start = std::chrono::steady_clock::now();
     std::string reply;
     std::string log;
     int exitCode = kExitOk;
+    // One recorded line per pass: the first "I" after an "R" or "S" moves on (at
+    // every "I" for a client that sends neither). A second "I" in the same pass,
+    // as validate sends to see whether the inputs held, reads the same line.
+    bool sawPassStart = false;
+    bool passStarted = false;
     for (;;) {
         pollfd fds[2] = {{master, POLLIN, 0}, {signals.Fd(), POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
@@ -170,19 +201,30 @@ int RunTarget(const TargetOptions& options) {
         for (ssize_t i = 0; i < n; ++i) {
             const double seconds =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            if (replaying && bytes[i] == kCommandInputs) {
-                // One recorded line per exchange: "I" moves on, "O" answers from it.
+            if (bytes[i] == kCommandReset || bytes[i] == kCommandSync) {
+                sawPassStart = true;
+                passStarted = true;
+            }
+            if (replaying && bytes[i] == kCommandInputs &&
+                (replayTimed || passStarted || !sawPassStart)) {
+                // "O" answers from the line this "I" moved to.
                 current = replayTimed ? replay.At(static_cast<std::int64_t>(seconds * 1000))
                                       : replay.Next();
                 module.SetRecordedOutputs(current.outputs);
             }
+            if (bytes[i] == kCommandInputs) passStarted = false;
             const NetInputs inputs = replaying ? current.inputs
                                      : fixed   ? fixedInputs
                                                : SweepInputs(seconds);
             reply.clear();
             log.clear();
             module.Receive(bytes[i], inputs, reply, options.verbose ? &log : nullptr);
-            if (!log.empty()) std::cerr << log << std::flush;
+            if (!log.empty() && !(std::cerr << log << std::flush)) {
+                // Nobody reads the log any more (its pipe is closed): a write
+                // error, and there is nowhere left to say so.
+                exitCode = kExitFailure;
+                break;
+            }
             if (!reply.empty()) {
                 const std::size_t sent = SendReply(master, reply, options.pace);
                 if (sent < reply.size() && options.verbose) {
@@ -191,8 +233,11 @@ int RunTarget(const TargetOptions& options) {
                 }
             }
         }
+        if (exitCode != kExitOk || !std::cerr) {
+            exitCode = kExitFailure;
+            break;
+        }
     }
-    if (!options.link.empty()) RemoveLink(options.link, slaveName);
     return exitCode;
 }
 

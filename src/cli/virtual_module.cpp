@@ -129,11 +129,13 @@ void VirtualModule::Command(char byte, const NetInputs& inputs, std::string& rep
 }
 
 NetInputs SweepInputs(double seconds) {
-    constexpr double kPeriod = 8.0;
+    constexpr double kPeriod = 16.0;
+    // The start of the step `seconds` falls in: every value holds for a step.
+    const double held = std::floor(seconds / kSweepStepSeconds) * kSweepStepSeconds;
     NetInputs inputs{};
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         const double phase =
-            2.0 * std::numbers::pi * (seconds / kPeriod + static_cast<double>(i) / 8.0);
+            2.0 * std::numbers::pi * (held / kPeriod + static_cast<double>(i) / 8.0);
         inputs[i] = static_cast<std::uint16_t>(std::lround(127.5 + 127.5 * std::sin(phase)));
     }
     return inputs;

@@ -61,8 +61,11 @@ private:
     std::string frame_;  // hex digits of the frame being received
 };
 
-// The inputs of a live-looking module: a slow smooth sweep, each input a phase
-// apart, one period every 8 seconds.
+// The inputs of a live-looking module: a slow sweep, each input a phase apart,
+// one period every 16 seconds, in steps that each hold for kSweepStepSeconds.
+// The steps let a tool tell whether the inputs held still during a pass (they
+// hold for several passes), as comparing outputs with inputs needs.
+inline constexpr double kSweepStepSeconds = 1.0;
 [[nodiscard]] NetInputs SweepInputs(double seconds);
 
 // "v1,...,v8", each 0..255. On failure `error` says what is wrong.

@@ -22,6 +22,10 @@ void Engine::SetNotifier(EngineNotifier notifier) {
     notifier_ = std::move(notifier);
 }
 
+void Engine::SetConfirmInputs(bool confirm) {
+    confirmInputs_ = confirm;
+}
+
 SerialLink Engine::MakeLink() {
     return SerialLink(*opener_, stop_, ports_);
 }
@@ -142,10 +146,12 @@ void Engine::EngineThreadProc() {
             Notify(Snapshot(PassReport::Kind::ModeChange, mode));
             prev = mode;
         }
+        inputsMoved_ = false;
         const LinkError failure = RunStep(mode, link);
         PassReport report = Snapshot(PassReport::Kind::Pass, mode);
         report.ok = !failure.failed();
         report.failure = failure;
+        report.inputsMoved = report.ok && inputsMoved_;
         report.valuesRead = report.ok && mode != MODE_HOLD;
         Notify(report);
         // A stop that arrives during the pause cuts it short and is honoured at once,
@@ -218,15 +224,36 @@ LinkError Engine::Exchange(SerialLink& link, int comPort, char letter, NetInputs
     const char command[2] = {letter, '\0'};
     if (const LinkError e = link.WriteTarget(comPort, command); e.failed()) return e;
     char reply[kReplySize];
-    if (const LinkError e = link.ReadTarget(reply, sizeof reply); e.failed()) return e;
-    values = DecodeReply(reply);
-    return {};
+    LinkError e = link.ReadTarget(reply, sizeof reply);
+    if (!e.failed() && !DecodeReply(reply, values)) e = {LinkStage::Read, kBadReplyError};
+    // What is left of a late or garbled reply must not become the next one.
+    if (e.failed()) link.AwaitQuietLine();
+    return e;
+}
+
+bool Engine::ReplyPause(SerialLink& link, LinkError& failure) {
+    // Watching costs nothing on a good pass: the pause is as long as ever. A byte
+    // that comes now is one the reply did not account for (a stray byte that
+    // shifted it, an echo, a module that streams), so the reply is not trusted.
+    switch (link.WatchLine(std::chrono::milliseconds(kCommandPauseMs))) {
+        case InputWait::Arrived:
+            link.AwaitQuietLine();
+            failure = {LinkStage::Read, kReplyOverrunError};
+            return false;
+        case InputWait::Stopped:
+            return false;
+        case InputWait::Quiet:
+        case InputWait::Failed:
+            break;
+    }
+    return true;
 }
 
 LinkError Engine::MonitorCycle(SerialLink& link) {
     SetStatus("%s", kStatusMonitor);
     const int comPort = ComPort();
     const auto failed = [&](const LinkError& e) {
+        if (!e.failed()) return kStopped;
         ReportLinkError(link, e);
         return e;
     };
@@ -234,24 +261,31 @@ LinkError Engine::MonitorCycle(SerialLink& link) {
     if (const LinkError e = link.WriteTarget(comPort, reset); e.failed()) return failed(e);
     if (!Sleep(kCommandPauseMs)) return kStopped;
 
-    NetInputs values{};
-    if (const LinkError e = Exchange(link, comPort, kCommandInputs, values); e.failed()) {
-        return failed(e);
-    }
+    // Each reply is stored once the pause after it has passed quietly.
+    LinkError e;
+    NetInputs inputs{};
+    if (e = Exchange(link, comPort, kCommandInputs, inputs); e.failed()) return failed(e);
+    if (!ReplyPause(link, e)) return failed(e);
     {
         std::lock_guard lock(state_.hMutex);
-        state_.wInputs = values;
+        state_.wInputs = inputs;
     }
-    if (!Sleep(kCommandPauseMs)) return kStopped;
 
-    if (const LinkError e = Exchange(link, comPort, kCommandOutputs, values); e.failed()) {
-        return failed(e);
-    }
+    NetOutputs outputs{};
+    if (e = Exchange(link, comPort, kCommandOutputs, outputs); e.failed()) return failed(e);
+    if (!ReplyPause(link, e)) return failed(e);
     {
         std::lock_guard lock(state_.hMutex);
-        state_.wOutputs = values;
+        state_.wOutputs = outputs;
     }
-    (void)Sleep(kCommandPauseMs);
+
+    if (confirmInputs_) {
+        // The outputs belong to the inputs read before them only if these held.
+        NetInputs again{};
+        if (e = Exchange(link, comPort, kCommandInputs, again); e.failed()) return failed(e);
+        if (!ReplyPause(link, e)) return failed(e);
+        inputsMoved_ = again != inputs;
+    }
     return {};
 }
 
@@ -266,7 +300,9 @@ LinkError Engine::EmulatorCycle(SerialLink& link) {
     if (synced.failed()) return synced;
 
     NetInputs values{};
-    if (const LinkError e = Exchange(link, comPort, kCommandInputs, values); e.failed()) {
+    LinkError e = Exchange(link, comPort, kCommandInputs, values);
+    if (!e.failed() && !ReplyPause(link, e) && !e.failed()) return kStopped;  // a stop
+    if (e.failed()) {
         ReportLinkError(link, e);
         return e;
     }
@@ -274,7 +310,6 @@ LinkError Engine::EmulatorCycle(SerialLink& link) {
         std::lock_guard lock(state_.hMutex);
         state_.wInputs = values;
     }
-    if (!Sleep(kCommandPauseMs)) return kStopped;
 
     EvaluateNetworkInt();
     // Only this thread writes wOutputs, so reading it without the lock is consistent.

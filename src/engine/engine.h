@@ -52,6 +52,9 @@ struct PassReport {
     NetInputs inputs{};       // wInputs after the step
     NetOutputs outputs{};     // wOutputs after the step
     bool valuesRead = false;  // Pass: the step produced new values (not Hold)
+    // Pass, Monitor with SetConfirmInputs: the inputs read again after "O" differed
+    // from those read before it, so the outputs may belong to neither.
+    bool inputsMoved = false;
 };
 
 using EngineNotifier = std::function<void(const PassReport&)>;
@@ -68,6 +71,11 @@ public:
 
     [[nodiscard]] SharedState& State() { return state_; }
     void SetNotifier(EngineNotifier notifier);
+    // Monitor passes read the inputs again after "O" and report whether they held
+    // (PassReport::inputsMoved): for comparing the module's outputs with its
+    // inputs. Off by default; the Monitor bytes are then R, I, O. Only while no
+    // worker runs.
+    void SetConfirmInputs(bool confirm);
 
     // Starts EngineThreadProc on a new thread. False if one is already running.
     [[nodiscard]] bool Start();
@@ -97,7 +105,9 @@ public:
     void HoldCycle();
     void FloatSimulationCycle();
     void IntSimulationCycle();
-    // R, pause, I + reply, pause, O + reply, pause.
+    // R, pause, I + reply, pause, O + reply, pause (then I + reply, pause with
+    // SetConfirmInputs). A reply is stored only when all its characters are hex
+    // digits and nothing follows it during its pause.
     [[nodiscard]] LinkError MonitorCycle(SerialLink& link);
     // S, pause, I + reply, pause, evaluate, P frame, pause.
     [[nodiscard]] LinkError EmulatorCycle(SerialLink& link);
@@ -117,8 +127,12 @@ private:
     void Notify(const PassReport& report);
     [[nodiscard]] PassReport Snapshot(PassReport::Kind kind, std::int32_t mode);
     [[nodiscard]] LinkError RunStep(std::int32_t mode, SerialLink& link);
-    // Sends `letter` on a clean input queue, reads and decodes its reply.
+    // Sends `letter` on a clean input queue, reads and decodes its reply; after a
+    // failed or garbled reply, waits for the line to fall quiet.
     [[nodiscard]] LinkError Exchange(SerialLink& link, int comPort, char letter, NetInputs& values);
+    // The pause after a reply, watching the line: false on a stop, or with
+    // `failure` set when bytes came that no reply accounts for.
+    [[nodiscard]] bool ReplyPause(SerialLink& link, LinkError& failure);
     // The link's failure as the status line text.
     void ReportLinkError(const SerialLink& link, const LinkError& error);
     [[nodiscard]] int ComPort();
@@ -128,6 +142,8 @@ private:
     std::unique_ptr<SerialOpener> opener_;
     const PortMap ports_;
     EngineNotifier notifier_;  // set only while no worker runs; see thread rules
+    bool confirmInputs_ = false;  // set only while no worker runs
+    bool inputsMoved_ = false;    // worker only: this pass's second "I" differed
 
     // Only the controlling thread touches the thread object.
     std::thread worker_;

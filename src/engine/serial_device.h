@@ -6,6 +6,7 @@
 // Thread rules: a device is used by one thread at a time (the engine's worker).
 // Opening, reading and writing touch no engine state.
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -33,6 +34,14 @@ struct SerialTransfer {
     bool deviceGone = false;
 };
 
+// How a wait for input ended.
+enum class InputWait {
+    Quiet,    // nothing arrived in the time given
+    Arrived,  // a byte is queued
+    Stopped,  // a stop was requested
+    Failed,   // the device reported an error (it may be gone)
+};
+
 class SerialDevice {
 public:
     virtual ~SerialDevice() = default;
@@ -42,20 +51,26 @@ public:
     // a byte too many. The link calls it before each command that expects a reply,
     // so that every reply is read from a clean queue.
     virtual void DiscardInput() = 0;
+    // Waits up to `duration` for a byte to arrive, reading none: Arrived as soon
+    // as one is queued, Quiet when none came in the whole time.
+    [[nodiscard]] virtual InputWait WaitForInput(std::chrono::milliseconds duration) = 0;
 };
 
-// Where an open failed; the numbering is the one the operator sees in the texts.
-enum class OpenStage {
-    Done,           // opened and configured
+// Where a link operation failed, numbered as the operator's texts number them.
+// An open fails at one of the first four stages; None is success.
+enum class LinkStage {
+    None,
     Open,           // "Error opening %s port (1-%d)"
     ReadSettings,   // "Error configuring com port (1-%d)"
     ApplySettings,  // "Error configuring com port (2-%d)"
     ApplyTimeouts,  // "Error configuring com port (3-%d)"
+    Write,          // "Error writing to target (%d)"
+    Read,           // "Error reading from target (%d)"
 };
 
 struct SerialOpenResult {
-    std::unique_ptr<SerialDevice> device;  // set only when stage is Done
-    OpenStage stage = OpenStage::Open;
+    std::unique_ptr<SerialDevice> device;  // set only when stage is None
+    LinkStage stage = LinkStage::Open;
     int error = 0;  // errno right after the failed call
 };
 

@@ -99,6 +99,22 @@ public:
 
     void DiscardInput() override { ::tcflush(fd_.get(), TCIFLUSH); }
 
+    InputWait WaitForInput(std::chrono::milliseconds duration) override {
+        switch (WaitFor(fd_.get(), POLLIN, wakeFd_, Clock::now() + duration)) {
+            case WaitResult::Ready:
+            case WaitResult::ReadyHungUp:
+                return InputWait::Arrived;
+            case WaitResult::TimedOut:
+                return InputWait::Quiet;
+            case WaitResult::Woken:
+                return InputWait::Stopped;
+            case WaitResult::HungUp:
+            case WaitResult::Failed:
+                return InputWait::Failed;
+        }
+        return InputWait::Failed;
+    }
+
 private:
     static std::chrono::milliseconds Budget(int perByte, int constant, std::size_t size) {
         return std::chrono::milliseconds(
@@ -142,7 +158,7 @@ private:
     bool hungUp_ = false;  // the last wait saw a hang-up along with readiness
 };
 
-SerialOpenResult Fail(OpenStage stage, int error) {
+SerialOpenResult Fail(LinkStage stage, int error) {
     SerialOpenResult r;
     r.stage = stage;
     r.error = error;
@@ -159,14 +175,14 @@ SerialOpenResult TermiosOpener::Open(const std::string& path, const StopSignal& 
     // Non-blocking from the start: without CLOCAL yet, a blocking open of a real
     // port would wait for the carrier.
     UniqueFd owned(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!owned) return Fail(OpenStage::Open, errno);
+    if (!owned) return Fail(LinkStage::Open, errno);
     const int fd = owned.get();
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return Fail(OpenStage::Open, errno);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return Fail(LinkStage::Open, errno);
     // Not a terminal at all: tcgetattr below reports it as a settings failure.
-    if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) return Fail(OpenStage::Open, errno);
+    if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) return Fail(LinkStage::Open, errno);
 
     termios tio{};
-    if (::tcgetattr(fd, &tio) != 0) return Fail(OpenStage::ReadSettings, errno);
+    if (::tcgetattr(fd, &tio) != 0) return Fail(LinkStage::ReadSettings, errno);
 
     ::cfmakeraw(&tio);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
@@ -174,23 +190,23 @@ SerialOpenResult TermiosOpener::Open(const std::string& path, const StopSignal& 
     tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
     if (::cfsetispeed(&tio, B9600) != 0 || ::cfsetospeed(&tio, B9600) != 0 ||
         ::tcsetattr(fd, TCSANOW, &tio) != 0) {
-        return Fail(OpenStage::ApplySettings, errno);
+        return Fail(LinkStage::ApplySettings, errno);
     }
     const int lines = TIOCM_DTR | TIOCM_RTS;
     if (::ioctl(fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
-        return Fail(OpenStage::ApplySettings, errno);
+        return Fail(LinkStage::ApplySettings, errno);
     }
 
     // Reads return at once with what is there; poll() keeps the time-outs.
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    if (::tcsetattr(fd, TCSANOW, &tio) != 0) return Fail(OpenStage::ApplyTimeouts, errno);
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) return Fail(LinkStage::ApplyTimeouts, errno);
     // Whatever came in before we were ready is no reply to anything we sent.
     ::tcflush(fd, TCIFLUSH);
 
     SerialOpenResult r;
     r.device = std::make_unique<TermiosDevice>(std::move(owned), stop.Fd(), timeouts_);
-    r.stage = OpenStage::Done;
+    r.stage = LinkStage::None;
     return r;
 }
 

@@ -25,10 +25,10 @@
 //                                                      descriptor; the deadlines are kept
 //                                                      with poll() (see SerialTimeouts)
 // Failure stages, as the operator's texts number them:
-//   open(), flock(), TIOCEXCL                       -> OpenStage::Open          (1)
-//   tcgetattr()                                     -> OpenStage::ReadSettings  (1)
-//   tcsetattr() of the line settings, TIOCMBIC      -> OpenStage::ApplySettings (2)
-//   tcsetattr() of VMIN/VTIME                       -> OpenStage::ApplyTimeouts (3)
+//   open(), flock(), TIOCEXCL                       -> LinkStage::Open           (1)
+//   tcgetattr()                                     -> LinkStage::ReadSettings   (1)
+//   tcsetattr() of the line settings, TIOCMBIC      -> LinkStage::ApplySettings  (2)
+//   tcsetattr() of VMIN/VTIME                       -> LinkStage::ApplyTimeouts  (3)
 // A read or write that ends early by time-out reports ETIMEDOUT; a stop request
 // reports EINTR.
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
 #include "engine/native_serial.h"
@@ -14,6 +15,9 @@ namespace {
 // How long past the driver's own time-out we wait before giving up on it: a
 // driver that never completes a read must not hang the worker.
 constexpr DWORD kDriverGraceMs = 1000;
+
+// How often a wait for input looks at the driver's queue.
+constexpr long long kInputPollMs = 5;
 
 // ERROR_NO_SUCH_DEVICE, which mingw-w64's headers do not name.
 constexpr DWORD kErrorNoSuchDevice = 433;
@@ -35,6 +39,28 @@ public:
     }
 
     void DiscardInput() override { ::PurgeComm(port_, PURGE_RXCLEAR); }
+
+    InputWait WaitForInput(std::chrono::milliseconds duration) override {
+        // The driver's queue count, looked at every few milliseconds: simpler
+        // than an overlapped WaitCommEvent beside the reads, and the pauses it
+        // stands in for are 50 ms and more.
+        using Clock = std::chrono::steady_clock;
+        const auto deadline = Clock::now() + duration;
+        for (;;) {
+            DWORD errors = 0;
+            COMSTAT status{};
+            if (!::ClearCommError(port_, &errors, &status)) return InputWait::Failed;
+            if (status.cbInQue > 0) return InputWait::Arrived;
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) return InputWait::Quiet;
+            const DWORD step = static_cast<DWORD>(std::min<long long>(left, kInputPollMs));
+            if (stopEvent_ != nullptr && ::WaitForSingleObject(stopEvent_, step) == WAIT_OBJECT_0) {
+                return InputWait::Stopped;
+            }
+            if (stopEvent_ == nullptr) ::Sleep(step);
+        }
+    }
 
     SerialTransfer Read(char* buffer, std::size_t size) override {
         return Transfer(true, buffer, size,
@@ -101,7 +127,7 @@ private:
     SerialTimeouts timeouts_;
 };
 
-SerialOpenResult Fail(OpenStage stage, DWORD error, HANDLE port, HANDLE ioEvent) {
+SerialOpenResult Fail(LinkStage stage, DWORD error, HANDLE port, HANDLE ioEvent) {
     if (port != INVALID_HANDLE_VALUE) ::CloseHandle(port);
     if (ioEvent != nullptr) ::CloseHandle(ioEvent);
     SerialOpenResult r;
@@ -167,30 +193,30 @@ std::unique_ptr<SerialOpener> MakeNativeSerialOpener() {
 SerialOpenResult Win32SerialOpener::Open(const std::string& path, const StopSignal& stop) {
     const HANDLE ioEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (ioEvent == nullptr)
-        return Fail(OpenStage::Open, ::GetLastError(), INVALID_HANDLE_VALUE, nullptr);
+        return Fail(LinkStage::Open, ::GetLastError(), INVALID_HANDLE_VALUE, nullptr);
     // Overlapped, unlike the synchronous port of old: only so can a stop request
     // end a waiting read at once.
     const HANDLE port = ::CreateFileA(Win32DeviceName(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                       0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (port == INVALID_HANDLE_VALUE) return Fail(OpenStage::Open, ::GetLastError(), port, ioEvent);
+    if (port == INVALID_HANDLE_VALUE) return Fail(LinkStage::Open, ::GetLastError(), port, ioEvent);
 
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!::GetCommState(port, &dcb)) {
-        return Fail(OpenStage::ReadSettings, ::GetLastError(), port, ioEvent);
+        return Fail(LinkStage::ReadSettings, ::GetLastError(), port, ioEvent);
     }
     ApplyLinkSettings(dcb);
     if (!::SetCommState(port, &dcb)) {
-        return Fail(OpenStage::ApplySettings, ::GetLastError(), port, ioEvent);
+        return Fail(LinkStage::ApplySettings, ::GetLastError(), port, ioEvent);
     }
     COMMTIMEOUTS timeouts = LinkTimeouts(timeouts_);
     if (!::SetCommTimeouts(port, &timeouts)) {
-        return Fail(OpenStage::ApplyTimeouts, ::GetLastError(), port, ioEvent);
+        return Fail(LinkStage::ApplyTimeouts, ::GetLastError(), port, ioEvent);
     }
 
     SerialOpenResult r;
     r.device =
         std::make_unique<Win32Device>(port, ioEvent, static_cast<HANDLE>(stop.Handle()), timeouts_);
-    r.stage = OpenStage::Done;
+    r.stage = LinkStage::None;
     return r;
 }

@@ -19,10 +19,10 @@
 //   (per byte and constant) field by field.
 //   No sharing: CreateFile with share mode 0.
 // Failure stages, as the operator's texts number them, with GetLastError():
-//   CreateFileA, CreateEvent                        -> OpenStage::Open          (1)
-//   GetCommState                                    -> OpenStage::ReadSettings  (1)
-//   SetCommState                                    -> OpenStage::ApplySettings (2)
-//   SetCommTimeouts                                 -> OpenStage::ApplyTimeouts (3)
+//   CreateFileA, CreateEvent                        -> LinkStage::Open           (1)
+//   GetCommState                                    -> LinkStage::ReadSettings   (1)
+//   SetCommState                                    -> LinkStage::ApplySettings  (2)
+//   SetCommTimeouts                                 -> LinkStage::ApplyTimeouts  (3)
 // The input queue is discarded with PurgeComm(PURGE_RXCLEAR).
 // A read or write that ends early by a time-out succeeds for Windows with fewer
 // bytes and sets no error of its own; it reports ERROR_TIMEOUT.

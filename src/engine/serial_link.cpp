@@ -1,9 +1,12 @@
 #include "engine/serial_link.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "engine/stop_signal.h"
 
 PortMap PortMap::FromEnvironment() {
     PortMap map;
@@ -72,21 +75,10 @@ LinkError SerialLink::OpenTargetPort(int comPort) {
     const PortMap::Port& port = ports_.ports[index];
     shownName_ = port.shown;
     SerialOpenResult opened = opener_.Open(port.device, stop_);
-    switch (opened.stage) {
-        case OpenStage::Done:
-            hPort = std::move(opened.device);
-            szOpenPort = name;
-            return {};
-        case OpenStage::Open:
-            return {LinkStage::Open, opened.error};
-        case OpenStage::ReadSettings:
-            return {LinkStage::ReadSettings, opened.error};
-        case OpenStage::ApplySettings:
-            return {LinkStage::ApplySettings, opened.error};
-        case OpenStage::ApplyTimeouts:
-            return {LinkStage::ApplyTimeouts, opened.error};
-    }
-    return {LinkStage::Open, opened.error};
+    if (opened.stage != LinkStage::None) return {opened.stage, opened.error};
+    hPort = std::move(opened.device);
+    szOpenPort = name;
+    return {};
 }
 
 void SerialLink::CloseTargetPort() {
@@ -114,4 +106,29 @@ LinkError SerialLink::ReadTarget(char* buffer, std::size_t count) {
 
 void SerialLink::DiscardInput() {
     if (hPort) hPort->DiscardInput();
+}
+
+InputWait SerialLink::WatchLine(std::chrono::milliseconds duration) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + duration;
+    if (hPort) {
+        const InputWait w = hPort->WaitForInput(duration);
+        if (w != InputWait::Failed) return w;
+        // The next command finds out what is wrong with the device; the pause
+        // keeps its length meanwhile.
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() > 0 && !stop_.SleepFor(left)) return InputWait::Stopped;
+    return InputWait::Quiet;
+}
+
+void SerialLink::AwaitQuietLine() {
+    using Clock = std::chrono::steady_clock;
+    const auto limit = Clock::now() + kLateTailLimit;
+    while (hPort) {
+        hPort->DiscardInput();
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(limit - Clock::now());
+        if (left.count() <= 0) return;
+        if (hPort->WaitForInput(std::min(left, kLateTailQuiet)) != InputWait::Arrived) return;
+    }
 }

@@ -11,6 +11,8 @@
 // says which device each stands for; see engine.h.
 
 #include <array>
+#include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -35,22 +37,30 @@ struct PortMap {
     [[nodiscard]] static PortMap SingleDevice(const std::string& path);
 };
 
-// Where a link operation failed. The stages of an open are those of OpenStage.
-enum class LinkStage {
-    None,
-    Open,           // "Error opening %s port (1-%d)"
-    ReadSettings,   // "Error configuring com port (1-%d)"
-    ApplySettings,  // "Error configuring com port (2-%d)"
-    ApplyTimeouts,  // "Error configuring com port (3-%d)"
-    Write,          // "Error writing to target (%d)"
-    Read,           // "Error reading from target (%d)"
-};
-
 struct LinkError {
     LinkStage stage = LinkStage::None;
     int code = 0;  // errno (GetLastError on Windows); ETIMEDOUT / EINTR where no call failed
     [[nodiscard]] bool failed() const { return stage != LinkStage::None; }
 };
+
+// The codes of a read that got its bytes but no trustworthy reply, shown by
+// "Error reading from target (%d)" like any other read failure:
+//   kBadReplyError      a reply character that is not a hexadecimal digit
+//   kReplyOverrunError  bytes after a reply's last one, before the next command
+#ifdef _WIN32
+inline constexpr int kBadReplyError = 13;      // ERROR_INVALID_DATA
+inline constexpr int kReplyOverrunError = 234;  // ERROR_MORE_DATA
+#else
+inline constexpr int kBadReplyError = EBADMSG;
+inline constexpr int kReplyOverrunError = EMSGSIZE;
+#endif
+
+// After a failed reply the line must fall quiet for this long before the next
+// command, so that a late tail is discarded instead of read as the next reply;
+// a line that never falls quiet (a module that streams) is given up on after
+// the limit, and the next command goes out all the same.
+inline constexpr std::chrono::milliseconds kLateTailQuiet{300};
+inline constexpr std::chrono::milliseconds kLateTailLimit{2000};
 
 inline constexpr std::size_t kStatusTextSize = 200;
 
@@ -83,6 +93,14 @@ public:
     [[nodiscard]] LinkError ReadTarget(char* buffer, std::size_t count);
     // Drops bytes received and not read (nothing when no port is open).
     void DiscardInput();
+    // Pauses for `duration` while watching the line: Arrived as soon as a byte
+    // comes (the pause ends early then), Stopped on a stop request, else Quiet
+    // after the whole pause (also when no port is open or the device cannot be
+    // watched, so that the pace never changes).
+    [[nodiscard]] InputWait WatchLine(std::chrono::milliseconds duration);
+    // After a failed reply: discards whatever arrives until the line has been
+    // quiet for kLateTailQuiet, for kLateTailLimit at most, or a stop request.
+    void AwaitQuietLine();
 
     [[nodiscard]] bool IsOpen() const { return hPort != nullptr; }
     // "COM1" or "COM2" while a port is open, else empty.

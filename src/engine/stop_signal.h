@@ -4,6 +4,9 @@
 // Linux an eventfd (polled), on Windows a manual-reset event (waited for along
 // with the overlapped serial I/O).
 //
+// What both platforms share is in stop_signal.cpp; stop_signal_posix.cpp and
+// stop_signal_win32.cpp hold the object itself.
+//
 // Thread rules: Request() may be called from any thread; Reset() only while no
 // worker waits on it. Waits are made by the worker.
 
@@ -37,6 +40,11 @@ public:
     [[nodiscard]] bool SleepFor(std::chrono::milliseconds duration) const;
 
 private:
+    enum class Wake { Signalled, TimedOut, Failed };
+    // One wait of at most `ms` milliseconds on the platform's object (it may end
+    // a little early; SleepFor waits again for the rest).
+    [[nodiscard]] Wake WaitUpTo(long long ms) const;
+
 #ifdef _WIN32
     void* handle_ = nullptr;
 #else

@@ -35,16 +35,10 @@ bool StopSignal::IsRequested() const {
     return ::poll(&p, 1, 0) > 0;
 }
 
-bool StopSignal::SleepFor(std::chrono::milliseconds duration) const {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + duration;
-    for (;;) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return !IsRequested();
-        pollfd p{fd_, POLLIN, 0};
-        const int r = ::poll(&p, 1, static_cast<int>(left));
-        if (r > 0) return false;
-        if (r < 0 && errno != EINTR) return !IsRequested();
-    }
+StopSignal::Wake StopSignal::WaitUpTo(long long ms) const {
+    pollfd p{fd_, POLLIN, 0};
+    const int r = ::poll(&p, 1, static_cast<int>(ms));
+    if (r > 0) return Wake::Signalled;
+    if (r < 0 && errno != EINTR) return Wake::Failed;
+    return Wake::TimedOut;
 }

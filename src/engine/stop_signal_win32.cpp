@@ -26,17 +26,13 @@ bool StopSignal::IsRequested() const {
     return ::WaitForSingleObject(handle_, 0) == WAIT_OBJECT_0;
 }
 
-bool StopSignal::SleepFor(std::chrono::milliseconds duration) const {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + duration;
-    for (;;) {
-        // The wait may end a little early (the timer's granularity): wait again for
-        // the rest, so the worker's pauses are as long as on Linux.
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return !IsRequested();
-        if (::WaitForSingleObject(handle_, static_cast<DWORD>(left)) != WAIT_TIMEOUT) {
-            return !IsRequested();
-        }
+StopSignal::Wake StopSignal::WaitUpTo(long long ms) const {
+    switch (::WaitForSingleObject(handle_, static_cast<DWORD>(ms))) {
+        case WAIT_OBJECT_0:
+            return Wake::Signalled;
+        case WAIT_TIMEOUT:
+            return Wake::TimedOut;
+        default:
+            return Wake::Failed;
     }
 }

@@ -5,19 +5,21 @@
 #include "network/hex_digit.h"
 
 std::int32_t HexPairToValue(char first, char second) {
-    const char text[3] = {first, second, '\0'};
-    unsigned int value = 0;
-    // No conversion (no digit after blanks and sign) leaves the chosen 0.
-    if (std::sscanf(text, "%x", &value) != 1) return 0;
-    return static_cast<std::int32_t>(value);
+    const int high = HexDigitValue(first);
+    const int low = HexDigitValue(second);
+    if (high < 0 || low < 0) return -1;
+    return high * 16 + low;
 }
 
-WireValues DecodeReply(const char* reply) {
-    WireValues values{};
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        values[i] = static_cast<std::uint16_t>(HexPairToValue(reply[2 * i], reply[2 * i + 1]));
+bool DecodeReply(const char* reply, WireValues& values) {
+    WireValues decoded{};
+    for (std::size_t i = 0; i < decoded.size(); ++i) {
+        const std::int32_t value = HexPairToValue(reply[2 * i], reply[2 * i + 1]);
+        if (value < 0) return false;
+        decoded[i] = static_cast<std::uint16_t>(value);
     }
-    return values;
+    values = decoded;
+    return true;
 }
 
 OutputFrame FormatOutputFrame(const NetOutputs& o) {
@@ -40,13 +42,5 @@ std::string FormatReplyText(const WireValues& values) {
 }
 
 bool DecodeFrameDigits(const char* digits, WireValues& values) {
-    WireValues decoded{};
-    for (std::size_t i = 0; i < decoded.size(); ++i) {
-        const int high = HexDigitValue(digits[2 * i]);
-        const int low = HexDigitValue(digits[2 * i + 1]);
-        if (high < 0 || low < 0) return false;
-        decoded[i] = static_cast<std::uint16_t>(high * 16 + low);
-    }
-    values = decoded;
-    return true;
+    return DecodeReply(digits, values);
 }

@@ -25,13 +25,15 @@ inline constexpr std::size_t kFrameSize = 17;  // "P" + 8 values of two digits
 
 using WireValues = std::array<std::uint16_t, 8>;
 
-// The value of two characters read as the C library's "%x" does: leading blanks
-// skipped, an optional sign taken, reading stops at the first non-digit. A pair
-// with no digit at all gives 0. The caller keeps the low 16 bits.
+// The value 0..255 of two hexadecimal digits (either case), more significant
+// first; -1 when either character is not a hexadecimal digit. Blanks, signs and
+// anything else make a pair no value at all, so that a garbled reply is never
+// taken for numbers.
 [[nodiscard]] std::int32_t HexPairToValue(char first, char second);
 
-// The 8 values of a 16-byte reply, value 1 first.
-[[nodiscard]] WireValues DecodeReply(const char* reply);
+// The 8 values of a 16-byte reply, value 1 first. False, and `values` left
+// alone, unless all 16 characters are hexadecimal digits.
+[[nodiscard]] bool DecodeReply(const char* reply, WireValues& values);
 
 // "P%2.2X..." from 8 outputs, NUL-terminated. Values above 255 (never produced by
 // the evaluator) give more digits; the buffer holds the widest frame.
@@ -44,6 +46,6 @@ struct OutputFrame {
 // first (low 8 bits of each).
 [[nodiscard]] std::string FormatReplyText(const WireValues& values);
 
-// The module's side: the 8 values of a frame's 16 hex digits (after the "P"), read
-// strictly; false when any character is not a hexadecimal digit.
+// The module's side: the 8 values of a frame's 16 hex digits (after the "P"), by
+// the rule of DecodeReply.
 [[nodiscard]] bool DecodeFrameDigits(const char* digits, WireValues& values);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -9,18 +10,14 @@
 
 namespace {
 
-TEST(HexPair, FollowsTheCLibraryHexConversion) {
+TEST(HexPair, TakesTwoHexDigitsOfEitherCaseAndNothingElse) {
     const struct {
         char first, second;
         std::int32_t value;
     } cases[] = {
-        {'0', '0', 0},   {'F', 'F', 255}, {'f', 'f', 255},
-        {'a', 'B', 171}, {'1', '0', 16},  {'7', ' ', 7},   // reading stops at the blank
-        {' ', '7', 7},                                     // leading blank skipped
-        {'-', '1', -1},                                    // a sign is taken
-        {'+', 'f', 15},  {'7', 'G', 7},   {'G', 'G', 0},   // no digit: our fixed 0
-        {'-', '-', 0},   {' ', ' ', 0},   {'\0', '5', 0},  // the text ends at once
-        {'0', 'x', 0},
+        {'0', '0', 0},  {'F', 'F', 255}, {'f', 'f', 255}, {'a', 'B', 171}, {'1', '0', 16},
+        {'7', ' ', -1}, {' ', '7', -1},  {'-', '1', -1},  {'+', 'f', -1},  {'7', 'G', -1},
+        {'G', 'G', -1}, {'Z', 'Z', -1},  {'\0', '5', -1}, {'0', 'x', -1},  {'I', '0', -1},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(HexPairToValue(c.first, c.second), c.value)
@@ -28,12 +25,28 @@ TEST(HexPair, FollowsTheCLibraryHexConversion) {
     }
 }
 
-TEST(Reply, DecodesUpperAndLowerCaseAndKeepsLow16Bits) {
+TEST(Reply, KeepsValidValuesExactlyAndRefusesAnythingElse) {
     const NetInputs expected{0, 255, 16, 1, 128, 127, 10, 200};
-    EXPECT_EQ(DecodeReply("00FF1001807F0AC8"), expected);
-    EXPECT_EQ(DecodeReply("00ff1001807f0ac8"), expected);
-    // A minus sign and a digit gives -1, stored as 65535; a stray blank stops early.
-    EXPECT_EQ(DecodeReply("-1 7zz0000000000"), (NetInputs{65535, 7, 0, 0, 0, 0, 0, 0}));
+    const struct {
+        const char* name;
+        std::string reply;
+        bool valid;
+    } cases[] = {
+        {"upper case", "00FF1001807F0AC8", true},
+        {"lower case", "00ff1001807f0ac8", true},
+        {"letters beyond F", "00FF1001807F0AZZ", false},
+        {"a minus sign", "-1FF1001807F0AC8", false},
+        {"blanks", std::string(16, ' '), false},
+        {"NUL bytes", std::string(16, '\0'), false},
+        {"a stray byte before it", "\n00FF1001807F0AC", false},
+        {"the command echoed", "I00FF1001807F0AC", false},
+    };
+    const NetInputs untouched{9, 9, 9, 9, 9, 9, 9, 9};
+    for (const auto& c : cases) {
+        NetInputs values = untouched;
+        EXPECT_EQ(DecodeReply(c.reply.data(), values), c.valid) << c.name;
+        EXPECT_EQ(values, c.valid ? expected : untouched) << c.name;
+    }
 }
 
 TEST(OutputFrame, IsTheLetterPAndEightUpperCasePairs) {
@@ -116,12 +129,14 @@ TEST(InputList, ParsesEightValuesOrSaysWhatIsWrong) {
     EXPECT_EQ(in, (NetInputs{9, 8, 7, 6, 5, 4, 3, 2}));
 }
 
-TEST(SweepInputs, StaysInRangeAndMoves) {
-    const NetInputs a = SweepInputs(0.0);
-    const NetInputs b = SweepInputs(1.0);
-    EXPECT_NE(a, b);
+TEST(SweepInputs, StaysInRangeMovesAndHoldsEachStep) {
+    EXPECT_NE(SweepInputs(0.0), SweepInputs(1.0));
     for (double t = 0; t < 20; t += 0.37) {
         for (std::uint16_t v : SweepInputs(t)) EXPECT_LE(v, 255);
+        // Held for the whole step, so that several passes see the same inputs.
+        const double step = std::floor(t / kSweepStepSeconds) * kSweepStepSeconds;
+        EXPECT_EQ(SweepInputs(t), SweepInputs(step)) << t;
+        EXPECT_EQ(SweepInputs(t), SweepInputs(step + kSweepStepSeconds * 0.99)) << t;
     }
 }
 

@@ -16,7 +16,7 @@ namespace {
 // A port whose open, read and write outcomes the test decides.
 struct FakePort {
     std::vector<std::string> opened;  // paths, in order
-    OpenStage openStage = OpenStage::Done;
+    LinkStage openStage = LinkStage::None;
     int openError = 0;
     std::deque<SerialTransfer> writes;  // outcomes of the next writes (default: all written)
     std::deque<SerialTransfer> reads;   // outcomes of the next reads (default: all read)
@@ -37,6 +37,7 @@ public:
         return Next(port_.reads, size);
     }
     void DiscardInput() override {}
+    InputWait WaitForInput(std::chrono::milliseconds) override { return InputWait::Quiet; }
 
 private:
     static SerialTransfer Next(std::deque<SerialTransfer>& queue, std::size_t size) {
@@ -56,7 +57,7 @@ public:
         SerialOpenResult r;
         r.stage = port_.openStage;
         r.error = port_.openError;
-        if (r.stage == OpenStage::Done) r.device = std::make_unique<FakeDevice>(port_);
+        if (r.stage == LinkStage::None) r.device = std::make_unique<FakeDevice>(port_);
         return r;
     }
 
@@ -109,15 +110,15 @@ protected:
 
 TEST_F(SerialLinkTest, OpenAndConfigurationFailuresCloseTheLinkWithTheirText) {
     const struct {
-        OpenStage stage;
+        LinkStage stage;
         int error;
         const char* text;
     } cases[] = {
-        {OpenStage::Open, ENOENT, "Error opening COM1 port (1-2)"},
-        {OpenStage::Open, EBUSY, "Error opening COM1 port (1-16)"},
-        {OpenStage::ReadSettings, ENOTTY, "Error configuring com port (1-25)"},
-        {OpenStage::ApplySettings, EINVAL, "Error configuring com port (2-22)"},
-        {OpenStage::ApplyTimeouts, EIO, "Error configuring com port (3-5)"},
+        {LinkStage::Open, ENOENT, "Error opening COM1 port (1-2)"},
+        {LinkStage::Open, EBUSY, "Error opening COM1 port (1-16)"},
+        {LinkStage::ReadSettings, ENOTTY, "Error configuring com port (1-25)"},
+        {LinkStage::ApplySettings, EINVAL, "Error configuring com port (2-22)"},
+        {LinkStage::ApplyTimeouts, EIO, "Error configuring com port (3-5)"},
     };
     for (const auto& c : cases) {
         port_.openStage = c.stage;
@@ -132,7 +133,7 @@ TEST_F(SerialLinkTest, OpenAndConfigurationFailuresCloseTheLinkWithTheirText) {
         EXPECT_FALSE(WriteTarget("R"));
         EXPECT_EQ(port_.opened.size(), before + 2);
     }
-    port_.openStage = OpenStage::Done;
+    port_.openStage = LinkStage::None;
     EXPECT_TRUE(WriteTarget("R"));
     EXPECT_EQ(OpenPort(), "COM1");
     EXPECT_EQ(port_.written, "R");
@@ -149,7 +150,7 @@ TEST_F(SerialLinkTest, PortNamesMapToDevices) {
 
     NewLink(PortMap::FromEnvironment());
     ChoosePort(1);
-    port_.openStage = OpenStage::Open;
+    port_.openStage = LinkStage::Open;
     port_.openError = EACCES;
     EXPECT_FALSE(WriteTarget("I"));
     EXPECT_EQ(Status(), "Error opening COM2 port (1-13)");
@@ -158,7 +159,7 @@ TEST_F(SerialLinkTest, PortNamesMapToDevices) {
 
 TEST_F(SerialLinkTest, DeviceOverrideReplacesTheMappingAndTheName) {
     NewLink(PortMap::SingleDevice("/tmp/some-adapter"));
-    port_.openStage = OpenStage::Open;
+    port_.openStage = LinkStage::Open;
     port_.openError = ENOENT;
     for (int comPort : {0, 1}) {
         ChoosePort(comPort);

@@ -30,7 +30,7 @@ protected:
 
     std::unique_ptr<SerialDevice> OpenPty() {
         SerialOpenResult r = opener_.Open(pty_.Path(), stop_);
-        EXPECT_EQ(r.stage, OpenStage::Done) << r.error;
+        EXPECT_EQ(r.stage, LinkStage::None) << r.error;
         return std::move(r.device);
     }
 
@@ -85,12 +85,12 @@ TEST_F(TermiosDeviceTest, OpenFailuresNameTheirStageAndErrno) {
     std::ofstream(dir / "plain") << "not a terminal";
     const struct {
         std::string path;
-        OpenStage stage;
+        LinkStage stage;
         int error;
     } cases[] = {
-        {(dir / "missing").string(), OpenStage::Open, ENOENT},
-        {dir.string(), OpenStage::Open, EISDIR},
-        {(dir / "plain").string(), OpenStage::ReadSettings, ENOTTY},
+        {(dir / "missing").string(), LinkStage::Open, ENOENT},
+        {dir.string(), LinkStage::Open, EISDIR},
+        {(dir / "plain").string(), LinkStage::ReadSettings, ENOTTY},
     };
     for (const auto& c : cases) {
         const SerialOpenResult r = opener_.Open(c.path, stop_);
@@ -105,7 +105,7 @@ TEST_F(TermiosDeviceTest, ASecondOpenerIsRefusedUntilTheFirstCloses) {
     auto first = OpenPty();
     ASSERT_TRUE(first);
     const SerialOpenResult second = opener_.Open(pty_.Path(), stop_);
-    EXPECT_EQ(second.stage, OpenStage::Open);
+    EXPECT_EQ(second.stage, LinkStage::Open);
     // EBUSY from the terminal's exclusive mode, or the lock for a privileged opener.
     EXPECT_TRUE(second.error == EBUSY || second.error == EWOULDBLOCK) << second.error;
     first.reset();

@@ -86,7 +86,7 @@ TEST(Win32Device, AMissingPortFailsAtTheOpenStage) {
     StopSignal stop;
     Win32SerialOpener opener;
     const SerialOpenResult r = opener.Open("COM9", stop);
-    EXPECT_EQ(r.stage, OpenStage::Open);
+    EXPECT_EQ(r.stage, LinkStage::Open);
     EXPECT_NE(r.error, 0);
     EXPECT_EQ(r.device, nullptr);
 }
@@ -99,7 +99,7 @@ protected:
         const char* port = std::getenv("PELKORA_TEST_PORT");
         if (port == nullptr || *port == '\0') GTEST_SKIP() << "PELKORA_TEST_PORT not set";
         opened_ = opener_.Open(port, stop_);
-        ASSERT_EQ(opened_.stage, OpenStage::Done) << opened_.error;
+        ASSERT_EQ(opened_.stage, LinkStage::None) << opened_.error;
     }
 
     StopSignal stop_;
