@@ -130,8 +130,8 @@ public:
                 << '\t' << mean << '\n';
         }
         const long compared = tally_[0].compared;
-        const std::string others =
-            std::to_string(failedPasses) + " failed, " + std::to_string(moved_) + " inputs moved)\n";
+        const std::string others = std::to_string(failedPasses) + " failed, " +
+                                   std::to_string(moved_) + " inputs moved)\n";
         if (compared == 0) {
             out << "no pass to compare (" << others;
         } else if (Exceeded()) {

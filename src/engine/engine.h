@@ -142,6 +142,7 @@ private:
     std::unique_ptr<SerialOpener> opener_;
     const PortMap ports_;
     EngineNotifier notifier_;  // set only while no worker runs; see thread rules
+
     bool confirmInputs_ = false;  // set only while no worker runs
     bool inputsMoved_ = false;    // worker only: this pass's second "I" differed
 

@@ -48,7 +48,7 @@ struct LinkError {
 //   kBadReplyError      a reply character that is not a hexadecimal digit
 //   kReplyOverrunError  bytes after a reply's last one, before the next command
 #ifdef _WIN32
-inline constexpr int kBadReplyError = 13;      // ERROR_INVALID_DATA
+inline constexpr int kBadReplyError = 13;       // ERROR_INVALID_DATA
 inline constexpr int kReplyOverrunError = 234;  // ERROR_MORE_DATA
 #else
 inline constexpr int kBadReplyError = EBADMSG;

@@ -2,7 +2,8 @@
 // The bytes spoken on the link to the module: one-letter commands, 16-character
 // hexadecimal replies, and the 17-byte "P" frame of computed outputs. No framing
 // and no checksum; the link keeps replies apart by discarding its input queue
-// before each command that expects one.
+// before each command that expects one, by refusing a reply that is not 16 hex
+// digits or that more bytes follow, and by waiting out the rest of a failed one.
 //
 // Used by the engine (the tool's side) and by the virtual module (the module's
 // side), so both ends always agree. Pure functions, any thread.

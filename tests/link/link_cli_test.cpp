@@ -82,9 +82,10 @@ public:
         }
     }
 
-    // Sends `signal` and waits for the exit code (-1 when killed or too slow).
+    // Sends `signal` (none for 0) and waits for the exit code (-1 when killed or
+    // too slow).
     int Stop(int signal, std::chrono::milliseconds timeout = 5s) {
-        ::kill(pid_, signal);
+        if (signal != 0) ::kill(pid_, signal);
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         int status = 0;
         while (::waitpid(pid_, &status, WNOHANG) == 0) {
@@ -93,6 +94,14 @@ public:
         }
         exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         return exitCode_;
+    }
+
+    // The reader of the child's stdout and stderr goes away.
+    void CloseOutputs() {
+        for (int* fd : {&out_, &err_}) {
+            ::close(*fd);
+            *fd = -1;
+        }
     }
 
     // Everything the child wrote on stderr (call after Stop).
@@ -134,6 +143,21 @@ protected:
     fs::path dir_;
 };
 
+// The lines of `text`, without their ends.
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> Columns(const std::string& line) {
+    std::vector<std::string> columns;
+    std::istringstream in(line);
+    for (std::string c; std::getline(in, c, '\t');) columns.push_back(c);
+    return columns;
+}
+
 TEST_F(LinkCliTest, MonitorAndEmulateTalkToTheVirtualModule) {
     const std::string link = (dir_ / "com1").string();
     CliChild target({"target", "--link", link, "--net", BiasNet(), "--inputs", "1,2,3,4,5,6,7,255",
@@ -171,6 +195,26 @@ TEST_F(LinkCliTest, FailedPassesReportTheirTextAndCount) {
     EXPECT_EQ(run.err, text + text);
 }
 
+TEST_F(LinkCliTest, ARepeatedFailureIsPrintedAtMostOnceASecondWithItsCount) {
+    const std::string missing = (dir_ / "unplugged").string();
+    const CliRun run = RunCli("monitor --port " + ShellQuote(missing) + " --passes 40");
+    EXPECT_EQ(run.exitCode, 1);
+    const std::string text = "Error opening " + missing + " port (1-2)";
+    // 40 passes of about 50 ms: the first at once, then one line a second.
+    const auto lines = Lines(run.err);
+    ASSERT_GE(lines.size(), 2u) << run.err;
+    EXPECT_LE(lines.size(), 4u) << run.err;
+    EXPECT_EQ(lines[0], text);
+    int passes = 1;
+    for (std::size_t k = 1; k < lines.size(); ++k) {
+        ASSERT_EQ(lines[k].rfind(text, 0), 0u) << lines[k];
+        const std::string count = lines[k].substr(text.size());
+        passes += count.empty() ? 1 : std::stoi(count.substr(2));
+        if (!count.empty()) EXPECT_EQ(count.substr(count.size() - 7), " times)");
+    }
+    EXPECT_EQ(passes, 40) << run.err;
+}
+
 TEST_F(LinkCliTest, MonitorRunsUntilASignal) {
     CliChild target({"target", "--pace"});
     const std::string device = target.ReadLine();
@@ -198,21 +242,6 @@ TEST_F(LinkCliTest, UsageErrorsAreRefused) {
         EXPECT_EQ(run.exitCode, c.exitCode) << c.args << "\n" << run.err;
         EXPECT_FALSE(run.err.empty()) << c.args;
     }
-}
-
-// The lines of `text`, without their ends.
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-std::vector<std::string> Columns(const std::string& line) {
-    std::vector<std::string> columns;
-    std::istringstream in(line);
-    for (std::string c; std::getline(in, c, '\t');) columns.push_back(c);
-    return columns;
 }
 
 TEST_F(LinkCliTest, ValidateCountsExactlyThePassesTheModuleGotWrong) {
@@ -261,6 +290,33 @@ TEST_F(LinkCliTest, ValidateCountsExactlyThePassesTheModuleGotWrong) {
     EXPECT_EQ(bad.exitCode, 2);
     EXPECT_EQ(bad.err, "Error opening file\n");
     EXPECT_EQ(target.Stop(SIGTERM), 0);
+}
+
+// The sweeping module's inputs move now and then during a pass: such a pass is
+// counted apart, never as a mismatch, and a real fault still shows.
+TEST_F(LinkCliTest, ValidateOnMovingInputsCountsThemApart) {
+    const std::string net = (fs::path(PELKORA_SOURCE_DIR) / "examples/demo-net.txt").string();
+    const struct {
+        const char* fault;
+        int exitCode;
+        const char* verdict;
+    } cases[] = {{nullptr, 0, "MATCH: "}, {"3:+2", 3, "MISMATCH: "}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault ? c.fault : "no fault");
+        std::vector<std::string> args{"target", "--net", net};
+        if (c.fault) args.insert(args.end(), {"--fault", c.fault});
+        CliChild target(args);
+        const std::string device = target.ReadLine();
+        ASSERT_FALSE(device.empty());
+        const CliRun run = RunCli("validate --port " + ShellQuote(device) + " --net " +
+                                  ShellQuote(net) + " --passes 12");
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        const auto lines = Lines(run.err);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back().rfind(c.verdict, 0), 0u) << run.err;
+        EXPECT_NE(lines.back().find(" inputs moved)"), std::string::npos) << run.err;
+        EXPECT_EQ(target.Stop(SIGTERM), 0);
+    }
 }
 
 TEST_F(LinkCliTest, RecordingReplaysIntoMonitorWithTheSameValues) {
@@ -361,6 +417,18 @@ TEST_F(LinkCliTest, TargetNeverBlocksOnAClientThatDoesNotRead) {
     fs::create_symlink(dir_ / "elsewhere", dir_ / "dangling");
     EXPECT_EQ(RunCli("target --link " + ShellQuote((dir_ / "dangling").string())).exitCode, 1);
     EXPECT_EQ(fs::read_symlink(dir_ / "dangling"), dir_ / "elsewhere");
+}
+
+TEST_F(LinkCliTest, TargetWhoseLogReaderIsGoneEndsAndRemovesItsLink) {
+    // As `target --verbose --link L 2>&1 | head -1`.
+    const std::string link = (dir_ / "com1").string();
+    CliChild target({"target", "--verbose", "--link", link});
+    const std::string device = target.ReadLine();
+    ASSERT_FALSE(device.empty());
+    target.CloseOutputs();
+    (void)RunCli("monitor --port " + ShellQuote(device) + " --passes 1");  // sets it logging
+    EXPECT_EQ(target.Stop(0), 1);  // a write error, not SIGPIPE
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
 }
 
 TEST_F(LinkCliTest, TargetEndsOnEveryTerminationSignal) {

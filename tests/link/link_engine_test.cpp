@@ -9,10 +9,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -374,7 +374,8 @@ TEST_F(LinkEngineRepliesTest, LateTailsNeverShiftAGoodPass) {
         ASSERT_TRUE(module.Ok());
         int outputs = 0;
         const auto passes = MonitorPasses(
-            module, [&](char b) { return c.respond(module, b, b == 'O' ? outputs++ : outputs); }, 4);
+            module, [&](char b) { return c.respond(module, b, b == 'O' ? outputs++ : outputs); },
+            4);
         ASSERT_GE(passes.size(), 4u);
         for (const PassReport& r : passes) {
             if (!r.ok) continue;
