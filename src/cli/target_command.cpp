@@ -264,7 +264,7 @@ CliCommand AddTargetCommand(CLI::App& root) {
         ->check(NonEmpty);
     sub->add_option("--replay", options->replay,
                     "Answer \"I\" and \"O\" from the lines of a recording (window recording, "
-                    "--timestamps or monitor output, training file), one line per exchange, "
+                    "--timestamps or monitor output, training file), one line per pass, "
                     "looping; with --pace and time columns at the recorded rhythm")
         ->check(NonEmpty)
         ->excludes("--inputs");

@@ -359,6 +359,29 @@ TEST_F(LinkCliTest, RecordingReplaysIntoMonitorWithTheSameValues) {
         EXPECT_EQ(played[k], source.substr(source.find('\t', source.find('\t') + 1) + 1));
     }
 
+    // validate reads "I" twice a pass: both readings come from the same line.
+    const std::string steps = (dir_ / "steps.tsv").string();
+    std::ofstream stepFile(steps);
+    for (int k = 1; k <= 4; ++k) {
+        for (int i = 0; i < 8; ++i) stepFile << k << '\t';
+        for (int i = 0; i < 8; ++i) stepFile << 128 << (i < 7 ? '\t' : '\n');
+    }
+    stepFile.close();
+    CliChild again({"target", "--replay", steps});
+    const std::string againDevice = again.ReadLine();
+    ASSERT_FALSE(againDevice.empty());
+    const std::string zeroNet = (dir_ / "zero.net").string();
+    std::ofstream zero(zeroNet);
+    for (int i = 0; i < 280; ++i) zero << "0\n";
+    zero.close();
+    const CliRun validated = RunCli("validate --port " + ShellQuote(againDevice) + " --net " +
+                                    ShellQuote(zeroNet) + " --passes 5");
+    EXPECT_EQ(again.Stop(SIGTERM), 0);
+    EXPECT_EQ(validated.exitCode, 0) << validated.err;
+    EXPECT_NE(validated.err.find("(5 passes compared, 0 failed, 0 inputs moved)"),
+              std::string::npos)
+        << validated.err;
+
     const CliRun empty = RunCli("target --replay /dev/null");
     EXPECT_EQ(empty.exitCode, 1);
     EXPECT_NE(empty.err.find("no line with values"), std::string::npos);
