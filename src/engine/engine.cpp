@@ -154,6 +154,9 @@ void Engine::EngineThreadProc() {
         report.inputsMoved = report.ok && inputsMoved_;
         report.valuesRead = report.ok && mode != MODE_HOLD;
         Notify(report);
+        // What is left of a late or garbled reply must not become the next one.
+        // Waited out once the failure is shown, before the loop's own pause.
+        if (failure.stage == LinkStage::Read) link.AwaitQuietLine();
         // A stop that arrives during the pause cuts it short and is honoured at once,
         // not one pass later.
         if (StopRequested() || !Sleep(kEnginePassPauseMs)) return;
@@ -226,8 +229,6 @@ LinkError Engine::Exchange(SerialLink& link, int comPort, char letter, NetInputs
     char reply[kReplySize];
     LinkError e = link.ReadTarget(reply, sizeof reply);
     if (!e.failed() && !DecodeReply(reply, values)) e = {LinkStage::Read, kBadReplyError};
-    // What is left of a late or garbled reply must not become the next one.
-    if (e.failed()) link.AwaitQuietLine();
     return e;
 }
 
@@ -237,7 +238,6 @@ bool Engine::ReplyPause(SerialLink& link, LinkError& failure) {
     // shifted it, an echo, a module that streams), so the reply is not trusted.
     switch (link.WatchLine(std::chrono::milliseconds(kCommandPauseMs))) {
         case InputWait::Arrived:
-            link.AwaitQuietLine();
             failure = {LinkStage::Read, kReplyOverrunError};
             return false;
         case InputWait::Stopped:

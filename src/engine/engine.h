@@ -127,8 +127,8 @@ private:
     void Notify(const PassReport& report);
     [[nodiscard]] PassReport Snapshot(PassReport::Kind kind, std::int32_t mode);
     [[nodiscard]] LinkError RunStep(std::int32_t mode, SerialLink& link);
-    // Sends `letter` on a clean input queue, reads and decodes its reply; after a
-    // failed or garbled reply, waits for the line to fall quiet.
+    // Sends `letter` on a clean input queue, reads and decodes its reply. After a
+    // failed reply the loop waits for the line to fall quiet (AwaitQuietLine).
     [[nodiscard]] LinkError Exchange(SerialLink& link, int comPort, char letter, NetInputs& values);
     // The pause after a reply, watching the line: false on a stop, or with
     // `failure` set when bytes came that no reply accounts for.
