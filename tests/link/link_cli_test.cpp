@@ -143,21 +143,6 @@ protected:
     fs::path dir_;
 };
 
-// The lines of `text`, without their ends.
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-std::vector<std::string> Columns(const std::string& line) {
-    std::vector<std::string> columns;
-    std::istringstream in(line);
-    for (std::string c; std::getline(in, c, '\t');) columns.push_back(c);
-    return columns;
-}
-
 TEST_F(LinkCliTest, MonitorAndEmulateTalkToTheVirtualModule) {
     const std::string link = (dir_ / "com1").string();
     CliChild target({"target", "--link", link, "--net", BiasNet(), "--inputs", "1,2,3,4,5,6,7,255",
@@ -195,26 +180,6 @@ TEST_F(LinkCliTest, FailedPassesReportTheirTextAndCount) {
     EXPECT_EQ(run.err, text + text);
 }
 
-TEST_F(LinkCliTest, ARepeatedFailureIsPrintedAtMostOnceASecondWithItsCount) {
-    const std::string missing = (dir_ / "unplugged").string();
-    const CliRun run = RunCli("monitor --port " + ShellQuote(missing) + " --passes 40");
-    EXPECT_EQ(run.exitCode, 1);
-    const std::string text = "Error opening " + missing + " port (1-2)";
-    // 40 passes of about 50 ms: the first at once, then one line a second.
-    const auto lines = Lines(run.err);
-    ASSERT_GE(lines.size(), 2u) << run.err;
-    EXPECT_LE(lines.size(), 4u) << run.err;
-    EXPECT_EQ(lines[0], text);
-    int passes = 1;
-    for (std::size_t k = 1; k < lines.size(); ++k) {
-        ASSERT_EQ(lines[k].rfind(text, 0), 0u) << lines[k];
-        const std::string count = lines[k].substr(text.size());
-        passes += count.empty() ? 1 : std::stoi(count.substr(2));
-        if (!count.empty()) EXPECT_EQ(count.substr(count.size() - 7), " times)");
-    }
-    EXPECT_EQ(passes, 40) << run.err;
-}
-
 TEST_F(LinkCliTest, MonitorRunsUntilASignal) {
     CliChild target({"target", "--pace"});
     const std::string device = target.ReadLine();
@@ -242,6 +207,21 @@ TEST_F(LinkCliTest, UsageErrorsAreRefused) {
         EXPECT_EQ(run.exitCode, c.exitCode) << c.args << "\n" << run.err;
         EXPECT_FALSE(run.err.empty()) << c.args;
     }
+}
+
+// The lines of `text`, without their ends.
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> Columns(const std::string& line) {
+    std::vector<std::string> columns;
+    std::istringstream in(line);
+    for (std::string c; std::getline(in, c, '\t');) columns.push_back(c);
+    return columns;
 }
 
 TEST_F(LinkCliTest, ValidateCountsExactlyThePassesTheModuleGotWrong) {
@@ -290,6 +270,26 @@ TEST_F(LinkCliTest, ValidateCountsExactlyThePassesTheModuleGotWrong) {
     EXPECT_EQ(bad.exitCode, 2);
     EXPECT_EQ(bad.err, "Error opening file\n");
     EXPECT_EQ(target.Stop(SIGTERM), 0);
+}
+
+TEST_F(LinkCliTest, ARepeatedFailureIsPrintedAtMostOnceASecondWithItsCount) {
+    const std::string missing = (dir_ / "unplugged").string();
+    const CliRun run = RunCli("monitor --port " + ShellQuote(missing) + " --passes 40");
+    EXPECT_EQ(run.exitCode, 1);
+    const std::string text = "Error opening " + missing + " port (1-2)";
+    // 40 passes of about 50 ms: the first at once, then one line a second.
+    const auto lines = Lines(run.err);
+    ASSERT_GE(lines.size(), 2u) << run.err;
+    EXPECT_LE(lines.size(), 4u) << run.err;
+    EXPECT_EQ(lines[0], text);
+    int passes = 1;
+    for (std::size_t k = 1; k < lines.size(); ++k) {
+        ASSERT_EQ(lines[k].rfind(text, 0), 0u) << lines[k];
+        const std::string count = lines[k].substr(text.size());
+        passes += count.empty() ? 1 : std::stoi(count.substr(2));
+        if (!count.empty()) EXPECT_EQ(count.substr(count.size() - 7), " times)");
+    }
+    EXPECT_EQ(passes, 40) << run.err;
 }
 
 // The sweeping module's inputs move now and then during a pass: such a pass is
