@@ -246,26 +246,23 @@ CliCommand AddModeCommand(CLI::App& root, LinkCommand command) {
         "summary on stderr. Exit 3 when an output differs by more than the tolerance"};
     const int index = static_cast<int>(command);
     CLI::App* sub = root.add_subcommand(kNames[index], kHelp[index]);
-    sub->add_option("--port", options->port,
-                    "Serial device (e.g. /dev/ttyUSB0), named in the texts")
-        ->check(NonEmpty)
+    AddValueOption(sub, "--port", options->port,
+                   "Serial device (e.g. /dev/ttyUSB0), named in the texts")
         ->required();
     if (command == LinkCommand::Emulate) {
-        sub->add_option("--net", options->netFile, "ASCII net file (default: all-zero network)")
-            ->check(NonEmpty);
+        AddValueOption(sub, "--net", options->netFile,
+                       "ASCII net file (default: all-zero network)");
     } else if (command == LinkCommand::Validate) {
-        sub->add_option("--net", options->netFile,
-                        "ASCII net file whose module weights the host evaluates")
-            ->required()
-            ->check(NonEmpty);
-        sub->add_option("--tolerance", options->tolerance,
-                        "Largest |module - host| still counted as a match, in LSB")
+        AddValueOption(sub, "--net", options->netFile,
+                       "ASCII net file whose module weights the host evaluates")
+            ->required();
+        AddValueOption(sub, "--tolerance", options->tolerance,
+                       "Largest |module - host| still counted as a match, in LSB")
             ->check(CLI::Range(0, 255))
             ->capture_default_str();
     }
-    sub->add_option("--passes", options->passes,
-                    "Stop after N passes, failed ones included (default: until SIGINT/SIGTERM)")
-        ->check(NonEmpty)
+    AddValueOption(sub, "--passes", options->passes,
+                   "Stop after N passes, failed ones included (default: until SIGINT/SIGTERM)")
         ->check(CLI::NonNegativeNumber);
     sub->add_flag("--timestamps", options->timestamps,
                   "Start each line with the local time (ISO 8601, ms, UTC offset) and the ms "
