@@ -1,19 +1,26 @@
 // pelkora-cli monitor / emulate / validate: the engine's mode loop on a given
 // device, one line per pass. The worker reports each pass through the notifier;
-// the main thread prints, and waits for SIGINT/SIGTERM/SIGHUP.
+// the main thread formats the lines and waits for SIGINT/SIGTERM/SIGHUP; a writer
+// thread of OrderedOutput writes them, so a stalled reader never holds the signals.
+
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 
 #include "cli/link_commands.h"
 #include "cli/option_checks.h"
+#include "cli/ordered_output.h"
 #include "engine/engine.h"
 #include "files/pass_log.h"
 #include "network/evaluators.h"
@@ -38,9 +45,13 @@ struct StampedReport {
 };
 
 // Filled on the worker by the notifier, emptied by the main thread. Passes are
-// stamped as the worker reports them, not when the main thread gets to them.
+// stamped as the worker reports them, not when the main thread gets to them. It
+// holds kMaxQueued passes: when the output falls behind, the worker waits in the
+// notifier, so the passes keep the reader's pace and nothing is lost or piles up.
 class PassQueue {
 public:
+    static constexpr std::size_t kMaxQueued = 256;
+
     explicit PassQueue(bool stamp) : stamp_(stamp) {}
 
     // Worker thread; the engine never calls the notifier with hMutex held.
@@ -49,23 +60,43 @@ public:
         if (report.kind != PassReport::Kind::Pass) return;
         StampedReport entry{report, {}};
         if (stamp_) entry.stamp = clock_.Now();  // clock_: worker only
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
+        room_.wait(lock, [this] { return closed_ || reports_.size() < kMaxQueued; });
+        if (closed_) return;
         reports_.push_back(std::move(entry));
     }
 
     std::deque<StampedReport> Take() {
-        std::lock_guard lock(mutex_);
         std::deque<StampedReport> taken;
-        taken.swap(reports_);
+        {
+            std::lock_guard lock(mutex_);
+            taken.swap(reports_);
+        }
+        room_.notify_all();
         return taken;
+    }
+
+    // Lets a waiting worker go (before the engine is stopped); later passes are dropped.
+    void Close() {
+        {
+            std::lock_guard lock(mutex_);
+            closed_ = true;
+        }
+        room_.notify_all();
     }
 
 private:
     const bool stamp_;
     PassClock clock_;
     std::mutex mutex_;
+    std::condition_variable room_;
     std::deque<StampedReport> reports_;  // guarded by mutex_
+    bool closed_ = false;                // guarded by mutex_
 };
+
+// How long output queued at a signal may take to reach a reader that stalls: the
+// command ends within a second whatever stdout does.
+constexpr auto kDrainAfterSignal = std::chrono::milliseconds(500);
 
 template <typename Values>
 void AppendValues(std::string& line, const Values& values) {
@@ -114,7 +145,7 @@ public:
         return false;
     }
 
-    void PrintSummary(std::ostream& out, int failedPasses) const {
+    void PrintSummary(std::ostream& out, long failedPasses) const {
         out << "output\tcompared\tmismatches\tmax_abs_diff\tmean_diff\n";
         for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
             const OutputTally& t = tally_[m];
@@ -143,21 +174,18 @@ private:
 };
 
 std::string Header(LinkCommand command, bool timestamps) {
-    std::string line = timestamps ? "time\tt_ms" : "";
+    std::string line = PassValuesHeader(timestamps);
     auto names = [&](const char* prefix, int count) {
-        for (int k = 1; k <= count; ++k) {
-            if (!line.empty()) line += '\t';
-            line += prefix + std::to_string(k);
-        }
+        for (int k = 1; k <= count; ++k) line += '\t' + (prefix + std::to_string(k));
     };
-    names("in", NET_INPUT_COUNT);
-    names("out", NET_OUTPUT_COUNT);
     if (command == LinkCommand::Validate) {
         names("host", NET_OUTPUT_COUNT);
         names("diff", NET_OUTPUT_COUNT);
     }
     return line;
 }
+
+constexpr const char* kNames[] = {"monitor", "emulate", "validate"};
 
 int RunLinkMode(LinkCommand command, const LinkOptions& options) {
     // Before the worker exists, so it inherits the mask and only the main thread
@@ -192,13 +220,17 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
         std::cerr << "pelkora-cli: the engine could not start\n";
         return kExitFailure;
     }
-    if (options.timestamps || validation) std::cout << Header(command, options.timestamps) << '\n';
+    OrderedOutput output(STDOUT_FILENO, STDERR_FILENO);
+    if (options.timestamps || validation) output.Out(Header(command, options.timestamps) + '\n');
 
     int passes = 0;
-    int failed = 0;
+    long failed = 0;
     bool signalled = false;
-    while (!signalled && (options.passes == 0 || passes < options.passes)) {
+    while (!signalled && output.OutError() == 0 &&
+           (options.passes == 0 || passes < options.passes)) {
         signalled = signals.Wait(std::chrono::milliseconds(20));
+        // A reader that falls behind holds the passes back (see PassQueue).
+        if (!output.HasRoom()) continue;
         std::string out;
         for (const StampedReport& entry : queue->Take()) {
             if (options.passes != 0 && passes >= options.passes) break;
@@ -206,36 +238,52 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
             const PassReport& r = entry.report;
             if (!r.ok) {
                 ++failed;
-                std::cout << out << std::flush;
+                output.Out(std::move(out));
                 out.clear();
-                std::cerr << r.status.text << '\n';
+                output.Err(r.status.text + std::string("\n"));
                 continue;
             }
-            std::string line;
-            if (options.timestamps) {
-                line = entry.stamp.time + '\t' + std::to_string(entry.stamp.ms);
-            }
-            AppendValues(line, r.inputs);
-            AppendValues(line, r.outputs);
+            std::string line =
+                PassValuesLine(options.timestamps ? &entry.stamp : nullptr, r.inputs, r.outputs);
             if (validation) validation->Compare(r, line);
             out += line;
             out += '\n';
         }
-        if (!out.empty()) std::cout << out << std::flush;
+        output.Out(std::move(out));
     }
+    queue->Close();
     engine.Stop();  // interrupts any wait; the worker's link closes the port
     if (validation) {
-        validation->PrintSummary(std::cerr, failed);
-        if (validation->Exceeded()) return kExitMismatch;
-        return failed > 0 ? kExitFailure : kExitOk;
+        std::ostringstream summary;
+        validation->PrintSummary(summary, failed);
+        output.Err(summary.str());
     }
-    if (signalled) return kExitOk;
+    // All of it reaches the reader, unless a signal says stop and the reader stalls.
+    bool drained = false;
+    for (bool stop = signalled; !drained;) {
+        drained = output.Drain(stop ? kDrainAfterSignal : std::chrono::milliseconds(20));
+        if (stop) break;
+        stop = signals.Poll();
+    }
+    const char* name = kNames[static_cast<int>(command)];
+    if (const int error = output.OutError(); error != 0) {
+        std::cerr << "pelkora-cli " << name
+                  << ": error writing the output: " << std::strerror(error) << '\n';
+        return kExitFailure;
+    }
+    if (!drained) {
+        std::cerr << "pelkora-cli " << name
+                  << ": error writing the output: the reader took nothing for "
+                  << kDrainAfterSignal.count() << " ms\n";
+        return kExitFailure;
+    }
+    if (validation && validation->Exceeded()) return kExitMismatch;
+    if (signalled && !validation) return kExitOk;
     return failed > 0 ? kExitFailure : kExitOk;
 }
 
 CliCommand AddModeCommand(CLI::App& root, LinkCommand command) {
     auto options = std::make_shared<LinkOptions>();
-    static constexpr const char* kNames[] = {"monitor", "emulate", "validate"};
     static constexpr const char* kHelp[] = {
         "Run the Monitor mode on a device: read the module's inputs and outputs; one line of 8 "
         "inputs and 8 outputs per pass",
