@@ -16,6 +16,13 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
 
+bool IsSeparator(char c) {
+    return IsBlank(c) || c == ',';
+}
+
+// Below this, ten times a value plus a digit stays far within kMaxNumber.
+constexpr std::uint64_t kPlainLimit = kMaxNumber / 100;
+
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -39,22 +46,26 @@ ValueLineParser::ValueLineParser(int valuesPerRow) : needed_(valuesPerRow) {
 }
 
 bool ValueLineParser::Feed(std::string_view piece) {
-    for (std::size_t i = 0; i < piece.size(); ++i) {
-        if (decided_) return true;
-        const char c = piece[i];
-        if (bom_ >= 0) {
-            if (c == kByteOrderMark[bom_]) {
-                if (++bom_ == 3) bom_ = -1;
-                continue;
+    if (bom_ >= 0) {
+        while (!piece.empty() && bom_ >= 0) {
+            if (piece.front() != kByteOrderMark[bom_]) {
+                // Not a mark after all: what matched belongs to the line.
+                const int matched = bom_;
+                bom_ = -1;
+                Feed(std::string_view(kByteOrderMark, static_cast<std::size_t>(matched)));
+                break;
             }
-            // Not a mark after all: what matched belongs to the line.
-            const int matched = bom_;
-            bom_ = -1;
-            Feed(std::string_view(kByteOrderMark, static_cast<std::size_t>(matched)));
-            if (decided_) return true;
+            piece.remove_prefix(1);
+            if (++bom_ == 3) bom_ = -1;
         }
+    }
+    const char* p = piece.data();
+    const char* const end = p + piece.size();
+    while (p != end && !decided_) {
+        const char c = *p;
         if (IsBlank(c)) {
             if (inField_) EndField(false);
+            ++p;
         } else if (c == ',') {
             if (inField_) {
                 EndField(false);
@@ -62,6 +73,7 @@ bool ValueLineParser::Feed(std::string_view piece) {
                 EndField(true);
             }
             fieldSinceComma_ = false;
+            ++p;
         } else {
             if (!inField_) {
                 inField_ = true;
@@ -72,15 +84,31 @@ bool ValueLineParser::Feed(std::string_view piece) {
                 length_ = 0;
                 quoted_ = 0;
             }
-            Take(c);
+            // The rest of the field within this piece in one go.
+            const char* field = p;
+            if (state_ == State::Start || state_ == State::Digits) {
+                // Plain digits, far from saturating: the common case, without the
+                // state machine.
+                while (p != end && IsDigit(*p) && value_ < kPlainLimit) {
+                    value_ = value_ * 10 + static_cast<std::uint64_t>(*p - '0');
+                    ++p;
+                }
+                if (p != field) state_ = State::Digits;
+            }
+            const char* stop = p;
+            while (stop != end && !IsSeparator(*stop)) ++stop;
+            length_ += static_cast<std::size_t>(stop - field);
+            // One character more than a message shows, to show the cut.
+            for (const char* q = field; q != stop && quoted_ <= kMaxQuotedField; ++q) {
+                quote_[quoted_++] = *q;
+            }
+            for (; p != stop; ++p) Take(*p);
         }
     }
     return decided_;
 }
 
 void ValueLineParser::Take(char c) {
-    if (quoted_ <= kMaxQuotedField) quote_[quoted_++] = c;  // one more shows the cut
-    ++length_;
     switch (state_) {
         case State::Start:
             if (c == '+') {
@@ -120,6 +148,14 @@ void ValueLineParser::EndField(bool empty) {
     inField_ = false;
     if (!empty) fieldSinceComma_ = true;
     const std::size_t column = column_++;
+    if (type_ == LineType::Data && columns_.empty() && !timedLine_ && !empty &&
+        state_ == State::Digits && !negative_ && value_ <= 255 &&
+        column < static_cast<std::size_t>(needed_)) {
+        // The common case: a value of a row read by position.
+        row_.values[column] = static_cast<std::uint16_t>(value_);
+        if (++found_ == needed_) decided_ = true;
+        return;
+    }
     if (type_ == LineType::Unknown) {
         if (empty) {
             emptyFirst_ = true;  // a blank CSV line, a header's unnamed column or an error
@@ -206,6 +242,42 @@ void ValueLineParser::EndHeader() {
     columnsHaveMs_ = named_[kMs] >= 0;
 }
 
+bool ValueLineParser::TryPlainRow(std::string_view line, ValueRow& row) {
+    // Only between lines, with rows read by position and no mark to look for.
+    if (bom_ >= 0 || !columns_.empty() || inField_ || column_ != 0 || type_ != LineType::Unknown) {
+        return false;
+    }
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    bool fieldSinceComma = false;
+    for (int k = 0; k < needed_;) {
+        if (p == end) return false;  // too few values: the full parser says so
+        const char c = *p;
+        if (IsBlank(c)) {
+            ++p;
+        } else if (c == ',') {
+            if (!fieldSinceComma) return false;  // an empty field
+            fieldSinceComma = false;
+            ++p;
+        } else {
+            unsigned value = 0;
+            const char* digits = p;
+            while (p != end && IsDigit(*p) && value <= 255) {
+                value = value * 10 + static_cast<unsigned>(*p - '0');
+                ++p;
+            }
+            if (p == digits || value > 255 || (p != end && !IsSeparator(*p))) return false;
+            row.values[static_cast<std::size_t>(k++)] = static_cast<std::uint16_t>(value);
+            fieldSinceComma = true;
+        }
+    }
+    ++lineNumber_;
+    row.line = lineNumber_;
+    row.timed = false;
+    row.ms = 0;
+    return true;
+}
+
 ValueLineKind ValueLineParser::Finish(ValueRow& row, std::string& error) {
     if (bom_ > 0) {
         const int matched = bom_;
@@ -242,6 +314,7 @@ ValueLineKind ValueLineParser::Finish(ValueRow& row, std::string& error) {
         row.timed = haveMs_;
     }
 
+    if (type_ == LineType::Header) named_.fill(-1);
     type_ = LineType::Unknown;
     decided_ = false;
     failed_ = false;
@@ -254,7 +327,6 @@ ValueLineKind ValueLineParser::Finish(ValueRow& row, std::string& error) {
     haveMs_ = false;
     found_ = 0;
     row_ = ValueRow{};
-    named_.fill(-1);
     namedTwice_ = false;
     return kind;
 }
@@ -323,6 +395,18 @@ ValueReadResult ReadValueLines(const ChunkReader& read, int valuesPerRow, const 
             const std::size_t end =
                 found ? static_cast<std::size_t>(static_cast<const char*>(found) - data.data())
                       : data.size();
+            if (found && !unfinished) {
+                ValueRow row;
+                if (parser.TryPlainRow(data.substr(0, end), row)) {
+                    ++result.rows;
+                    if (!sink(row)) {
+                        result.status = ValueReadResult::Status::Stopped;
+                        return result;
+                    }
+                    data.remove_prefix(end + 1);
+                    continue;
+                }
+            }
             if (!decided) decided = parser.Feed(data.substr(0, end));
             unfinished = true;
             if (!found) break;

@@ -78,6 +78,11 @@ public:
     // reason without the line number in `error`, and in `row` the values before the
     // fault. Readies the parser for the next line.
     [[nodiscard]] ValueLineKind Finish(ValueRow& row, std::string& error);
+    // A whole line (no LF) that is a plain row -- the first N fields decimal digits
+    // of 0..255 -- read at once: true with `row` as Feed and Finish would give it.
+    // False, having taken nothing, for any other line, which then goes through
+    // Feed and Finish. Only between lines.
+    [[nodiscard]] bool TryPlainRow(std::string_view line, ValueRow& row);
     // The number of the line Finish last ended, counted from 1.
     [[nodiscard]] std::size_t LineNumber() const { return lineNumber_; }
 
