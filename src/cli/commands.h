@@ -29,3 +29,10 @@ struct CliCommand {
 [[nodiscard]] std::vector<CliCommand> AddExportCommand(CLI::App& root);
 [[nodiscard]] std::vector<CliCommand> AddQuantizeCommand(CLI::App& root);
 [[nodiscard]] std::vector<CliCommand> AddImageCommands(CLI::App& root);  // verify, decode
+// Every sub-command above, in the order of the help text.
+[[nodiscard]] std::vector<CliCommand> AddAllCommands(CLI::App& root);
+
+// Flushes stdout; when that (or an earlier write) failed, says so on stderr as
+// "pelkora-cli COMMAND: error writing the output[: cause]" and gives kExitFailure,
+// else `exitCode`. A command whose output did not all arrive never reports success.
+[[nodiscard]] int FinishOutput(const char* command, int exitCode);

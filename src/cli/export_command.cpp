@@ -34,7 +34,7 @@ int RunExport(const ExportOptions& options) {
     const std::filesystem::path shown = std::filesystem::absolute(options.outFile, error);
     std::cout << HexExportSuccessText(error ? options.outFile : shown.string(), startAddress)
               << '\n';
-    return kExitOk;
+    return FinishOutput("export", kExitOk);
 }
 
 }  // namespace
@@ -43,13 +43,13 @@ std::vector<CliCommand> AddExportCommand(CLI::App& root) {
     auto options = std::make_shared<ExportOptions>();
     CLI::App* sub = root.add_subcommand(
         "export", "Write the module weights as a flash image (Motorola S-record or Intel HEX)");
-    sub->add_option("OUTFILE", options->outFile, "Flash image file to write (replaced as a whole)")
-        ->check(NonEmpty)
+    AddValueOption(sub, "OUTFILE", options->outFile,
+                   "Flash image file to write (replaced as a whole)")
         ->required();
-    sub->add_option("--net", options->netFile, "ASCII net file to load (default: all-zero network)")
-        ->check(NonEmpty);
-    sub->add_option("--bank", options->bank, "Flash bank: B000, B400, ... DC00 (any letter case)")
-        ->check(NonEmpty)
+    AddValueOption(sub, "--net", options->netFile,
+                   "ASCII net file to load (default: all-zero network)");
+    AddValueOption(sub, "--bank", options->bank,
+                   "Flash bank: B000, B400, ... DC00 (any letter case)")
         ->check(CLI::Validator(
             [](std::string& value) -> std::string {
                 std::uint16_t address = 0;
@@ -60,8 +60,7 @@ std::vector<CliCommand> AddExportCommand(CLI::App& root) {
             },
             "BANK"))
         ->capture_default_str();
-    sub->add_option("--format", options->format, "s19 (Motorola S-record) or hex (Intel HEX)")
-        ->check(NonEmpty)
+    AddValueOption(sub, "--format", options->format, "s19 (Motorola S-record) or hex (Intel HEX)")
         ->transform(CLI::IsMember({"s19", "hex"}, CLI::ignore_case))
         ->capture_default_str();
     return {{sub, [options] { return RunExport(*options); }}};

@@ -7,14 +7,12 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/option_checks.h"
 #include "files/flash_image_reader.h"
 #include "files/replace_file.h"
 #include "network/file_result.h"
 
 namespace {
-
-// The image is well formed but holds other weights than the net given.
-constexpr int kExitDiffers = 3;
 
 struct VerifyOptions {
     std::string imageFile;
@@ -47,17 +45,18 @@ int RunVerify(const VerifyOptions& options) {
               << "Bank: " << FlashBankName(image.wStartAddress) << '\n'
               << "Records: " << image.recordCount << '\n'
               << "Weights: " << NET_WEIGHT_COUNT << '\n';
-    if (options.netFile.empty()) return kExitOk;
+    if (options.netFile.empty()) return FinishOutput("verify", kExitOk);
 
     const auto differences = CompareWeights(image.weights, DeriveModuleWeights(fileWeights));
     if (differences.empty()) {
         std::cout << "Same weights as " << options.netFile << '\n';
-        return kExitOk;
+        return FinishOutput("verify", kExitOk);
     }
     std::cout << differences.size() << " of " << NET_WEIGHT_COUNT << " weights differ from "
               << options.netFile << ":\n";
     for (const WeightDifference& d : differences) std::cout << WeightDifferenceText(d) << '\n';
-    return kExitDiffers;
+    // Well formed, but other weights than the net given.
+    return FinishOutput("verify", kExitMismatch);
 }
 
 int RunDecode(const DecodeOptions& options) {
@@ -73,8 +72,8 @@ int RunDecode(const DecodeOptions& options) {
         return kExitFailure;
     }
     if (options.outFile.empty()) {
-        return WriteModuleNetFile(std::cout, image.weights) && std::cout.flush() ? kExitOk
-                                                                                 : kExitFailure;
+        (void)WriteModuleNetFile(std::cout, image.weights);  // a failure shows on the stream
+        return FinishOutput("decode", kExitOk);
     }
     // Replaced as a whole, as export does: a failure leaves the old net file intact.
     FileReplacement out(options.outFile);
@@ -91,7 +90,7 @@ int RunDecode(const DecodeOptions& options) {
     }
     std::cout << "Weights of the " << FlashBankName(image.wStartAddress) << " image saved in file "
               << options.outFile << '\n';
-    return kExitOk;
+    return FinishOutput("decode", kExitOk);
 }
 
 }  // namespace
@@ -100,16 +99,16 @@ std::vector<CliCommand> AddImageCommands(CLI::App& root) {
     auto verify = std::make_shared<VerifyOptions>();
     CLI::App* verifySub = root.add_subcommand(
         "verify", "Check a flash image, optionally against the module weights of a net file");
-    verifySub->add_option("IMAGE", verify->imageFile, "Flash image (S-record or Intel HEX)")
+    AddValueOption(verifySub, "IMAGE", verify->imageFile, "Flash image (S-record or Intel HEX)")
         ->required();
-    verifySub->add_option("--net", verify->netFile, "ASCII net file to compare with");
+    AddValueOption(verifySub, "--net", verify->netFile, "ASCII net file to compare with");
 
     auto decode = std::make_shared<DecodeOptions>();
     CLI::App* decodeSub = root.add_subcommand(
         "decode", "Write the ASCII net file that exports to the given flash image");
-    decodeSub->add_option("IMAGE", decode->imageFile, "Flash image (S-record or Intel HEX)")
+    AddValueOption(decodeSub, "IMAGE", decode->imageFile, "Flash image (S-record or Intel HEX)")
         ->required();
-    decodeSub->add_option("--out", decode->outFile, "Net file to write (default: stdout)");
+    AddValueOption(decodeSub, "--out", decode->outFile, "Net file to write (default: stdout)");
 
     return {{verifySub, [verify] { return RunVerify(*verify); }},
             {decodeSub, [decode] { return RunDecode(*decode); }}};

@@ -1,20 +1,27 @@
 // pelkora-cli monitor / emulate / validate: the engine's mode loop on a given
 // device, one line per pass. The worker reports each pass through the notifier;
-// the main thread prints, and waits for SIGINT/SIGTERM/SIGHUP.
+// the main thread formats the lines and waits for SIGINT/SIGTERM/SIGHUP; a writer
+// thread of OrderedOutput writes them, so a stalled reader never holds the signals.
+
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 
 #include "cli/failure_lines.h"
 #include "cli/link_commands.h"
 #include "cli/option_checks.h"
+#include "cli/ordered_output.h"
 #include "engine/engine.h"
 #include "files/pass_log.h"
 #include "network/evaluators.h"
@@ -39,9 +46,13 @@ struct StampedReport {
 };
 
 // Filled on the worker by the notifier, emptied by the main thread. Passes are
-// stamped as the worker reports them, not when the main thread gets to them.
+// stamped as the worker reports them, not when the main thread gets to them. It
+// holds kMaxQueued passes: when the output falls behind, the worker waits in the
+// notifier, so the passes keep the reader's pace and nothing is lost or piles up.
 class PassQueue {
 public:
+    static constexpr std::size_t kMaxQueued = 256;
+
     explicit PassQueue(bool stamp) : stamp_(stamp) {}
 
     // Worker thread; the engine never calls the notifier with hMutex held.
@@ -50,23 +61,43 @@ public:
         if (report.kind != PassReport::Kind::Pass) return;
         StampedReport entry{report, {}};
         if (stamp_) entry.stamp = clock_.Now();  // clock_: worker only
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
+        room_.wait(lock, [this] { return closed_ || reports_.size() < kMaxQueued; });
+        if (closed_) return;
         reports_.push_back(std::move(entry));
     }
 
     std::deque<StampedReport> Take() {
-        std::lock_guard lock(mutex_);
         std::deque<StampedReport> taken;
-        taken.swap(reports_);
+        {
+            std::lock_guard lock(mutex_);
+            taken.swap(reports_);
+        }
+        room_.notify_all();
         return taken;
+    }
+
+    // Lets a waiting worker go (before the engine is stopped); later passes are dropped.
+    void Close() {
+        {
+            std::lock_guard lock(mutex_);
+            closed_ = true;
+        }
+        room_.notify_all();
     }
 
 private:
     const bool stamp_;
     PassClock clock_;
     std::mutex mutex_;
+    std::condition_variable room_;
     std::deque<StampedReport> reports_;  // guarded by mutex_
+    bool closed_ = false;                // guarded by mutex_
 };
+
+// How long output queued at a signal may take to reach a reader that stalls: the
+// command ends within a second whatever stdout does.
+constexpr auto kDrainAfterSignal = std::chrono::milliseconds(500);
 
 template <typename Values>
 void AppendValues(std::string& line, const Values& values) {
@@ -119,7 +150,7 @@ public:
     // outputs may belong to other inputs, so it is no verdict on the module.
     void CountMoved() { ++moved_; }
 
-    void PrintSummary(std::ostream& out, int failedPasses) const {
+    void PrintSummary(std::ostream& out, long failedPasses) const {
         out << "output\tcompared\tmismatches\tmax_abs_diff\tmean_diff\n";
         for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
             const OutputTally& t = tally_[m];
@@ -151,21 +182,18 @@ private:
 };
 
 std::string Header(LinkCommand command, bool timestamps) {
-    std::string line = timestamps ? "time\tt_ms" : "";
+    std::string line = PassValuesHeader(timestamps);
     auto names = [&](const char* prefix, int count) {
-        for (int k = 1; k <= count; ++k) {
-            if (!line.empty()) line += '\t';
-            line += prefix + std::to_string(k);
-        }
+        for (int k = 1; k <= count; ++k) line += '\t' + (prefix + std::to_string(k));
     };
-    names("in", NET_INPUT_COUNT);
-    names("out", NET_OUTPUT_COUNT);
     if (command == LinkCommand::Validate) {
         names("host", NET_OUTPUT_COUNT);
         names("diff", NET_OUTPUT_COUNT);
     }
     return line;
 }
+
+constexpr const char* kNames[] = {"monitor", "emulate", "validate"};
 
 int RunLinkMode(LinkCommand command, const LinkOptions& options) {
     // Before the worker exists, so it inherits the mask and only the main thread
@@ -202,17 +230,21 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
         std::cerr << "pelkora-cli: the engine could not start\n";
         return kExitFailure;
     }
-    if (options.timestamps || validation) std::cout << Header(command, options.timestamps) << '\n';
+    OrderedOutput output(STDOUT_FILENO, STDERR_FILENO);
+    if (options.timestamps || validation) output.Out(Header(command, options.timestamps) + '\n');
 
     int passes = 0;
-    int failed = 0;
+    long failed = 0;
     FailureLines failureLines;
-    const auto printFailures = [](const std::vector<std::string>& lines) {
-        for (const std::string& text : lines) std::cerr << text << '\n';
+    const auto printFailures = [&output](const std::vector<std::string>& lines) {
+        for (const std::string& text : lines) output.Err(text + '\n');
     };
     bool signalled = false;
-    while (!signalled && (options.passes == 0 || passes < options.passes)) {
+    while (!signalled && output.OutError() == 0 &&
+           (options.passes == 0 || passes < options.passes)) {
         signalled = signals.Wait(std::chrono::milliseconds(20));
+        // A reader that falls behind holds the passes back (see PassQueue).
+        if (!output.HasRoom()) continue;
         std::string out;
         for (const StampedReport& entry : queue->Take()) {
             if (options.passes != 0 && passes >= options.passes) break;
@@ -220,7 +252,7 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
             const PassReport& r = entry.report;
             if (!r.ok) {
                 ++failed;
-                std::cout << out << std::flush;
+                output.Out(std::move(out));
                 out.clear();
                 printFailures(failureLines.Failed(r.status.text, FailureLines::Clock::now()));
                 continue;
@@ -230,32 +262,48 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
                 validation->CountMoved();
                 continue;
             }
-            std::string line;
-            if (options.timestamps) {
-                line = entry.stamp.time + '\t' + std::to_string(entry.stamp.ms);
-            }
-            AppendValues(line, r.inputs);
-            AppendValues(line, r.outputs);
+            std::string line =
+                PassValuesLine(options.timestamps ? &entry.stamp : nullptr, r.inputs, r.outputs);
             if (validation) validation->Compare(r, line);
             out += line;
             out += '\n';
         }
-        if (!out.empty()) std::cout << out << std::flush;
+        output.Out(std::move(out));
     }
+    queue->Close();
     engine.Stop();  // interrupts any wait; the worker's link closes the port
     printFailures(failureLines.Flush());
     if (validation) {
-        validation->PrintSummary(std::cerr, failed);
-        if (validation->Exceeded()) return kExitMismatch;
-        return failed > 0 ? kExitFailure : kExitOk;
+        std::ostringstream summary;
+        validation->PrintSummary(summary, failed);
+        output.Err(summary.str());
     }
-    if (signalled) return kExitOk;
+    // All of it reaches the reader, unless a signal says stop and the reader stalls.
+    bool drained = false;
+    for (bool stop = signalled; !drained;) {
+        drained = output.Drain(stop ? kDrainAfterSignal : std::chrono::milliseconds(20));
+        if (stop) break;
+        stop = signals.Poll();
+    }
+    const char* name = kNames[static_cast<int>(command)];
+    if (const int error = output.OutError(); error != 0) {
+        std::cerr << "pelkora-cli " << name
+                  << ": error writing the output: " << std::strerror(error) << '\n';
+        return kExitFailure;
+    }
+    if (!drained) {
+        std::cerr << "pelkora-cli " << name
+                  << ": error writing the output: the reader took nothing for "
+                  << kDrainAfterSignal.count() << " ms\n";
+        return kExitFailure;
+    }
+    if (validation && validation->Exceeded()) return kExitMismatch;
+    if (signalled && !validation) return kExitOk;
     return failed > 0 ? kExitFailure : kExitOk;
 }
 
 CliCommand AddModeCommand(CLI::App& root, LinkCommand command) {
     auto options = std::make_shared<LinkOptions>();
-    static constexpr const char* kNames[] = {"monitor", "emulate", "validate"};
     static constexpr const char* kHelp[] = {
         "Run the Monitor mode on a device: read the module's inputs and outputs; one line of 8 "
         "inputs and 8 outputs per pass",
@@ -266,26 +314,23 @@ CliCommand AddModeCommand(CLI::App& root, LinkCommand command) {
         "summary on stderr. Exit 3 when an output differs by more than the tolerance"};
     const int index = static_cast<int>(command);
     CLI::App* sub = root.add_subcommand(kNames[index], kHelp[index]);
-    sub->add_option("--port", options->port,
-                    "Serial device (e.g. /dev/ttyUSB0), named in the texts")
-        ->check(NonEmpty)
+    AddValueOption(sub, "--port", options->port,
+                   "Serial device (e.g. /dev/ttyUSB0), named in the texts")
         ->required();
     if (command == LinkCommand::Emulate) {
-        sub->add_option("--net", options->netFile, "ASCII net file (default: all-zero network)")
-            ->check(NonEmpty);
+        AddValueOption(sub, "--net", options->netFile,
+                       "ASCII net file (default: all-zero network)");
     } else if (command == LinkCommand::Validate) {
-        sub->add_option("--net", options->netFile,
-                        "ASCII net file whose module weights the host evaluates")
-            ->required()
-            ->check(NonEmpty);
-        sub->add_option("--tolerance", options->tolerance,
-                        "Largest |module - host| still counted as a match, in LSB")
+        AddValueOption(sub, "--net", options->netFile,
+                       "ASCII net file whose module weights the host evaluates")
+            ->required();
+        AddValueOption(sub, "--tolerance", options->tolerance,
+                       "Largest |module - host| still counted as a match, in LSB")
             ->check(CLI::Range(0, 255))
             ->capture_default_str();
     }
-    sub->add_option("--passes", options->passes,
-                    "Stop after N passes, failed ones included (default: until SIGINT/SIGTERM)")
-        ->check(NonEmpty)
+    AddValueOption(sub, "--passes", options->passes,
+                   "Stop after N passes, failed ones included (default: until SIGINT/SIGTERM)")
         ->check(CLI::NonNegativeNumber);
     sub->add_flag("--timestamps", options->timestamps,
                   "Start each line with the local time (ISO 8601, ms, UTC offset) and the ms "

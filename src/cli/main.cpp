@@ -1,5 +1,6 @@
 // pelkora-cli: the headless front door to the tool's libraries.
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -14,11 +15,12 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", PELKORA_VERSION);
     app.require_subcommand(1);
 
-    std::vector<CliCommand> commands;
-    for (auto add : {AddSimulateCommand, AddLinkCommands, AddExportCommand, AddQuantizeCommand,
-                     AddImageCommands}) {
-        for (CliCommand& c : add(app)) commands.push_back(std::move(c));
-    }
+#ifdef SIGPIPE
+    // A reader that went away is a write error with its message and exit code, not
+    // a silent death that leaves a --link or a half-told result behind.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    const std::vector<CliCommand> commands = AddAllCommands(app);
 
     try {
         app.parse(argc, argv);

@@ -1,3 +1,5 @@
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 
 #include "cli/commands.h"
@@ -9,4 +11,23 @@ bool LoadNetOption(const std::string& path, FileWeights& weights) {
     if (result == FileResult::Ok) return true;
     std::cerr << FileResultText(result) << '\n';
     return false;
+}
+
+std::vector<CliCommand> AddAllCommands(CLI::App& root) {
+    std::vector<CliCommand> commands;
+    for (auto add : {AddSimulateCommand, AddLinkCommands, AddExportCommand, AddQuantizeCommand,
+                     AddImageCommands}) {
+        for (CliCommand& c : add(root)) commands.push_back(std::move(c));
+    }
+    return commands;
+}
+
+int FinishOutput(const char* command, int exitCode) {
+    errno = 0;
+    if (std::cout.flush()) return exitCode;
+    const int cause = errno;
+    std::cerr << "pelkora-cli " << command << ": error writing the output";
+    if (cause != 0) std::cerr << ": " << std::strerror(cause);
+    std::cerr << '\n';
+    return kExitFailure;
 }

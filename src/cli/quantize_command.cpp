@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/option_checks.h"
 #include "cli/vector_stream.h"
 #include "os/io.h"
 #include "network/evaluators.h"
@@ -127,15 +128,15 @@ std::vector<CliCommand> AddQuantizeCommand(CLI::App& root) {
         "quantize",
         "Compare the module's integer arithmetic with the double-precision network on many "
         "input vectors, in LSB of the output bytes");
-    sub->add_option("--net", options->netFile, "ASCII net file to load")->required();
+    AddValueOption(sub, "--net", options->netFile, "ASCII net file to load")->required();
     CLI::Option* vectors =
-        sub->add_option("--vectors", options->vectorFile,
-                        "input vectors, one per line as for simulate (training files work)");
+        AddValueOption(sub, "--vectors", options->vectorFile,
+                       "input vectors, one per line as for simulate (training files work)");
     CLI::Option* random =
-        sub->add_option("--random", options->randomCount, "this many uniform random vectors")
+        AddValueOption(sub, "--random", options->randomCount, "this many uniform random vectors")
             ->check(CLI::NonNegativeNumber)
             ->capture_default_str();
-    CLI::Option* seed = sub->add_option("--seed", options->seed, "seed of the random vectors")
+    CLI::Option* seed = AddValueOption(sub, "--seed", options->seed, "seed of the random vectors")
                             ->check(CLI::NonNegativeNumber)
                             ->capture_default_str();
     vectors->excludes(random)->excludes(seed);

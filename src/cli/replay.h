@@ -1,9 +1,8 @@
 #pragma once
 // A recording played back by the virtual module (`pelkora-cli target --replay`):
-// the lines of a window recording or of `--timestamps` output (time, t_ms, 8
-// inputs, 8 outputs, maybe more columns), of `monitor` output and of training files
-// (8 inputs, 8 outputs). Header lines, blank lines and lines whose first field is
-// neither a number nor a time are skipped.
+// rows of 16 values read as files/value_lines.h reads them -- a window recording or
+// `--timestamps` output (time, t_ms, 8 inputs, 8 outputs, maybe more columns),
+// `monitor` output, a training file (8 inputs, 8 outputs).
 //
 // Thread rules: none of its own; one thread at a time.
 
@@ -23,7 +22,8 @@ struct ReplayLine {
 class Replay {
 public:
     // Reads every line of `in`. False with `error` ("line N: ...") on a line that
-    // is neither skipped nor 16 values 0..255, or when no line has values.
+    // is neither skipped nor a row of 16 values, on rows with and without time
+    // columns mixed, or when no line has values.
     [[nodiscard]] bool Read(std::istream& in, std::string& error);
 
     [[nodiscard]] bool Timed() const { return timed_; }

@@ -56,11 +56,10 @@ std::vector<CliCommand> AddSimulateCommand(CLI::App& root) {
         "simulate",
         "Evaluate the network locally: input vectors (8 values 0..255 per line) on stdin, "
         "one line of 8 outputs per vector on stdout");
-    sub->add_option("--net", options->netFile, "ASCII net file to load (default: all-zero network)")
-        ->check(NonEmpty);
-    sub->add_option("--engine", options->engine,
-                    "float (double precision) or int (the module's arithmetic)")
-        ->check(NonEmpty)
+    AddValueOption(sub, "--net", options->netFile,
+                   "ASCII net file to load (default: all-zero network)");
+    AddValueOption(sub, "--engine", options->engine,
+                   "float (double precision) or int (the module's arithmetic)")
         ->check(CLI::IsMember({"float", "int"}))
         ->capture_default_str();
     return {{sub, [options] { return RunSimulate(*options); }}};

@@ -249,24 +249,19 @@ CliCommand AddTargetCommand(CLI::App& root) {
         "target",
         "A virtual module on a pseudo-terminal: prints its device path, then answers "
         "the tool until SIGINT/SIGTERM");
-    sub->add_option("--link", options->link,
-                    "Also make PATH a symbolic link to the device (removed at the end)")
-        ->check(NonEmpty);
-    sub->add_option("--net", options->netFile,
-                    "ASCII net file whose module weights compute the outputs (default: all zero)")
-        ->check(NonEmpty);
-    sub->add_option("--inputs", options->inputs,
-                    "Fixed inputs v1,...,v8 (0..255; default: a slow sweep)")
-        ->check(NonEmpty);
-    sub->add_option("--fault", options->faults,
-                    "K:D[:EVERY]: add D to output K (1..8) of the \"O\" replies, clamped to "
-                    "0..255, on every reply or one in EVERY (repeatable)")
-        ->check(NonEmpty);
-    sub->add_option("--replay", options->replay,
-                    "Answer \"I\" and \"O\" from the lines of a recording (window recording, "
-                    "--timestamps or monitor output, training file), one line per pass, "
-                    "looping; with --pace and time columns at the recorded rhythm")
-        ->check(NonEmpty)
+    AddValueOption(sub, "--link", options->link,
+                   "Also make PATH a symbolic link to the device (removed at the end)");
+    AddValueOption(sub, "--net", options->netFile,
+                   "ASCII net file whose module weights compute the outputs (default: all zero)");
+    AddValueOption(sub, "--inputs", options->inputs,
+                   "Fixed inputs v1,...,v8 (0..255; default: a slow sweep)");
+    AddValueOption(sub, "--fault", options->faults,
+                   "K:D[:EVERY]: add D to output K (1..8) of the \"O\" replies, clamped to "
+                   "0..255, on every reply or one in EVERY (repeatable)");
+    AddValueOption(sub, "--replay", options->replay,
+                   "Answer \"I\" and \"O\" from the lines of a recording (window recording, "
+                   "--timestamps or monitor output, training file), one line per pass, "
+                   "looping; with --pace and time columns at the recorded rhythm")
         ->excludes("--inputs");
     sub->add_flag("--pace", options->pace, "Send at 9600-baud timing (about 1.04 ms a byte)");
     sub->add_flag("--verbose", options->verbose, "Log each command received on stderr");

@@ -29,29 +29,50 @@ std::string LocalIso8601(std::chrono::system_clock::time_point at) {
 }
 
 PassClock::Stamp PassClock::Now() {
-    const auto now = std::chrono::steady_clock::now();
-    const auto wall = std::chrono::system_clock::now();
+    return At(std::chrono::steady_clock::now(), std::chrono::system_clock::now());
+}
+
+PassClock::Stamp PassClock::At(std::chrono::steady_clock::time_point steady,
+                               std::chrono::system_clock::time_point wall) {
     if (!started_) {
         started_ = true;
-        first_ = now;
+        first_ = steady;
     }
     return {LocalIso8601(wall),
-            std::chrono::duration_cast<std::chrono::milliseconds>(now - first_).count()};
+            std::chrono::duration_cast<std::chrono::milliseconds>(steady - first_).count()};
+}
+
+std::string PassValuesHeader(bool withTime) {
+    std::string line = withTime ? "time\tt_ms\t" : "";
+    for (int k = 1; k <= NET_INPUT_COUNT; ++k) line += "in" + std::to_string(k) + '\t';
+    for (int k = 1; k <= NET_OUTPUT_COUNT; ++k) {
+        line += "out" + std::to_string(k);
+        if (k < NET_OUTPUT_COUNT) line += '\t';
+    }
+    return line;
+}
+
+std::string PassValuesLine(const PassClock::Stamp* stamp, const NetInputs& inputs,
+                           const NetOutputs& outputs) {
+    std::string line;
+    if (stamp != nullptr) line = stamp->time + '\t' + std::to_string(stamp->ms) + '\t';
+    for (std::uint16_t v : inputs) line += std::to_string(v) + '\t';
+    for (int k = 0; k < NET_OUTPUT_COUNT; ++k) {
+        line += std::to_string(outputs[k]);
+        if (k + 1 < NET_OUTPUT_COUNT) line += '\t';
+    }
+    return line;
 }
 
 std::string PassLogHeader(bool withMode) {
-    std::string line = "time\tt_ms";
-    for (int k = 1; k <= NET_INPUT_COUNT; ++k) line += "\tin" + std::to_string(k);
-    for (int k = 1; k <= NET_OUTPUT_COUNT; ++k) line += "\tout" + std::to_string(k);
+    std::string line = PassValuesHeader(true);
     if (withMode) line += "\tmode";
     return line;
 }
 
 std::string PassLogLine(const PassClock::Stamp& stamp, const NetInputs& inputs,
                         const NetOutputs& outputs, const char* mode) {
-    std::string line = stamp.time + '\t' + std::to_string(stamp.ms);
-    for (std::uint16_t v : inputs) line += '\t' + std::to_string(v);
-    for (std::uint16_t v : outputs) line += '\t' + std::to_string(v);
+    std::string line = PassValuesLine(&stamp, inputs, outputs);
     if (mode != nullptr && *mode != '\0') {
         line += '\t';
         line += mode;

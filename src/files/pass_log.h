@@ -20,21 +20,32 @@
 // "2026-12-08T23:40:01.123+01:00" for `at`, in the local time zone (TZ).
 [[nodiscard]] std::string LocalIso8601(std::chrono::system_clock::time_point at);
 
-// The two time columns of one line after another.
+// The two time columns of one line after another: the one clock of every pass
+// line, printed or recorded.
 class PassClock {
 public:
     struct Stamp {
         std::string time;
         std::int64_t ms = 0;
     };
-    // The stamp of a pass that ends now; the first call is t_ms 0.
+    // The stamp of a pass that ends now; the first stamp is t_ms 0.
     [[nodiscard]] Stamp Now();
+    // The stamp of a pass that ended at `steady` (monotonic) and `wall` (the same
+    // moment on the wall clock), for passes stamped when they were reported.
+    [[nodiscard]] Stamp At(std::chrono::steady_clock::time_point steady,
+                           std::chrono::system_clock::time_point wall);
 
 private:
     bool started_ = false;
     std::chrono::steady_clock::time_point first_{};
 };
 
+// "in1\t...\tout8", after "time\tt_ms\t" when `withTime`; no line end.
+[[nodiscard]] std::string PassValuesHeader(bool withTime);
+// A pass's 16 values TAB-separated, after its stamp's two columns when `stamp` is
+// given; no line end. Plain `monitor` lines are this without a stamp.
+[[nodiscard]] std::string PassValuesLine(const PassClock::Stamp* stamp, const NetInputs& inputs,
+                                         const NetOutputs& outputs);
 // "time\tt_ms\tin1...\tout8" (+ "\tmode" when `withMode`), no line end.
 [[nodiscard]] std::string PassLogHeader(bool withMode);
 // One line, no line end. `mode` is left out when empty.

@@ -3,45 +3,71 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <poll.h>
+#endif
+
+#include <cerrno>
 
 #include "files/file_platform.h"
-#include "files/pass_log.h"
 #include "os/io.h"
 
-const char* RecordResultText(RecordResult result) {
-    switch (result) {
-        case RecordResult::Ok:
-            return "";
-        case RecordResult::OpenFailed:
-            return "File opening failed. Check file name...";
-        case RecordResult::WriteFailed:
-            return "Error writing file";
-    }
-    return "";
-}
+namespace {
 
-RecordResult PassRecorder::Start(const std::string& path) {
+#ifdef _WIN32
+constexpr int kNoWait = 0;
+
+int WriteBounded(int fd, const char* data, std::size_t size) {
+    return WriteAll(fd, data, size);
+}
+#else
+// A FIFO without a reader fails at once (ENXIO) instead of holding open() until
+// one comes; on a pipe, writes wait in WriteBounded, never in write().
+constexpr int kNoWait = O_NONBLOCK;
+
+// Writes all of `data`, waiting at most kRecordWriteWait in all for room. 0, or the
+// errno that stopped it (ETIMEDOUT when the reader took nothing in time, EPIPE when
+// it is gone; SIGPIPE is ignored by the programs).
+int WriteBounded(int fd, const char* data, std::size_t size) {
+    const auto deadline = std::chrono::steady_clock::now() + kRecordWriteWait;
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n > 0) {
+            data += n;
+            size -= static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return errno;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return ETIMEDOUT;
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count()) + 1) < 0 && errno != EINTR) return errno;
+    }
+    return 0;
+}
+#endif
+
+}  // namespace
+
+FileResult PassRecorder::Start(const std::string& path) {
     Stop();
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | kFileOpenFlags, 0666));
-    if (!fd.valid()) return RecordResult::OpenFailed;
+    UniqueFd fd(
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | kFileOpenFlags | kNoWait, 0666));
+    if (!fd.valid()) return FileResult::OpenFailed;
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return RecordResult::OpenFailed;
+    if (::fstat(fd.get(), &st) != 0) return FileResult::OpenFailed;
     fd_ = std::move(fd);
-    started_ = false;
+    clock_ = PassClock();
     // A file that already holds lines goes on under its own header.
     if (st.st_size == 0) return WriteWhole(PassLogHeader(true) + '\n');
-    return RecordResult::Ok;
+    return FileResult::Ok;
 }
 
-RecordResult PassRecorder::Append(const PassSample& sample) {
-    if (!Recording()) return RecordResult::WriteFailed;
-    if (!started_) {
-        started_ = true;
-        first_ = sample.steady;
-    }
-    const PassClock::Stamp stamp{
-        LocalIso8601(sample.wall),
-        std::chrono::duration_cast<std::chrono::milliseconds>(sample.steady - first_).count()};
+FileResult PassRecorder::Append(const PassSample& sample) {
+    if (!Recording()) return FileResult::WriteFailed;
+    const PassClock::Stamp stamp = clock_.At(sample.steady, sample.wall);
     return WriteWhole(
         PassLogLine(stamp, sample.inputs, sample.outputs, PassLogModeName(sample.mode)) + '\n');
 }
@@ -50,12 +76,12 @@ void PassRecorder::Stop() {
     fd_.reset();
 }
 
-RecordResult PassRecorder::WriteWhole(const std::string& text) {
+FileResult PassRecorder::WriteWhole(const std::string& text) {
     struct stat before {};
     const bool regular = ::fstat(fd_.get(), &before) == 0 && S_ISREG(before.st_mode);
-    if (WriteAll(fd_.get(), text.data(), text.size()) == 0) return RecordResult::Ok;
+    if (WriteBounded(fd_.get(), text.data(), text.size()) == 0) return FileResult::Ok;
     // Half a line would run into whatever is appended to the file next.
     if (regular) (void)::ftruncate(fd_.get(), before.st_size);
     Stop();
-    return RecordResult::WriteFailed;
+    return FileResult::WriteFailed;
 }

@@ -4,6 +4,8 @@
 // Every line goes out in one write as soon as it is made, so a reader (or a crash)
 // never loses more than the line being written; a write that fails takes back the
 // part of its line that reached the file, so the file keeps whole lines only.
+// It never waits without bound: a FIFO without a reader fails to open at once, and
+// a write that a pipe's reader does not take within kRecordWriteWait fails.
 // Qt-free.
 //
 // Thread rules: a PassRecorder belongs to one thread (the window's UI thread). It
@@ -13,6 +15,8 @@
 #include <cstdint>
 #include <string>
 
+#include "files/pass_log.h"
+#include "network/file_result.h"
 #include "network/weights.h"
 #include "os/unique_fd.h"
 
@@ -25,14 +29,9 @@ struct PassSample {
     NetOutputs outputs{};
 };
 
-enum class RecordResult {
-    Ok,
-    OpenFailed,   // the file could not be opened for appending
-    WriteFailed,  // "Error writing file"; the recording has stopped
-};
-
-// The operator's text for a failed recording (empty for Ok).
-[[nodiscard]] const char* RecordResultText(RecordResult result);
+// How long one line may wait for a pipe's reader to make room before the write
+// counts as failed (the caller is the UI thread).
+constexpr std::chrono::milliseconds kRecordWriteWait{500};
 
 class PassRecorder {
 public:
@@ -42,19 +41,19 @@ public:
 
     // Opens `path` for appending (created when missing) and writes the header line
     // when the file is empty. Any recording already running is stopped first.
-    [[nodiscard]] RecordResult Start(const std::string& path);
+    // OpenFailed ("Error opening file") or WriteFailed ("Error writing file").
+    [[nodiscard]] FileResult Start(const std::string& path);
     // Appends the line of `sample`; t_ms counts from the first sample of this
     // recording. On WriteFailed the recording has stopped.
-    [[nodiscard]] RecordResult Append(const PassSample& sample);
+    [[nodiscard]] FileResult Append(const PassSample& sample);
     // Closes the file; the lines written so far stay.
     void Stop();
     [[nodiscard]] bool Recording() const { return fd_.valid(); }
 
 private:
     // Writes `text` whole or takes back what reached the file; stops on failure.
-    [[nodiscard]] RecordResult WriteWhole(const std::string& text);
+    [[nodiscard]] FileResult WriteWhole(const std::string& text);
 
     UniqueFd fd_;
-    bool started_ = false;  // the first sample has set first_
-    std::chrono::steady_clock::time_point first_{};
+    PassClock clock_;  // restarted by Start
 };

@@ -310,19 +310,19 @@ void CDevToolDlg::ShowHostComparison(std::int32_t mode, const NetInputs& inputs,
 void CDevToolDlg::TakePasses() {
     m_poster->TakeSamples(m_passes);
     if (m_passes.empty()) return;
-    RecordResult recorded = RecordResult::Ok;
+    FileResult recorded = FileResult::Ok;
     if (m_recorder.Recording()) {
         for (const PassSample& pass : m_passes) {
             recorded = m_recorder.Append(pass);
-            if (recorded != RecordResult::Ok) break;
+            if (recorded != FileResult::Ok) break;
         }
     }
     if (m_chart) m_chart->AddSamples(m_passes);
     // The message box runs a nested event loop whose refreshes reuse m_passes, so it
     // comes only when this refresh is done with them.
-    if (recorded != RecordResult::Ok) {
+    if (recorded != FileResult::Ok) {
         m_recordAction->setText(QStringLiteral("Record values..."));
-        m_seams.ShowMessage(this, QString::fromLatin1(RecordResultText(recorded)));
+        m_seams.ShowMessage(this, QString::fromLatin1(FileResultText(recorded)));
     }
 }
 
@@ -407,9 +407,9 @@ void CDevToolDlg::OnRecordValues() {
     }
     const QString path = m_seams.GetRecordFileName(this);
     if (path.isEmpty()) return;
-    const RecordResult result = m_recorder.Start(QFile::encodeName(path).toStdString());
-    if (result != RecordResult::Ok) {
-        m_seams.ShowMessage(this, QString::fromLatin1(RecordResultText(result)));
+    const FileResult result = m_recorder.Start(QFile::encodeName(path).toStdString());
+    if (result != FileResult::Ok) {
+        m_seams.ShowMessage(this, QString::fromLatin1(FileResultText(result)));
         return;
     }
     m_recordAction->setText(QStringLiteral("Stop recording"));

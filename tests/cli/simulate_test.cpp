@@ -249,6 +249,10 @@ TEST_F(SimulateCliTest, EmptyOptionValuesAreUsageErrors) {
         "target --net ''",
         "target --inputs ''",
         "export ''",
+        "verify x.s19 --net ''",
+        "decode x.s19 --out ''",
+        "quantize --net ''",
+        "quantize --net x.txt --vectors ''",
     };
     std::vector<std::string> all(std::begin(cases), std::end(cases));
     all.push_back("export " + out + " --net ''");

@@ -1,5 +1,10 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -41,15 +46,15 @@ using PassRecorderTest = ScratchDirTest;
 TEST_F(PassRecorderTest, HeaderOnceThenOneLinePerPassTimedFromTheFirst) {
     const auto path = (dir_ / "rec.txt").string();
     PassRecorder recorder;
-    ASSERT_EQ(recorder.Start(path), RecordResult::Ok);
-    ASSERT_EQ(recorder.Append(Sample(0, 10, 0)), RecordResult::Ok);
+    ASSERT_EQ(recorder.Start(path), FileResult::Ok);
+    ASSERT_EQ(recorder.Append(Sample(0, 10, 0)), FileResult::Ok);
     // Each line is in the file as soon as it is appended.
     EXPECT_EQ(Fields(ReadWholeFile(path)).size(), 2u);
-    ASSERT_EQ(recorder.Append(Sample(250, 20, 2)), RecordResult::Ok);
+    ASSERT_EQ(recorder.Append(Sample(250, 20, 2)), FileResult::Ok);
     recorder.Stop();
     // Going on in a file with lines: no second header, the times start again.
-    ASSERT_EQ(recorder.Start(path), RecordResult::Ok);
-    ASSERT_EQ(recorder.Append(Sample(900, 30, 3)), RecordResult::Ok);
+    ASSERT_EQ(recorder.Start(path), FileResult::Ok);
+    ASSERT_EQ(recorder.Append(Sample(900, 30, 3)), FileResult::Ok);
     recorder.Stop();
 
     const std::string text = ReadWholeFile(path);
@@ -75,22 +80,55 @@ TEST_F(PassRecorderTest, HeaderOnceThenOneLinePerPassTimedFromTheFirst) {
 TEST_F(PassRecorderTest, AFailedWriteKeepsWholeLinesAndStops) {
     const auto path = (dir_ / "full.txt").string();
     PassRecorder recorder;
-    ASSERT_EQ(recorder.Start(path), RecordResult::Ok);
-    ASSERT_EQ(recorder.Append(Sample(0, 1, 0)), RecordResult::Ok);
+    ASSERT_EQ(recorder.Start(path), FileResult::Ok);
+    ASSERT_EQ(recorder.Append(Sample(0, 1, 0)), FileResult::Ok);
     const std::string before = ReadWholeFile(path);
     {
         const FileSizeLimit limit(before.size() + 20);  // room for a part of the next line
-        EXPECT_EQ(recorder.Append(Sample(50, 2, 0)), RecordResult::WriteFailed);
+        EXPECT_EQ(recorder.Append(Sample(50, 2, 0)), FileResult::WriteFailed);
     }
     EXPECT_FALSE(recorder.Recording());
-    EXPECT_EQ(recorder.Append(Sample(100, 3, 0)), RecordResult::WriteFailed);
+    EXPECT_EQ(recorder.Append(Sample(100, 3, 0)), FileResult::WriteFailed);
     EXPECT_EQ(ReadWholeFile(path), before);
-    EXPECT_STREQ(RecordResultText(RecordResult::WriteFailed), "Error writing file");
+    EXPECT_STREQ(FileResultText(FileResult::WriteFailed), "Error writing file");
 
     // A device that takes nothing fails at the header already.
-    EXPECT_EQ(recorder.Start("/dev/full"), RecordResult::WriteFailed);
+    EXPECT_EQ(recorder.Start("/dev/full"), FileResult::WriteFailed);
     EXPECT_FALSE(recorder.Recording());
-    EXPECT_EQ(recorder.Start((dir_ / "no-such-dir" / "x").string()), RecordResult::OpenFailed);
+    EXPECT_EQ(recorder.Start((dir_ / "no-such-dir" / "x").string()), FileResult::OpenFailed);
+}
+
+// The recorder runs on the UI thread: a FIFO or a pipe must never hold it for long.
+TEST_F(PassRecorderTest, PipesWithoutAReaderOrWithAStalledOneFailInTime) {
+    std::signal(SIGPIPE, SIG_IGN);  // as every program of the project does
+    const auto fifo = (dir_ / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    PassRecorder recorder;
+    const auto bounded = [](auto&& step) {
+        const auto start = std::chrono::steady_clock::now();
+        step();
+        return std::chrono::steady_clock::now() - start < kRecordWriteWait * 4;
+    };
+    EXPECT_TRUE(bounded([&] { EXPECT_EQ(recorder.Start(fifo), FileResult::OpenFailed); }));
+
+    // A reader that never reads: the pipe fills, then a line fails after the wait.
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_EQ(recorder.Start(fifo), FileResult::Ok);
+    FileResult result = FileResult::Ok;
+    for (int n = 0; n < 100000 && result == FileResult::Ok; ++n) {
+        EXPECT_TRUE(bounded([&] { result = recorder.Append(Sample(n, 1, 0)); }));
+    }
+    EXPECT_EQ(result, FileResult::WriteFailed);
+    EXPECT_FALSE(recorder.Recording());
+
+    // A reader that went away: a write error, not a SIGPIPE.
+    char sink[4096];
+    while (::read(reader, sink, sizeof sink) > 0) {
+    }
+    ASSERT_EQ(recorder.Start(fifo), FileResult::Ok);
+    ::close(reader);
+    EXPECT_EQ(recorder.Append(Sample(0, 1, 0)), FileResult::WriteFailed);
 }
 
 }  // namespace
