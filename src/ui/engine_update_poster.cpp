@@ -6,6 +6,11 @@ EngineUpdatePoster::EngineUpdatePoster(QObject* target)
     : m_target(target), m_samples(kMaxQueuedSamples) {}
 
 void EngineUpdatePoster::Notify(const PassReport& report) {
+    {
+        std::lock_guard lock(m_samplesMutex);
+        m_latest = report;
+        m_hasLatest = true;
+    }
     if (report.kind == PassReport::Kind::Pass && report.valuesRead) {
         // Stamped here, on the worker, so a late refresh does not shift the times.
         PassSample sample;
@@ -41,13 +46,21 @@ void EngineUpdatePoster::TakeSamples(std::vector<PassSample>& into) {
     m_count = 0;
 }
 
+bool EngineUpdatePoster::TakeLatest(PassReport& into) {
+    std::lock_guard lock(m_samplesMutex);
+    if (!m_hasLatest) return false;
+    into = m_latest;
+    m_hasLatest = false;
+    return true;
+}
+
 void EngineUpdatePoster::Detach() {
     std::lock_guard lock(m_targetMutex);
     m_target = nullptr;
 }
 
 EngineNotifier MakeEngineNotifier(std::shared_ptr<EngineUpdatePoster> poster) {
-    // The window reads the state itself when the event arrives; the samples carry
-    // each pass's values for the recording and the chart.
+    // The window shows the latest report when the event arrives; the samples carry
+    // each pass's values for the recording, the chart and the comparison counts.
     return [poster = std::move(poster)](const PassReport& report) { poster->Notify(report); };
 }

@@ -1,6 +1,7 @@
 #pragma once
-// Carries the worker's refresh requests to the window as posted Qt events, and
-// keeps the values of every pass that produced some for the window to take.
+// Carries the worker's pass reports to the window: it keeps the latest report for
+// the window's refresh and the values of every pass that produced some (for the
+// recording, the chart and the comparison counts), and posts a Qt event to say so.
 //
 // Thread rules: Notify() runs on the worker (any thread); Detach(), Acknowledge()
 // and TakeSamples() on the UI thread. Posting never blocks and never waits for the
@@ -44,6 +45,9 @@ public:
     // queue is empty afterwards. Reusing one vector (reserved for kMaxQueuedSamples)
     // keeps allocation out of the lock that the worker may wait for.
     void TakeSamples(std::vector<PassSample>& into);
+    // The latest report into `into` when one came since the last call; false (and
+    // `into` untouched) otherwise.
+    [[nodiscard]] bool TakeLatest(PassReport& into);
     // After this returns no event is posted any more; call before the target goes.
     void Detach();
 
@@ -53,7 +57,9 @@ private:
     std::atomic<bool> m_pending{false};
 
     // A ring allocated once, so the worker never allocates while queueing.
-    std::mutex m_samplesMutex;          // guards the three fields below
+    std::mutex m_samplesMutex;          // guards the five fields below
+    PassReport m_latest;                // guarded by m_samplesMutex
+    bool m_hasLatest = false;           // guarded by m_samplesMutex
     std::vector<PassSample> m_samples;  // guarded by m_samplesMutex; kMaxQueuedSamples long
     std::size_t m_first = 0;            // guarded by m_samplesMutex
     std::size_t m_count = 0;            // guarded by m_samplesMutex
