@@ -9,11 +9,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -24,6 +27,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -134,6 +138,7 @@ private slots:
     void enterOnStoreButtonStoresAndKeepsWindow();
     void loadCommand_data();
     void loadCommand();
+    void droppedNetFileLoadsAfterTheNotice();
     void closePaths_data();
     void closePaths();
     void quitWhileReadingASilentModule();
@@ -670,6 +675,22 @@ void DevToolDlgTest::loadCommand() {
     std::lock_guard lock(TestEngine()->State().hMutex);
     QVERIFY(TestEngine()->State().lFileWeights == expected);
     QVERIFY(TestEngine()->State().sModuleWeights == DeriveModuleWeights(expected));
+}
+
+void DevToolDlgTest::droppedNetFileLoadsAfterTheNotice() {
+    const QString path = WriteFile(m_dir, "dropped.txt", NetFileText(SampleWeights()));
+    m_dlg = Open();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(m_dlg.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(m_dlg.get(), &drop);
+    QCOMPARE(m_seams.fileFormatShown, 1);
+    QCOMPARE(m_seams.openAsked, 0);  // the dropped file is the one chosen
+    QVERIFY(m_seams.messages.isEmpty());
+    QVERIFY(TestEngine()->CopyFileWeights() == SampleWeights());
 }
 
 void DevToolDlgTest::closePaths_data() {
