@@ -35,9 +35,12 @@ void CHostComparison::ClearCounts() {
     emit countsChanged();
 }
 
-void CHostComparison::Count(const std::vector<PassSample>& passes, const ModuleWeights& weights) {
+void CHostComparison::Count(const std::vector<PassSample>& passes,
+                            const std::vector<bool>& afterGap, const ModuleWeights& weights) {
     const Counts before = m_counts;
-    for (const PassSample& pass : passes) {
+    for (std::size_t n = 0; n < passes.size(); ++n) {
+        const PassSample& pass = passes[n];
+        if (n < afterGap.size() && afterGap[n]) Forget();
         if (pass.mode != MODE_MONITOR) {
             Forget();
             continue;

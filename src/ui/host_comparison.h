@@ -39,9 +39,11 @@ public:
     void SetTolerance(int lsb);
     [[nodiscard]] int Tolerance() const { return m_tolerance; }
 
-    // Counts the passes (oldest first) against `weights`. Passes of other modes, and
-    // a gap (Forget), break the run of passes that verdicts need.
-    void Count(const std::vector<PassSample>& passes, const ModuleWeights& weights);
+    // Counts the passes (oldest first) against `weights`. Passes of other modes, a
+    // pass marked in `afterGap` (a failed pass came before it) and Forget break the
+    // run of passes that verdicts need.
+    void Count(const std::vector<PassSample>& passes, const std::vector<bool>& afterGap,
+               const ModuleWeights& weights);
     // The passes seen so far no longer neighbour the next ones (comparison off, a
     // failed pass, a new net file).
     void Forget();

@@ -19,10 +19,11 @@ CLiveViews::CLiveViews(Engine& engine, std::shared_ptr<EngineUpdatePoster> poste
       m_comparison(new CHostComparison(outputs, this)) {
     setObjectName(QStringLiteral("live"));
     m_passes.reserve(kMaxQueuedSamples);
+    m_afterGap.reserve(kMaxQueuedSamples);
 }
 
 void CLiveViews::TakePasses(bool comparing) {
-    m_poster->TakeSamples(m_passes);
+    m_poster->TakeSamples(m_passes, m_afterGap);
     if (m_passes.empty()) return;
     RecordResult recorded = RecordResult::Ok;
     if (m_recorder.Recording()) {
@@ -33,7 +34,7 @@ void CLiveViews::TakePasses(bool comparing) {
     }
     if (m_chart) m_chart->AddSamples(m_passes);
     if (comparing) {
-        m_comparison->Count(m_passes, m_engine.CopyModuleWeights());
+        m_comparison->Count(m_passes, m_afterGap, m_engine.CopyModuleWeights());
     } else {
         m_comparison->Forget();
     }

@@ -57,4 +57,5 @@ private:
     PassRecorder m_recorder;
     QPointer<CChartWindow> m_chart;    // null while the chart is closed (it deletes itself)
     std::vector<PassSample> m_passes;  // reused by TakePasses, so it allocates once
+    std::vector<bool> m_afterGap;      // beside m_passes
 };

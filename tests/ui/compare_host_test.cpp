@@ -11,11 +11,13 @@
 #include <memory>
 
 #include "engine/engine.h"
+#include "network/evaluators.h"
 #include "ui/dev_tool_dlg.h"
 #include "ui/fake_seams.h"
 #include "ui/host_comparison.h"
 #include "ui/host_marker.h"
 #include "ui/live_views.h"
+#include "ui/track_bar.h"
 
 namespace {
 
@@ -36,6 +38,8 @@ private slots:
     void markerRepaintsOnlyWhenItsValuesChange();
     void countsJudgeOnlyPassesWithInputsHeldStill_data();
     void countsJudgeOnlyPassesWithInputsHeldStill();
+    void judgingRule_data();
+    void judgingRule();
 
 private:
     // The virtual module on its own link with `extra` options, and the window in
@@ -175,6 +179,66 @@ void CompareHostTest::countsJudgeOnlyPassesWithInputsHeldStill() {
     m_dlg->findChild<QAction*>(QStringLiteral("ID_VIEW_COMPARE_CLEAR"))->trigger();
     QCOMPARE(Comparison().GetCounts().judged, 0);
     QCOMPARE(Comparison().GetCounts().mismatches[2], 0);
+}
+
+void CompareHostTest::judgingRule_data() {
+    // Pass by pass: the inputs (as one number for all eight), the module's error on
+    // output 1, and whether a pass without values came before it.
+    QTest::addColumn<QList<int>>("inputs");
+    QTest::addColumn<QList<int>>("error");
+    QTest::addColumn<QList<int>>("gapBefore");
+    QTest::addColumn<int>("tolerance");
+    QTest::addColumn<int>("judged");
+    QTest::addColumn<int>("moved");
+    QTest::addColumn<int>("mismatches");
+    QTest::newRow("held still") << QList<int>{1, 1, 1, 1} << QList<int>{0, 5, 0, 0} << QList<int>{}
+                                << 0 << 2 << 0 << 1;
+    QTest::newRow("moved next to the pass")
+        << QList<int>{1, 1, 2, 2, 2} << QList<int>{0, 9, 9, 0, 0} << QList<int>{} << 0 << 1 << 2
+        << 0;
+    QTest::newRow("within the tolerance")
+        << QList<int>{1, 1, 1} << QList<int>{0, 3, 0} << QList<int>{} << 3 << 1 << 0 << 0;
+    QTest::newRow("beyond the tolerance")
+        << QList<int>{1, 1, 1} << QList<int>{0, -4, 0} << QList<int>{} << 3 << 1 << 0 << 1;
+    QTest::newRow("a failed pass between")
+        << QList<int>{1, 1, 1, 1} << QList<int>{0, 7, 0, 0} << QList<int>{2} << 0 << 0 << 0 << 0;
+}
+
+void CompareHostTest::judgingRule() {
+    QFETCH(QList<int>, inputs);
+    QFETCH(QList<int>, error);
+    QFETCH(QList<int>, gapBefore);
+    QFETCH(int, tolerance);
+    QWidget owner;
+    std::array<CTrackBar*, NET_OUTPUT_COUNT> sliders{};
+    for (CTrackBar*& slider : sliders) slider = new CTrackBar(&owner);
+    CHostComparison comparison(sliders, nullptr);
+    comparison.SetTolerance(tolerance);
+    ModuleWeights weights{};
+    weights[NET_WEIGHT_COUNT - 1] = 3000;  // something other than the middle
+    std::vector<PassSample> passes;
+    std::vector<bool> afterGap;
+    for (qsizetype n = 0; n < inputs.size(); ++n) {
+        PassSample pass;
+        pass.mode = MODE_MONITOR;
+        pass.inputs.fill(static_cast<std::uint16_t>(inputs[n]));
+        pass.outputs = EvaluateInt(pass.inputs, weights);
+        pass.outputs[0] = static_cast<std::uint16_t>(pass.outputs[0] + error[n]);
+        passes.push_back(pass);
+        afterGap.push_back(gapBefore.contains(int(n)));
+    }
+    // In two takes, as refreshes bring them: the verdicts do not depend on the split.
+    const std::vector<PassSample> first(passes.begin(), passes.begin() + 2);
+    const std::vector<PassSample> rest(passes.begin() + 2, passes.end());
+    comparison.Count(first, {afterGap.begin(), afterGap.begin() + 2}, weights);
+    comparison.Count(rest, {afterGap.begin() + 2, afterGap.end()}, weights);
+    QFETCH(int, judged);
+    QFETCH(int, moved);
+    QFETCH(int, mismatches);
+    QCOMPARE(comparison.GetCounts().judged, judged);
+    QCOMPARE(comparison.GetCounts().inputsMoved, moved);
+    QCOMPARE(comparison.GetCounts().mismatches[0], mismatches);
+    for (int k = 1; k < NET_OUTPUT_COUNT; ++k) QCOMPARE(comparison.GetCounts().mismatches[k], 0);
 }
 
 QTEST_MAIN(CompareHostTest)
