@@ -88,6 +88,46 @@ StatusText Engine::GetStatus() {
     return copy;
 }
 
+bool Engine::SetMode(std::int32_t mode) {
+    if (mode < MODE_MONITOR || mode > MODE_HOLD) return false;
+    std::lock_guard lock(state_.hMutex);
+    state_.nMode = mode;
+    return true;
+}
+
+std::int32_t Engine::Mode() {
+    std::lock_guard lock(state_.hMutex);
+    return state_.nMode;
+}
+
+void Engine::SetComPort(int port) {
+    if (port != 0 && port != 1) return;
+    std::lock_guard lock(state_.hMutex);
+    state_.nComPort = port;
+}
+
+std::uint64_t Engine::SetInputs(const NetInputs& inputs) {
+    std::lock_guard lock(state_.hMutex);
+    state_.wInputs = inputs;
+    return ++inputsSet_;
+}
+
+ModuleWeights Engine::CopyModuleWeights() {
+    std::lock_guard lock(state_.hMutex);
+    return state_.sModuleWeights;
+}
+
+FileWeights Engine::CopyFileWeights() {
+    std::lock_guard lock(state_.hMutex);
+    return state_.lFileWeights;
+}
+
+PassReport Engine::SnapshotNow() {
+    // One hold for the mode and the values (hMutex is recursive).
+    std::lock_guard lock(state_.hMutex);
+    return Snapshot(PassReport::Kind::Pass, state_.nMode);
+}
+
 FileResult Engine::LoadAsciiNetFile(const std::string& path) {
     FileWeights scratch{};
     const FileResult result = ReadAsciiNetFile(path, scratch);
@@ -127,6 +167,7 @@ PassReport Engine::Snapshot(PassReport::Kind kind, std::int32_t mode) {
     std::memcpy(report.status.text, state_.szStatus, sizeof report.status.text);
     report.inputs = state_.wInputs;
     report.outputs = state_.wOutputs;
+    report.inputsSet = inputsSet_;
     return report;
 }
 

@@ -55,6 +55,10 @@ struct PassReport {
     // Pass, Monitor with SetConfirmInputs: the inputs read again after "O" differed
     // from those read before it, so the outputs may belong to neither.
     bool inputsMoved = false;
+    // How many times the front end had set the inputs (Engine::SetInputs) when
+    // `inputs` was copied: a report older than the operator's last move carries
+    // inputs the operator has already replaced.
+    std::uint64_t inputsSet = 0;
 };
 
 using EngineNotifier = std::function<void(const PassReport&)>;
@@ -92,6 +96,23 @@ public:
     // printf-style write of szStatus under hMutex; cut to 199 characters.
     void SetStatus(const char* format, ...) __attribute__((format(printf, 2, 3)));
     [[nodiscard]] StatusText GetStatus();
+
+    // The front end's operations on the state block; each takes hMutex for its own
+    // short span, so no front end needs to know the lock.
+    // nMode := `mode` when it is MODE_MONITOR..MODE_HOLD; false (nothing changes) else.
+    [[nodiscard]] bool SetMode(std::int32_t mode);
+    [[nodiscard]] std::int32_t Mode();
+    // nComPort := 0 ("COM1") or 1 ("COM2"); any other value changes nothing.
+    void SetComPort(int port);
+    // wInputs := `inputs`. Returns the count that reports copied after it carry.
+    std::uint64_t SetInputs(const NetInputs& inputs);
+    // Copies of the weights, taken under hMutex, so that a caller can write or
+    // report them without holding the lock (an export is one consistent set).
+    [[nodiscard]] ModuleWeights CopyModuleWeights();
+    [[nodiscard]] FileWeights CopyFileWeights();
+    // The state block as a report of kind Pass (status, inputs, outputs, mode), as
+    // the worker would send it now.
+    [[nodiscard]] PassReport SnapshotNow();
 
     // Reads an ASCII net file without the lock, then replaces both weight forms
     // together under hMutex, only when all 280 values were read.
@@ -138,6 +159,7 @@ private:
     [[nodiscard]] int ComPort();
 
     SharedState state_;
+    std::uint64_t inputsSet_ = 0;  // guarded by state_.hMutex; see PassReport::inputsSet
     StopSignal stop_;
     std::unique_ptr<SerialOpener> opener_;
     const PortMap ports_;

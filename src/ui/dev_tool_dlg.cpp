@@ -1,35 +1,33 @@
 #include "ui/dev_tool_dlg.h"
 
 #include <QAbstractButton>
+#include <QActionGroup>
 #include <QButtonGroup>
-#include <QCheckBox>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
+#include <QUrl>
 #include <chrono>
-#include <mutex>
 #include <string>
 
-#include "engine/engine.h"
-#include "files/training_set.h"
-#include "network/evaluators.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
-#include "ui/chart_window.h"
 #include "ui/dialog_template.h"
 #include "ui/engine_update_poster.h"
-#include "ui/host_marker.h"
+#include "ui/live_views.h"
 #include "ui/quantization_dlg.h"
 #include "ui/save_hex_command.h"
-#include "ui/up_down_ctrl.h"
+#include "ui/track_bar.h"
+#include "ui/training_panel.h"
 #include "ui/verify_hex_command.h"
-
-std::uint16_t wTrainingFileNumber = 0;
 
 namespace {
 
@@ -99,6 +97,9 @@ int SliderValue(std::uint16_t value) {
     return value > 255 ? 255 : value;
 }
 
+// Tolerances offered for "Compare with host", in LSB.
+constexpr int kCompareTolerances[] = {0, 1, 2, 4, 8};
+
 // Moves a slider from the engine's side without it reporting an operator's move.
 void ShowValue(QSlider* slider, std::uint16_t value) {
     const QSignalBlocker blocker(slider);
@@ -112,7 +113,6 @@ CDevToolDlg::CDevToolDlg(Engine& engine, DialogSeams& seams, QWidget* parent)
       m_engine(engine),
       m_seams(seams),
       m_poster(std::make_shared<EngineUpdatePoster>(this)) {
-    m_passes.reserve(kMaxQueuedSamples);
     OnInitDialog();
 }
 
@@ -124,38 +124,25 @@ CDevToolDlg::~CDevToolDlg() {
     m_engine.SetNotifier(nullptr);
 }
 
-SharedState& CDevToolDlg::State() {
-    return m_engine.State();
-}
-
 void CDevToolDlg::OnInitDialog() {
     // Sized for the client area; the menu bar goes above it.
     const DialogUnits units = PrepareDialog(this, "Pelkora Development Tool", kWidth, kHeight);
     // The window manager draws the icon of a minimised window, and its drag image.
     setWindowIcon(PelkoraIcon());
-    CreateMenu();
-    const int menuHeight = m_menuBar->sizeHint().height();
-    m_menuBar->setGeometry(0, 0, units.X(kWidth), menuHeight);
     m_client = new QWidget(this);
-    m_client->setGeometry(0, menuHeight, units.X(kWidth), units.Y(kHeight));
-    setFixedSize(units.X(kWidth), units.Y(kHeight) + menuHeight);
-
     BuildTemplate(m_client, units, kTemplate);
+    std::array<CTrackBar*, NET_OUTPUT_COUNT> outputs{};
     for (int k = 0; k < NET_INPUT_COUNT; ++k) {
         const std::string name = "IDC_SLIDER_IN" + std::to_string(k + 1);
         m_sliderIn[k] = TemplateControl<QSlider>(m_client, name.c_str());
     }
     for (int k = 0; k < NET_OUTPUT_COUNT; ++k) {
         const std::string name = "IDC_SLIDER_OUT" + std::to_string(k + 1);
-        m_sliderOut[k] = TemplateControl<QSlider>(m_client, name.c_str());
+        outputs[k] = TemplateControl<CTrackBar>(m_client, name.c_str());
+        m_sliderOut[k] = outputs[k];
     }
-    for (int k = 0; k < NET_OUTPUT_COUNT; ++k) m_hostMarker[k] = new CHostMarker(m_sliderOut[k]);
-    m_checkTraining = TemplateControl<QCheckBox>(m_client, "IDC_TRAINING_MODE");
-    m_buttonStore = TemplateControl<QPushButton>(m_client, "IDC_STORE_TRAINING_SET");
-    m_editTrainFile = TemplateControl<QLineEdit>(m_client, "IDC_TRAIN_FILE");
     m_comboPort = TemplateControl<QComboBox>(m_client, "IDC_COM_PORT");
     m_editStatus = TemplateControl<QLineEdit>(m_client, "IDC_STATUS");
-    m_spinFile = TemplateControl<CUpDownCtrl>(m_client, "IDC_TRAIN_SPIN");
     // One exclusive group; a button's id is its index in the group, the mode number.
     static constexpr const char* kModeRadios[] = {"IDC_MODE_MONITOR", "IDC_MODE_SIM_FLOAT",
                                                   "IDC_MODE_SIM_INT", "IDC_MODE_EMULATOR",
@@ -164,6 +151,14 @@ void CDevToolDlg::OnInitDialog() {
     for (int mode = MODE_MONITOR; mode <= MODE_HOLD; ++mode) {
         m_modeGroup->addButton(TemplateControl<QRadioButton>(m_client, kModeRadios[mode]), mode);
     }
+    m_training = new CTrainingPanel(m_client, m_sliderIn, m_sliderOut, m_seams, this);
+    m_live = new CLiveViews(m_engine, m_poster, outputs, m_seams, this);
+
+    CreateMenu();
+    const int menuHeight = m_menuBar->sizeHint().height();
+    m_menuBar->setGeometry(0, 0, units.X(kWidth), menuHeight);
+    m_client->setGeometry(0, menuHeight, units.X(kWidth), units.Y(kHeight));
+    setFixedSize(units.X(kWidth), units.Y(kHeight) + menuHeight);
 
     m_comboPort->addItem(QStringLiteral("COM1"));
     m_comboPort->addItem(QStringLiteral("COM2"));
@@ -173,34 +168,34 @@ void CDevToolDlg::OnInitDialog() {
         slider->setEnabled(false);
     }
     m_modeGroup->button(MODE_HOLD)->setChecked(true);
-    m_checkTraining->setChecked(false);
-    m_editTrainFile->setText(QString::fromStdString(TrainingFileName(wTrainingFileNumber)));
     m_editStatus->setText(QString::fromLatin1(kStatusWaiting));
+    m_editStatus->setToolTip(m_editStatus->text());
     m_editStatus->setCursorPosition(0);
-    m_buttonStore->setEnabled(false);
-    m_editTrainFile->setEnabled(false);
     m_comboPort->setCurrentIndex(0);
 
-    // Operator actions. Every vertical scroll notification copies the input sliders,
-    // whichever slider (or the up-down arrows) sent it.
+    // Operator actions. Only a moved input slider sets the inputs: the output
+    // sliders and the file-number arrows must not, or an Emulator pass could
+    // compute from inputs the window wrote between the module's "I" and its frame.
     for (QSlider* slider : m_sliderIn) {
-        connect(slider, &QSlider::valueChanged, this, &CDevToolDlg::OnVScroll);
-    }
-    for (QSlider* slider : m_sliderOut) {
         connect(slider, &QSlider::valueChanged, this, &CDevToolDlg::OnVScroll);
     }
     connect(m_modeGroup, &QButtonGroup::idClicked, this, &CDevToolDlg::OnModeButton);
     // Only a choice from the list counts; typed text is never used.
     connect(m_comboPort, &QComboBox::activated, this, &CDevToolDlg::OnSelchangeComPort);
-    connect(m_checkTraining, &QCheckBox::toggled, this, &CDevToolDlg::OnTrainingMode);
-    connect(m_buttonStore, &QPushButton::clicked, this, &CDevToolDlg::OnStoreTrainingSet);
-    connect(m_spinFile, &CUpDownCtrl::deltaPos, this, &CDevToolDlg::OnDeltaposSpinFile);
+    connect(m_live, &CLiveViews::recordingChanged, this, [this](bool recording) {
+        m_recordAction->setText(recording ? QStringLiteral("Stop recording")
+                                          : QStringLiteral("Record values..."));
+    });
+    connect(&m_live->Comparison(), &CHostComparison::countsChanged, this,
+            &CDevToolDlg::OnCompareCountsChanged);
 
     m_engine.SetNotifier(MakeEngineNotifier(m_poster));
     // Only fails if the engine's worker already runs, which a second window on one
     // engine would mean; that window then shows the engine's state.
     (void)m_engine.Start();
 
+    // A net file dropped onto the window loads as the menu's command does.
+    setAcceptDrops(true);
     m_sliderIn[0]->setFocus(Qt::OtherFocusReason);
 }
 
@@ -209,9 +204,11 @@ void CDevToolDlg::CreateMenu() {
     QMenu* file = m_menuBar->addMenu(QStringLiteral("&File"));
     QAction* load = file->addAction(QStringLiteral("&Load ASCII net file"));
     load->setObjectName(QStringLiteral("ID_FILE_LOAD_ASCII"));
+    load->setShortcut(QKeySequence::Open);
     connect(load, &QAction::triggered, this, &CDevToolDlg::OnFileLoadAscii);
     QAction* save = file->addAction(QStringLiteral("&Save hexadecimal net file"));
     save->setObjectName(QStringLiteral("ID_FILE_SAVE_HEX"));
+    save->setShortcut(QKeySequence::Save);
     connect(save, &QAction::triggered, this, &CDevToolDlg::OnSaveHexNetFile);
     QAction* verify = file->addAction(QStringLiteral("Verify hexadecimal net file..."));
     verify->setObjectName(QStringLiteral("ID_FILE_VERIFY_HEX"));
@@ -219,10 +216,11 @@ void CDevToolDlg::CreateMenu() {
     file->addSeparator();
     m_recordAction = file->addAction(QStringLiteral("Record values..."));
     m_recordAction->setObjectName(QStringLiteral("ID_FILE_RECORD"));
-    connect(m_recordAction, &QAction::triggered, this, &CDevToolDlg::OnRecordValues);
+    connect(m_recordAction, &QAction::triggered, m_live, &CLiveViews::OnRecordValues);
     file->addSeparator();
     QAction* quit = file->addAction(QStringLiteral("&Quit"));
     quit->setObjectName(QStringLiteral("ID_FILE_QUIT"));
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quit, &QAction::triggered, this, &CDevToolDlg::OnFileQuit);
 
     QMenu* view = m_menuBar->addMenu(QStringLiteral("&View"));
@@ -231,12 +229,13 @@ void CDevToolDlg::CreateMenu() {
     m_compareHost->setCheckable(true);
     // A refresh shows or hides the comparison at once.
     connect(m_compareHost, &QAction::toggled, this, &CDevToolDlg::OnEngineUpdate);
+    CreateCompareMenu(view);
     QAction* quantization = view->addAction(QStringLiteral("Quantization report..."));
     quantization->setObjectName(QStringLiteral("ID_VIEW_QUANTIZATION"));
     connect(quantization, &QAction::triggered, this, &CDevToolDlg::OnViewQuantization);
     QAction* chart = view->addAction(QStringLiteral("Chart"));
     chart->setObjectName(QStringLiteral("ID_VIEW_CHART"));
-    connect(chart, &QAction::triggered, this, &CDevToolDlg::OnViewChart);
+    connect(chart, &QAction::triggered, m_live, &CLiveViews::OnViewChart);
 
     QMenu* help = m_menuBar->addMenu(QStringLiteral("&Help"));
     QAction* about = help->addAction(QStringLiteral("&About Pelkora"));
@@ -245,6 +244,42 @@ void CDevToolDlg::CreateMenu() {
     // The About entry of the window's system menu cannot be had here: X11 and Wayland
     // window managers draw that menu themselves and offer no way to add to it. The
     // Help menu's entry opens the same box.
+}
+
+void CDevToolDlg::CreateCompareMenu(QMenu* view) {
+    QMenu* tolerance = view->addMenu(QStringLiteral("Compare tolerance"));
+    tolerance->setObjectName(QStringLiteral("ID_VIEW_COMPARE_TOLERANCE"));
+    auto* group = new QActionGroup(this);
+    for (int lsb : kCompareTolerances) {
+        QAction* action = tolerance->addAction(QStringLiteral("%1 LSB").arg(lsb));
+        action->setObjectName(QStringLiteral("ID_VIEW_COMPARE_TOLERANCE_%1").arg(lsb));
+        action->setCheckable(true);
+        action->setChecked(lsb == m_live->Comparison().Tolerance());
+        group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, lsb] {
+            m_live->Comparison().SetTolerance(lsb);
+            // Counts made with another tolerance would mix two measures.
+            m_live->Comparison().ClearCounts();
+            if (m_haveReport) ShowReport(m_report);
+        });
+    }
+    m_compareCounts = view->addAction(QString());
+    m_compareCounts->setObjectName(QStringLiteral("ID_VIEW_COMPARE_CLEAR"));
+    connect(m_compareCounts, &QAction::triggered, this, [this] {
+        m_live->Comparison().ClearCounts();
+        if (m_haveReport) ShowReport(m_report);  // the tooltips say the counts too
+    });
+    OnCompareCountsChanged();
+}
+
+void CDevToolDlg::OnCompareCountsChanged() {
+    // The menu entry names what it clears: the mismatching passes of each output.
+    const CHostComparison::Counts& counts = m_live->Comparison().GetCounts();
+    QStringList perOutput;
+    for (int k = 0; k < NET_OUTPUT_COUNT; ++k) perOutput << QString::number(counts.mismatches[k]);
+    m_compareCounts->setText(QStringLiteral("Clear compare counts (mismatches %1 of %2)")
+                                 .arg(perOutput.join(QLatin1Char(' ')))
+                                 .arg(counts.judged));
 }
 
 void CDevToolDlg::customEvent(QEvent* event) {
@@ -256,124 +291,61 @@ void CDevToolDlg::customEvent(QEvent* event) {
     QDialog::customEvent(event);
 }
 
+bool CDevToolDlg::Comparing(std::int32_t mode) const {
+    return m_compareHost->isChecked() && m_netLoaded && mode == MODE_MONITOR &&
+           !m_training->Training();
+}
+
 void CDevToolDlg::OnEngineUpdate() {
-    const StatusText status = m_engine.GetStatus();
-    NetInputs inputs;
-    NetOutputs outputs;
-    std::int32_t mode;
-    {
-        std::lock_guard lock(State().hMutex);
-        inputs = State().wInputs;
-        outputs = State().wOutputs;
-        mode = State().nMode;
-    }
+    if (m_poster->TakeLatest(m_report)) m_haveReport = true;
+    // Before the first report there is nothing to show (a toggle of the comparison).
+    if (!m_haveReport) return;
+    // The passes first, so the comparison's counts include the pass shown.
+    m_live->TakePasses(Comparing(m_report.mode));
+    ShowReport(m_report);
+}
+
+void CDevToolDlg::ShowReport(const PassReport& report) {
     // An unchanged text is left alone, so the status line does not flicker.
-    const QString text = QString::fromLocal8Bit(status.text);
+    const QString text = QString::fromLocal8Bit(report.status.text);
     if (m_editStatus->text() != text) {
         m_editStatus->setText(text);
-        // A read-only box shows a long text from its start, not its end.
+        // A read-only box shows a long text from its start, not its end; the
+        // tooltip shows all of it.
         m_editStatus->setCursorPosition(0);
+        m_editStatus->setToolTip(text);
     }
-    for (int k = 0; k < NET_INPUT_COUNT; ++k) ShowValue(m_sliderIn[k], inputs[k]);
+    // A report taken before the operator's last move would put the slider back.
+    if (report.inputsSet >= m_inputsSet) {
+        for (int k = 0; k < NET_INPUT_COUNT; ++k) ShowValue(m_sliderIn[k], report.inputs[k]);
+    }
     // In training mode the output sliders hold what the operator set.
-    if (!m_checkTraining->isChecked()) {
-        for (int k = 0; k < NET_OUTPUT_COUNT; ++k) ShowValue(m_sliderOut[k], outputs[k]);
+    if (!m_training->Training()) {
+        for (int k = 0; k < NET_OUTPUT_COUNT; ++k) ShowValue(m_sliderOut[k], report.outputs[k]);
     }
-    ShowHostComparison(mode, inputs, outputs);
-    TakePasses();
-}
-
-void CDevToolDlg::ShowHostComparison(std::int32_t mode, const NetInputs& inputs,
-                                     const NetOutputs& outputs) {
-    const bool on = m_compareHost->isChecked() && m_netLoaded && mode == MODE_MONITOR &&
-                    !m_checkTraining->isChecked();
-    if (!on) {
-        for (int k = 0; k < NET_OUTPUT_COUNT; ++k) {
-            if (!m_hostMarker[k]->HostValue()) continue;
-            m_hostMarker[k]->SetHostValue(std::nullopt);
-            m_sliderOut[k]->setToolTip(QString::number(m_sliderOut[k]->value()));
-        }
-        return;
-    }
-    NetOutputs host;
-    {
-        std::lock_guard lock(State().hMutex);
-        host = EvaluateInt(inputs, State().sModuleWeights);
-    }
-    for (int k = 0; k < NET_OUTPUT_COUNT; ++k) {
-        const int module = SliderValue(outputs[k]);
-        m_hostMarker[k]->SetHostValue(host[k]);
-        m_sliderOut[k]->setToolTip(CHostMarker::ComparisonText(module, host[k]));
-    }
-}
-
-void CDevToolDlg::TakePasses() {
-    m_poster->TakeSamples(m_passes);
-    if (m_passes.empty()) return;
-    FileResult recorded = FileResult::Ok;
-    if (m_recorder.Recording()) {
-        for (const PassSample& pass : m_passes) {
-            recorded = m_recorder.Append(pass);
-            if (recorded != FileResult::Ok) break;
-        }
-    }
-    if (m_chart) m_chart->AddSamples(m_passes);
-    // The message box runs a nested event loop whose refreshes reuse m_passes, so it
-    // comes only when this refresh is done with them.
-    if (recorded != FileResult::Ok) {
-        m_recordAction->setText(QStringLiteral("Record values..."));
-        m_seams.ShowMessage(this, QString::fromLatin1(FileResultText(recorded)));
-    }
+    m_live->ShowComparison(Comparing(report.mode), report);
 }
 
 void CDevToolDlg::OnVScroll() {
-    std::lock_guard lock(State().hMutex);
+    // In Monitor and Emulator the inputs are the module's; the window never writes them.
+    const int mode = m_modeGroup->checkedId();
+    if (mode == MODE_MONITOR || mode == MODE_EMULATOR) return;
+    NetInputs inputs{};
     for (int k = 0; k < NET_INPUT_COUNT; ++k) {
-        State().wInputs[k] = static_cast<std::uint16_t>(m_sliderIn[k]->value());
+        inputs[k] = static_cast<std::uint16_t>(m_sliderIn[k]->value());
     }
+    m_inputsSet = m_engine.SetInputs(inputs);
 }
 
 void CDevToolDlg::OnModeButton(int mode) {
-    if (mode < MODE_MONITOR || mode > MODE_HOLD) return;
-    {
-        std::lock_guard lock(State().hMutex);
-        State().nMode = mode;
-    }
+    if (!m_engine.SetMode(mode)) return;
     // In Monitor and Emulator the worker reads the inputs from the target.
     const bool operatorInputs = mode != MODE_MONITOR && mode != MODE_EMULATOR;
     for (QSlider* slider : m_sliderIn) slider->setEnabled(operatorInputs);
 }
 
 void CDevToolDlg::OnSelchangeComPort(int index) {
-    if (index != 0 && index != 1) return;
-    std::lock_guard lock(State().hMutex);
-    State().nComPort = index;
-}
-
-void CDevToolDlg::OnTrainingMode() {
-    const bool training = m_checkTraining->isChecked();
-    for (QSlider* slider : m_sliderOut) slider->setEnabled(training);
-    m_buttonStore->setEnabled(training);
-}
-
-void CDevToolDlg::OnStoreTrainingSet() {
-    TrainingSet values{};
-    for (int k = 0; k < NET_INPUT_COUNT; ++k) values[k] = m_sliderIn[k]->value();
-    for (int k = 0; k < NET_OUTPUT_COUNT; ++k)
-        values[NET_INPUT_COUNT + k] = m_sliderOut[k]->value();
-    const FileResult result = AppendTrainingSet(TrainingFileName(wTrainingFileNumber), values);
-    if (result != FileResult::Ok) {
-        m_seams.ShowMessage(this, QString::fromLatin1(TrainingFileResultText(result)));
-    }
-}
-
-void CDevToolDlg::OnDeltaposSpinFile(int delta) {
-    // Up selects the next file, down the previous one; a step of any size moves by one.
-    wTrainingFileNumber = delta > 0 ? NextTrainingFileNumber(wTrainingFileNumber)
-                                    : PreviousTrainingFileNumber(wTrainingFileNumber);
-    m_editTrainFile->setText(QString::fromStdString(TrainingFileName(wTrainingFileNumber)));
-    // The arrows scroll vertically too, and so copy the input sliders like any slider.
-    OnVScroll();
+    m_engine.SetComPort(index);
 }
 
 void CDevToolDlg::OnFileLoadAscii() {
@@ -381,6 +353,34 @@ void CDevToolDlg::OnFileLoadAscii() {
     m_seams.RunFileFormatDialog(this);
     const QString path = m_seams.GetOpenFileName(this, QStringLiteral("txt"));
     if (path.isEmpty()) return;
+    LoadNetFile(path);
+}
+
+namespace {
+
+// The one local file a drag carries, or an empty text.
+QString DroppedFile(const QMimeData* data) {
+    if (!data || !data->hasUrls() || data->urls().size() != 1) return {};
+    const QUrl url = data->urls().constFirst();
+    return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+}  // namespace
+
+void CDevToolDlg::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DroppedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void CDevToolDlg::dropEvent(QDropEvent* event) {
+    const QString path = DroppedFile(event->mimeData());
+    if (path.isEmpty()) return;
+    event->acceptProposedAction();
+    // As "&Load ASCII net file", with the dropped file for the chosen one.
+    m_seams.RunFileFormatDialog(this);
+    LoadNetFile(path);
+}
+
+void CDevToolDlg::LoadNetFile(const QString& path) {
     // The loader holds no lock once it returns, so the refresh keeps running while
     // the message is up.
     const FileResult result = m_engine.LoadAsciiNetFile(QFile::encodeName(path).toStdString());
@@ -389,39 +389,17 @@ void CDevToolDlg::OnFileLoadAscii() {
         return;
     }
     m_netLoaded = true;
+    // Counts against the weights before would mean nothing now.
+    m_live->Comparison().Forget();
+    m_live->Comparison().ClearCounts();
 }
 
 void CDevToolDlg::OnSaveHexNetFile() {
-    RunSaveHexNetFileCommand(this, m_seams, State());
+    RunSaveHexNetFileCommand(this, m_seams, m_engine);
 }
 
 void CDevToolDlg::OnVerifyHexNetFile() {
-    RunVerifyHexNetFileCommand(this, m_seams, State());
-}
-
-void CDevToolDlg::OnRecordValues() {
-    if (m_recorder.Recording()) {
-        m_recorder.Stop();
-        m_recordAction->setText(QStringLiteral("Record values..."));
-        return;
-    }
-    const QString path = m_seams.GetRecordFileName(this);
-    if (path.isEmpty()) return;
-    const FileResult result = m_recorder.Start(QFile::encodeName(path).toStdString());
-    if (result != FileResult::Ok) {
-        m_seams.ShowMessage(this, QString::fromLatin1(FileResultText(result)));
-        return;
-    }
-    m_recordAction->setText(QStringLiteral("Stop recording"));
-}
-
-void CDevToolDlg::OnViewChart() {
-    if (!m_chart) {
-        m_chart = new CChartWindow(this);
-        m_chart->show();
-    }
-    m_chart->raise();
-    m_chart->activateWindow();
+    RunVerifyHexNetFileCommand(this, m_seams, m_engine);
 }
 
 void CDevToolDlg::OnFileQuit() {
@@ -433,12 +411,7 @@ void CDevToolDlg::OnFileQuit() {
 
 void CDevToolDlg::OnViewQuantization() {
     // A copy, so the engine waits only for the copy, not for the report.
-    FileWeights weights;
-    {
-        std::lock_guard lock(State().hMutex);
-        weights = State().lFileWeights;
-    }
-    CQuantizationDlg report(weights, this);
+    CQuantizationDlg report(m_engine.CopyFileWeights(), m_seams, this);
     report.exec();
 }
 
@@ -446,7 +419,6 @@ void CDevToolDlg::OnHelpAbout() {
     CAboutDlg about(this);
     about.exec();
 }
-
 void CDevToolDlg::done(int result) {
     m_engine.Stop();
     QDialog::done(result);

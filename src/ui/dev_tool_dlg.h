@@ -1,44 +1,39 @@
 #pragma once
 // The main window: sixteen sliders for the network's inputs and outputs, the mode
-// and COM port choices, the training-set controls, the status line and the menu.
-// Creating it fills the shared state block and starts the engine's worker; every
-// way of ending it (Quit, close box, Escape, Enter) stops and joins the worker
-// before the window can go, so the worker never reaches a window that is gone.
+// and COM port choices, the status line and the menu; the training controls are a
+// CTrainingPanel, the recording, chart and host comparison CLiveViews. Creating it
+// starts the engine's worker; every way of ending it (Quit, close box, Escape,
+// Enter) stops and joins the worker before the window can go, so the worker never
+// reaches a window that is gone.
+//
+// The window reaches the engine's state only through Engine operations, and shows
+// each pass as the pass reported it: sliders, status line, markers, chart and
+// recording all take one pass's values from its PassReport.
 //
 // Thread rules: UI thread only. The worker reaches the window only through an
 // EngineUpdatePoster (posted events, see engine_update_poster.h).
 
 #include <QDialog>
-#include <QPointer>
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
-#include "files/pass_recorder.h"
-
+#include "engine/engine.h"
 #include "network/weights.h"
 #include "ui/dialog_seams.h"
 
 class QAction;
+class QActionGroup;
 class QButtonGroup;
-class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QMenu;
 class QMenuBar;
-class QPushButton;
 class QSlider;
-class CChartWindow;
-class CUpDownCtrl;
-class CHostMarker;
-class QAction;
+class CLiveViews;
+class CTrackBar;
+class CTrainingPanel;
 class EngineUpdatePoster;
-class Engine;
-struct SharedState;
-
-// Number of the training file that "Store training set" appends to; one for the
-// whole program, 0 at start, never saved. UI thread only.
-extern std::uint16_t wTrainingFileNumber;
 
 class CDevToolDlg : public QDialog {
     Q_OBJECT
@@ -54,36 +49,38 @@ public:
     // Every way of ending the dialog comes through here: it stops the worker first.
     void done(int result) override;
 
+    [[nodiscard]] CTrainingPanel& TrainingPanel() { return *m_training; }
+    [[nodiscard]] CLiveViews& LiveViews() { return *m_live; }
+    // Where the engine's reports arrive (tests hand it reports of their own).
+    [[nodiscard]] EngineUpdatePoster& Poster() { return *m_poster; }
+
 protected:
     void customEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void OnInitDialog();
     void CreateMenu();
+    void CreateCompareMenu(QMenu* view);
 
     void OnEngineUpdate();
+    // Shows one pass: its status, its values and the comparison for its values.
+    void ShowReport(const PassReport& report);
+    [[nodiscard]] bool Comparing(std::int32_t mode) const;
     void OnVScroll();
     void OnModeButton(int mode);
     void OnSelchangeComPort(int index);
-    void OnTrainingMode();
-    void OnStoreTrainingSet();
-    void OnDeltaposSpinFile(int delta);
     void OnFileLoadAscii();
+    // Loads `path` into the engine; a failure is told in a message box.
+    void LoadNetFile(const QString& path);
     void OnSaveHexNetFile();
     void OnVerifyHexNetFile();
-    void OnRecordValues();
-    void OnViewChart();
-    // Writes and draws the passes queued since the last refresh.
-    void TakePasses();
     void OnFileQuit();
     void OnViewQuantization();
     void OnHelpAbout();
-    // The host's integer prediction beside each output slider, in Monitor mode with
-    // weights loaded and "Compare with host" on; hidden otherwise.
-    void ShowHostComparison(std::int32_t mode, const NetInputs& inputs, const NetOutputs& outputs);
-
-    [[nodiscard]] SharedState& State();
+    void OnCompareCountsChanged();
 
     Engine& m_engine;
     DialogSeams& m_seams;
@@ -94,18 +91,18 @@ private:
     std::array<QSlider*, NET_INPUT_COUNT> m_sliderIn{};
     std::array<QSlider*, NET_OUTPUT_COUNT> m_sliderOut{};
     QComboBox* m_comboPort = nullptr;
-    QLineEdit* m_editTrainFile = nullptr;
     QLineEdit* m_editStatus = nullptr;
-    QCheckBox* m_checkTraining = nullptr;
-    QPushButton* m_buttonStore = nullptr;
-    CUpDownCtrl* m_spinFile = nullptr;
     QButtonGroup* m_modeGroup = nullptr;
     QAction* m_compareHost = nullptr;
-    std::array<CHostMarker*, NET_OUTPUT_COUNT> m_hostMarker{};
-    bool m_netLoaded = false;  // a net file was loaded: there is something to compare with
-
+    QAction* m_compareCounts = nullptr;
     QAction* m_recordAction = nullptr;
-    PassRecorder m_recorder;
-    QPointer<CChartWindow> m_chart;    // null while the chart is closed (it deletes itself)
-    std::vector<PassSample> m_passes;  // reused by TakePasses, so it allocates once
+    CTrainingPanel* m_training = nullptr;
+    CLiveViews* m_live = nullptr;
+
+    bool m_netLoaded = false;  // a net file was loaded: there is something to compare with
+    PassReport m_report;       // the latest pass shown
+    bool m_haveReport = false;
+    // What Engine::SetInputs returned last: a report copied before it carries inputs
+    // the operator has already moved away from, and does not move the sliders back.
+    std::uint64_t m_inputsSet = 0;
 };

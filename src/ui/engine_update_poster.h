@@ -1,6 +1,7 @@
 #pragma once
-// Carries the worker's refresh requests to the window as posted Qt events, and
-// keeps the values of every pass that produced some for the window to take.
+// Carries the worker's pass reports to the window: it keeps the latest report for
+// the window's refresh and the values of every pass that produced some (for the
+// recording, the chart and the comparison counts), and posts a Qt event to say so.
 //
 // Thread rules: Notify() runs on the worker (any thread); Detach(), Acknowledge()
 // and TakeSamples() on the UI thread. Posting never blocks and never waits for the
@@ -43,7 +44,13 @@ public:
     // Replaces the contents of `into` with the queued samples, oldest first; the
     // queue is empty afterwards. Reusing one vector (reserved for kMaxQueuedSamples)
     // keeps allocation out of the lock that the worker may wait for.
-    void TakeSamples(std::vector<PassSample>& into);
+    // `afterGap` says for each sample whether a pass without values (a failure, a
+    // pass of Hold) or a change of mode came before it, so that it does not follow
+    // the sample before it directly.
+    void TakeSamples(std::vector<PassSample>& into, std::vector<bool>& afterGap);
+    // The latest report into `into` when one came since the last call; false (and
+    // `into` untouched) otherwise.
+    [[nodiscard]] bool TakeLatest(PassReport& into);
     // After this returns no event is posted any more; call before the target goes.
     void Detach();
 
@@ -53,7 +60,11 @@ private:
     std::atomic<bool> m_pending{false};
 
     // A ring allocated once, so the worker never allocates while queueing.
-    std::mutex m_samplesMutex;          // guards the three fields below
+    std::mutex m_samplesMutex;          // guards the eight fields below
+    PassReport m_latest;                // guarded by m_samplesMutex
+    bool m_hasLatest = false;           // guarded by m_samplesMutex
+    bool m_gap = false;                 // guarded by m_samplesMutex: a pass without values came
+    std::vector<bool> m_afterGap;       // guarded by m_samplesMutex; beside m_samples
     std::vector<PassSample> m_samples;  // guarded by m_samplesMutex; kMaxQueuedSamples long
     std::size_t m_first = 0;            // guarded by m_samplesMutex
     std::size_t m_count = 0;            // guarded by m_samplesMutex

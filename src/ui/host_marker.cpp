@@ -22,17 +22,17 @@ QString CHostMarker::ComparisonText(int module, int host) {
     return QStringLiteral("module %1, host %2 (%3%4)").arg(module).arg(host).arg(sign).arg(diff);
 }
 
-void CHostMarker::SetHostValue(std::optional<int> host) {
-    if (host == m_host) return;
+void CHostMarker::Show(std::optional<int> host, int module, Verdict verdict) {
+    if (host == m_host && (!host || (module == m_module && verdict == m_verdict))) return;
     m_host = host;
+    m_module = module;
+    m_verdict = verdict;
     setVisible(m_host.has_value());
     update();
 }
 
 bool CHostMarker::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_slider && event->type() == QEvent::Resize) setGeometry(m_slider->rect());
-    // The slider's own value moves the band's other end.
-    if (watched == m_slider && event->type() == QEvent::Paint && m_host) update();
     return QWidget::eventFilter(watched, event);
 }
 
@@ -52,15 +52,16 @@ int CHostMarker::PositionOf(int value) const {
 
 void CHostMarker::paintEvent(QPaintEvent*) {
     if (!m_host) return;
+    ++m_paintCount;
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const int module = m_slider->value();
-    const bool differs = module != *m_host;
     const int y = PositionOf(*m_host);
-    // Amber when the module disagrees, a calm blue when it agrees.
-    const QColor colour = differs ? QColor(0xE0, 0x6C, 0x00) : QColor(0x1F, 0x6F, 0xC0);
-    if (differs) {
-        const int moduleY = PositionOf(module);
+    // Amber when the module disagrees, grey while unsure, a calm blue when it agrees.
+    const QColor colour = m_verdict == Verdict::Differs     ? QColor(0xE0, 0x6C, 0x00)
+                          : m_verdict == Verdict::Unsettled ? QColor(0x80, 0x80, 0x80)
+                                                            : QColor(0x1F, 0x6F, 0xC0);
+    if (m_verdict == Verdict::Differs) {
+        const int moduleY = PositionOf(m_module);
         QColor band = colour;
         band.setAlpha(70);
         painter.fillRect(

@@ -1,8 +1,12 @@
 #pragma once
 // The host's prediction drawn over an output slider ("Compare with host"): a
-// marker at the value the host's integer arithmetic gives for the module's current
-// inputs, tinted, with a band up to the slider's handle, when the module's value
-// differs. It lies over the slider, takes no input and hides with the comparison.
+// marker at the value the host's integer arithmetic gives for the module's inputs,
+// blue when the module agrees, grey while the inputs were moving (no verdict), and
+// amber with a band up to the module's value when the module disagrees. It lies
+// over the slider, takes no input and hides with the comparison.
+//
+// It repaints only when what it shows changes: never because its slider painted
+// (the slider repaints under the marker whenever the marker paints).
 //
 // Thread rules: UI thread only.
 
@@ -14,12 +18,21 @@ class QSlider;
 class CHostMarker : public QWidget {
     Q_OBJECT
 public:
+    enum class Verdict {
+        Agrees,     // within the tolerance
+        Unsettled,  // differs, but no pass with inputs held still has confirmed it
+        Differs,    // differs, and the last pass with inputs held still did too
+    };
+
     explicit CHostMarker(QSlider* slider);
 
-    // Shows `host` against the slider's own value; nullopt hides the marker.
-    void SetHostValue(std::optional<int> host);
+    // Shows `host` against the module's value `module`; nullopt hides the marker.
+    void Show(std::optional<int> host, int module, Verdict verdict);
     [[nodiscard]] std::optional<int> HostValue() const { return m_host; }
-    // The text of the slider's tooltip while the comparison shows:
+    [[nodiscard]] Verdict CurrentVerdict() const { return m_verdict; }
+    // How often the marker has painted (for tests of the repaint cost).
+    [[nodiscard]] int PaintCount() const { return m_paintCount; }
+    // The first line of the slider's tooltip while the comparison shows:
     // "module 131, host 128 (+3)".
     [[nodiscard]] static QString ComparisonText(int module, int host);
 
@@ -32,4 +45,7 @@ private:
 
     QSlider* m_slider;
     std::optional<int> m_host;
+    int m_module = 0;
+    Verdict m_verdict = Verdict::Agrees;
+    int m_paintCount = 0;
 };

@@ -2,6 +2,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHash>
 #include <QMessageBox>
 
 #include "ui/dialog_seams.h"
@@ -20,13 +21,18 @@ void SetUpFileDialog(QFileDialog& dialog, QFileDialog::AcceptMode acceptMode,
     dialog.setDefaultSuffix(suffix);
 }
 
+// The kinds of file whose folders the dialogs remember apart.
+const QString kNetFiles = QStringLiteral("net");
+const QString kImages = QStringLiteral("image");
+const QString kRecordings = QStringLiteral("recording");
+const QString kReports = QStringLiteral("report");
+
 class QtDialogSeams final : public DialogSeams {
 public:
     QString GetOpenFileName(QWidget* parent, const QString& defaultSuffix) override {
         QFileDialog dialog(parent);
         SetUpFileDialog(dialog, QFileDialog::AcceptOpen, QFileDialog::ExistingFile, defaultSuffix);
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-        return dialog.selectedFiles().constFirst();
+        return Run(dialog, kNetFiles);
     }
 
     QString GetOpenImageFileName(QWidget* parent) override {
@@ -34,17 +40,18 @@ public:
         SetUpFileDialog(dialog, QFileDialog::AcceptOpen, QFileDialog::ExistingFile,
                         QStringLiteral("s19"));
         dialog.setNameFilters({QStringLiteral("*.s19 *.hex"), QStringLiteral("*")});
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-        return dialog.selectedFiles().constFirst();
+        return Run(dialog, kImages);
     }
 
     QString GetSaveFileName(QWidget* parent, const QString& defaultSuffix) override {
-        return AskForSaveName(parent, defaultSuffix, true);
+        // Flash images, or a report as text.
+        return AskForSaveName(parent, defaultSuffix, true,
+                              defaultSuffix == QLatin1String("txt") ? kReports : kImages);
     }
 
     QString GetRecordFileName(QWidget* parent) override {
         // A recording appends, so choosing a file that exists loses nothing.
-        return AskForSaveName(parent, QStringLiteral("txt"), false);
+        return AskForSaveName(parent, QStringLiteral("txt"), false, kRecordings);
     }
 
     FlashBankChoice RunFlashBankDialog(QWidget* parent) override {
@@ -65,13 +72,28 @@ public:
     }
 
 private:
-    QString AskForSaveName(QWidget* parent, const QString& defaultSuffix, bool confirmOverwrite) {
+    // Runs `dialog` in the folder of the last file of `kind` chosen in this run (the
+    // tool keeps no settings, so the next run starts afresh); empty when cancelled.
+    QString Run(QFileDialog& dialog, const QString& kind) {
+        if (const auto folder = m_folders.constFind(kind); folder != m_folders.constEnd()) {
+            dialog.setDirectory(*folder);
+        }
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+        const QString path = dialog.selectedFiles().constFirst();
+        if (QFileInfo(path).absoluteDir().exists()) {
+            m_folders.insert(kind, QFileInfo(path).absolutePath());
+        }
+        return path;
+    }
+
+    QString AskForSaveName(QWidget* parent, const QString& defaultSuffix, bool confirmOverwrite,
+                           const QString& kind) {
         QFileDialog dialog(parent);
         SetUpFileDialog(dialog, QFileDialog::AcceptSave, QFileDialog::AnyFile, defaultSuffix);
         dialog.setOption(QFileDialog::DontConfirmOverwrite, !confirmOverwrite);
         for (;;) {
-            if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-            const QString path = dialog.selectedFiles().constFirst();
+            const QString path = Run(dialog, kind);
+            if (path.isEmpty()) return {};
             // A name in a folder that does not exist is refused, as the classic save
             // dialog does, instead of failing later on the write.
             const QDir folder = QFileInfo(path).absoluteDir();
@@ -80,6 +102,8 @@ private:
                                     .arg(QDir::toNativeSeparators(folder.path())));
         }
     }
+
+    QHash<QString, QString> m_folders;  // kind -> folder of the last file chosen
 };
 
 }  // namespace

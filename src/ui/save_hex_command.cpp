@@ -2,13 +2,12 @@
 
 #include <QFile>
 #include <QString>
-#include <mutex>
 
-#include "engine/shared_state.h"
+#include "engine/engine.h"
 #include "files/hex_net_file.h"
 #include "ui/dialog_seams.h"
 
-void RunSaveHexNetFileCommand(QWidget* owner, DialogSeams& dialogs, SharedState& state) {
+void RunSaveHexNetFileCommand(QWidget* owner, DialogSeams& dialogs, Engine& engine) {
     const FlashBankChoice choice = dialogs.RunFlashBankDialog(owner);
     if (!choice.bConfirmed) return;
     const std::uint16_t startAddress = choice.wStartAddress;
@@ -17,17 +16,11 @@ void RunSaveHexNetFileCommand(QWidget* owner, DialogSeams& dialogs, SharedState&
     const QString path = dialogs.GetSaveFileName(owner, QString::fromLatin1(HexFileSuffix(format)));
     if (path.isEmpty()) return;
 
-    HexNetFileExport file(QFile::encodeName(path).toStdString());
-    const FileResult opened = file.Open();
-    if (opened != FileResult::Ok) {
-        dialogs.ShowMessage(owner, QString::fromLatin1(FileResultText(opened)));
-        return;
-    }
-    {
-        const std::lock_guard<std::recursive_mutex> lock(state.hMutex);
-        file.WriteRecords(state.sModuleWeights, startAddress, format);
-    }
-    const FileResult result = file.Finish();
+    // One consistent set, copied under the lock; the file is written without it, by
+    // the writer that pelkora-cli export uses.
+    const ModuleWeights weights = engine.CopyModuleWeights();
+    const FileResult result =
+        ExportHexNetFile(QFile::encodeName(path).toStdString(), weights, startAddress, format);
     if (result != FileResult::Ok) {
         dialogs.ShowMessage(owner, QString::fromLatin1(FileResultText(result)));
         return;

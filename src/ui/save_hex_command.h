@@ -1,11 +1,10 @@
 #pragma once
 // "&Save hexadecimal net file": flash bank dialog, save-as dialog, then the flash
-// image of the current module weights. UI thread only; takes the state's hMutex only
-// while the weight records are written (after the file is open, before the end
-// record), so the 280 weights are exported as one consistent set.
+// image of the current module weights. UI thread only; the engine copies the 280
+// weights as one consistent set, and the file is written without any lock held.
 
 class QWidget;
 class DialogSeams;
-struct SharedState;
+class Engine;
 
-void RunSaveHexNetFileCommand(QWidget* owner, DialogSeams& dialogs, SharedState& state);
+void RunSaveHexNetFileCommand(QWidget* owner, DialogSeams& dialogs, Engine& engine);

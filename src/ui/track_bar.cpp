@@ -7,13 +7,30 @@
 #include <QToolTip>
 
 CTrackBar::CTrackBar(QWidget* parent) : QSlider(Qt::Vertical, parent) {
-    setToolTip(QString::number(value()));
-    connect(this, &QSlider::valueChanged, this, &CTrackBar::OnValueChanged);
+    RefreshToolTip();
     connect(this, &QSlider::sliderMoved, this, &CTrackBar::OnSliderMoved);
 }
 
-void CTrackBar::OnValueChanged(int value) {
-    setToolTip(QString::number(value));
+void CTrackBar::SetToolTipText(const QString& text) {
+    if (text == m_text) return;
+    m_text = text;
+    RefreshToolTip();
+}
+
+void CTrackBar::sliderChange(SliderChange change) {
+    QSlider::sliderChange(change);
+    // Called for every change of the value, whether or not its signals are blocked.
+    if (change == SliderValueChange) RefreshToolTip();
+}
+
+void CTrackBar::RefreshToolTip() {
+    const QString text = m_text.isEmpty() ? QString::number(value()) : m_text;
+    if (text == toolTip()) return;
+    setToolTip(text);
+    // An open tooltip of this slider shows the new text at once, not the old one.
+    if (QToolTip::isVisible() && underMouse() && !isSliderDown()) {
+        QToolTip::showText(QCursor::pos(), text, this);
+    }
 }
 
 void CTrackBar::OnSliderMoved(int value) {

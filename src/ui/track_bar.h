@@ -2,7 +2,8 @@
 // A vertical slider that behaves like the classic vertical trackbar: Home goes to the
 // top (the maximum), End to the bottom (the minimum). It tells its value in a tooltip,
 // on hover and while being dragged, and shows a focus frame once the keyboard is in
-// use. UI thread only.
+// use. The tooltip follows every change of the value, also one made by a program
+// with signals blocked, and also while the tooltip is open. UI thread only.
 
 #include <QSlider>
 
@@ -11,11 +12,19 @@ class CTrackBar : public QSlider {
 public:
     explicit CTrackBar(QWidget* parent = nullptr);
 
+    // A text to show instead of the bare value (e.g. a comparison that names the
+    // value); empty gives the value back.
+    void SetToolTipText(const QString& text);
+
 protected:
+    void sliderChange(SliderChange change) override;
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    void OnValueChanged(int value);
+    // Sets the tooltip from the value or the text, and renews it when it is open.
+    void RefreshToolTip();
     void OnSliderMoved(int value);
+
+    QString m_text;
 };

@@ -3,9 +3,8 @@
 #include <QFile>
 #include <QStringList>
 #include <algorithm>
-#include <mutex>
 
-#include "engine/shared_state.h"
+#include "engine/engine.h"
 #include "ui/dialog_seams.h"
 
 namespace {
@@ -44,14 +43,9 @@ QString VerifyHexMessage(const FlashImageRead& read, const ModuleWeights& loaded
     return lines.join(QLatin1Char('\n'));
 }
 
-void RunVerifyHexNetFileCommand(QWidget* owner, DialogSeams& dialogs, SharedState& state) {
+void RunVerifyHexNetFileCommand(QWidget* owner, DialogSeams& dialogs, Engine& engine) {
     const QString path = dialogs.GetOpenImageFileName(owner);
     if (path.isEmpty()) return;
     const FlashImageRead read = ReadFlashImageFile(QFile::encodeName(path).toStdString());
-    ModuleWeights loaded;
-    {
-        std::lock_guard lock(state.hMutex);
-        loaded = state.sModuleWeights;
-    }
-    dialogs.ShowMessage(owner, VerifyHexMessage(read, loaded));
+    dialogs.ShowMessage(owner, VerifyHexMessage(read, engine.CopyModuleWeights()));
 }

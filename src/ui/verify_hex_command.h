@@ -1,8 +1,8 @@
 #pragma once
 // "Verify hexadecimal net file...": open-file dialog for a flash image, then one
 // message that says whether it is well formed, its bank, and whether it holds the
-// module weights loaded now. UI thread only; takes the state's hMutex just long enough
-// to copy the loaded weights (the file is read before, without the lock).
+// module weights loaded now. UI thread only; the engine copies the loaded weights
+// (the file is read before, without the lock).
 
 #include <QString>
 
@@ -14,6 +14,6 @@ class DialogSeams;
 // The message for an image read and the weights it was compared with.
 [[nodiscard]] QString VerifyHexMessage(const FlashImageRead& read, const ModuleWeights& loaded);
 
-struct SharedState;
+class Engine;
 
-void RunVerifyHexNetFileCommand(QWidget* owner, DialogSeams& dialogs, SharedState& state);
+void RunVerifyHexNetFileCommand(QWidget* owner, DialogSeams& dialogs, Engine& engine);

@@ -75,10 +75,14 @@ public:
     void ShowMessage(QWidget*, const QString& text) override { messages << text; }
 };
 
-// The state block the save command exports from (the window passes its engine's).
+// The engine the save command exports from (the window passes its own); its
+// worker is never started.
+Engine& TestEngine() {
+    static Engine engine;
+    return engine;
+}
 SharedState& TestState() {
-    static SharedState state;
-    return state;
+    return TestEngine().State();
 }
 
 void SetModuleWeights(const ModuleWeights& weights) {
@@ -225,13 +229,13 @@ private slots:
         FakeSeams seams;
         seams.choice.bConfirmed = false;
         seams.savePath = QString::fromStdString((dir_ / "net.s19").string());
-        RunSaveHexNetFileCommand(nullptr, seams, TestState());
+        RunSaveHexNetFileCommand(nullptr, seams, TestEngine());
         QCOMPARE(seams.flashBankCalls, 1);
         QVERIFY(seams.saveSuffixes.isEmpty());
 
         seams.choice = FlashBankChoice{true, 0xD000, FORMAT_HEX};
         seams.savePath.clear();
-        RunSaveHexNetFileCommand(nullptr, seams, TestState());
+        RunSaveHexNetFileCommand(nullptr, seams, TestEngine());
         QCOMPARE(seams.saveSuffixes, QStringList{QStringLiteral("hex")});
 
         QVERIFY(seams.messages.isEmpty());
@@ -262,7 +266,7 @@ private slots:
         seams.choice = FlashBankChoice{true, static_cast<std::uint16_t>(address),
                                        static_cast<HexFileFormat>(format)};
         seams.savePath = QString::fromStdString(path.string());
-        RunSaveHexNetFileCommand(nullptr, seams, TestState());
+        RunSaveHexNetFileCommand(nullptr, seams, TestEngine());
 
         QCOMPARE(seams.saveSuffixes, QStringList{suffix});
         const QString expected = QStringLiteral("Weights saved in file ") + seams.savePath +
@@ -303,7 +307,7 @@ private slots:
         FakeSeams seams;
         seams.choice = FlashBankChoice{true, 0xB000, FORMAT_S19};
         seams.savePath = QString::fromStdString(path.string());
-        RunSaveHexNetFileCommand(nullptr, seams, TestState());
+        RunSaveHexNetFileCommand(nullptr, seams, TestEngine());
         QCOMPARE(seams.messages, QStringList{message});
     }
 
@@ -331,7 +335,7 @@ private slots:
         FakeSeams seams;
         seams.choice = FlashBankChoice{true, 0xB000, FORMAT_S19};
         seams.savePath = QString::fromStdString((dir_ / "net.s19").string());
-        RunSaveHexNetFileCommand(nullptr, seams, TestState());
+        RunSaveHexNetFileCommand(nullptr, seams, TestEngine());
         holder.join();
         QCOMPARE(ReadAll(dir_ / "net.s19"), Image(Ramp(500), 0xB000, FORMAT_S19));
     }

@@ -9,19 +9,26 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -31,8 +38,10 @@
 #include "engine/engine.h"
 #include "network/evaluators.h"
 #include "ui/dev_tool_dlg.h"
+#include "ui/engine_update_poster.h"
 #include "ui/fake_seams.h"
 #include "ui/quantization_dlg.h"
+#include "ui/training_panel.h"
 
 namespace {
 
@@ -108,8 +117,11 @@ private slots:
     void statusSettlesOnHold();
     void inputSliderWritesState_data();
     void inputSliderWritesState();
+    void onlyAMovedInputSliderWritesInputs_data();
+    void onlyAMovedInputSliderWritesInputs();
     void stateValueShowsOnSlider_data();
     void stateValueShowsOnSlider();
+    void windowShowsExactlyTheReport();
     void modeRadios_data();
     void modeRadios();
     void comPortChoice();
@@ -126,6 +138,7 @@ private slots:
     void enterOnStoreButtonStoresAndKeepsWindow();
     void loadCommand_data();
     void loadCommand();
+    void droppedNetFileLoadsAfterTheNotice();
     void closePaths_data();
     void closePaths();
     void quitWhileReadingASilentModule();
@@ -154,7 +167,6 @@ void DevToolDlgTest::initTestCase() {
 }
 
 void DevToolDlgTest::init() {
-    wTrainingFileNumber = 0;
     m_seams = FakeSeams();
     // COM1 and COM2 as initTestCase set them; all-zero weights.
     m_engine = std::make_unique<Engine>();
@@ -258,6 +270,50 @@ void DevToolDlgTest::inputSliderWritesState() {
     QCOMPARE(Inputs(), expected);
 }
 
+void DevToolDlgTest::onlyAMovedInputSliderWritesInputs_data() {
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("action");
+    QTest::newRow("emulator, file arrow") << "IDC_MODE_EMULATOR"
+                                          << "arrow";
+    QTest::newRow("emulator, output slider") << "IDC_MODE_EMULATOR"
+                                             << "output";
+    QTest::newRow("emulator, input slider") << "IDC_MODE_EMULATOR"
+                                            << "input";
+    QTest::newRow("monitor, input slider") << "IDC_MODE_MONITOR"
+                                           << "input";
+    QTest::newRow("monitor, file arrow") << "IDC_MODE_MONITOR"
+                                         << "arrow";
+    QTest::newRow("integer, output slider") << "IDC_MODE_SIM_INT"
+                                            << "output";
+    QTest::newRow("hold, file arrow") << "IDC_MODE_HOLD"
+                                      << "arrow";
+}
+
+void DevToolDlgTest::onlyAMovedInputSliderWritesInputs() {
+    QFETCH(QString, mode);
+    QFETCH(QString, action);
+    m_dlg = Open();
+    Control<QRadioButton>(*m_dlg, qPrintable(mode))->click();
+    QTest::mouseClick(Control<QCheckBox>(*m_dlg, "IDC_TRAINING_MODE"), Qt::LeftButton);
+    // What a module's "I" reply leaves there; no refresh runs before the action, so
+    // the sliders still show zeros that a write would copy over it.
+    NetInputs module{};
+    module.fill(77);
+    {
+        std::lock_guard lock(TestEngine()->State().hMutex);
+        TestEngine()->State().wInputs = module;
+    }
+    if (action == QLatin1String("arrow")) {
+        auto* spin = Control<QWidget>(*m_dlg, "IDC_TRAIN_SPIN");
+        QTest::mouseClick(spin->findChild<QToolButton*>(QStringLiteral("up")), Qt::LeftButton);
+    } else if (action == QLatin1String("output")) {
+        Out(*m_dlg, 4)->setValue(200);
+    } else {
+        In(*m_dlg, 4)->setValue(200);  // a disabled slider moved by a program, not a person
+    }
+    QCOMPARE(Inputs(), module);
+}
+
 void DevToolDlgTest::stateValueShowsOnSlider_data() {
     QTest::addColumn<int>("state");
     QTest::addColumn<int>("shown");
@@ -281,6 +337,47 @@ void DevToolDlgTest::stateValueShowsOnSlider() {
     QTRY_COMPARE_WITH_TIMEOUT(Out(*m_dlg, 7)->value(), shown, kWait);
     // Showing a value is not an operator's move: the state keeps what was there.
     QCOMPARE(Inputs()[4], static_cast<std::uint16_t>(state));
+}
+
+void DevToolDlgTest::windowShowsExactlyTheReport() {
+    m_dlg = Open();
+    QTRY_COMPARE_WITH_TIMEOUT(Status(*m_dlg), QStringLiteral("Hold..."), kWait);
+    In(*m_dlg, 2)->setValue(9);  // the operator's move: the engine counts one SetInputs
+    TestEngine()->Stop();
+    {
+        // The block says something else than the report: the window must not look.
+        std::lock_guard lock(TestEngine()->State().hMutex);
+        TestEngine()->State().wInputs.fill(1);
+        TestEngine()->State().wOutputs.fill(2);
+        std::snprintf(TestEngine()->State().szStatus, kStatusTextSize, "%s", "from the block");
+    }
+    PassReport report;
+    report.mode = MODE_HOLD;
+    std::snprintf(report.status.text, kStatusTextSize, "%s",
+                  "Local simulation of the network (float numbers), a long text to read");
+    for (int k = 0; k < 8; ++k) {
+        report.inputs[k] = static_cast<std::uint16_t>(10 + k);
+        report.outputs[k] = static_cast<std::uint16_t>(200 + k);
+    }
+    // Copied before the operator's move: its inputs would put slider 2 back.
+    report.inputsSet = 0;
+    m_dlg->Poster().Notify(report);
+    QTRY_COMPARE_WITH_TIMEOUT(Out(*m_dlg, 8)->value(), 207, kWait);
+    QCOMPARE(In(*m_dlg, 2)->value(), 9);
+    QCOMPARE(In(*m_dlg, 1)->value(), 0);
+    report.inputsSet = 1;
+    m_dlg->Poster().Notify(report);
+    QTRY_COMPARE_WITH_TIMEOUT(In(*m_dlg, 2)->value(), 11, kWait);
+    for (int k = 1; k <= 8; ++k) {
+        QCOMPARE(In(*m_dlg, k)->value(), 9 + k);
+        QCOMPARE(Out(*m_dlg, k)->value(), 199 + k);
+        // The only numeric readout follows a value the engine set.
+        QCOMPARE(Out(*m_dlg, k)->toolTip(), QString::number(199 + k));
+    }
+    const QString text = QString::fromLatin1(report.status.text);
+    QCOMPARE(Status(*m_dlg), text);
+    // The box is too narrow for it: the whole text is in its tooltip.
+    QCOMPARE(Control<QLineEdit>(*m_dlg, "IDC_STATUS")->toolTip(), text);
 }
 
 void DevToolDlgTest::modeRadios_data() {
@@ -480,10 +577,10 @@ void DevToolDlgTest::upDownChoosesTrainingFile() {
         QTest::mouseClick(step.arrow, Qt::LeftButton);
         QCOMPARE(name->text(), QString::fromLatin1(step.shown));
     }
-    wTrainingFileNumber = 65535;
+    m_dlg->TrainingPanel().SetFileNumber(65535);
     QTest::mouseClick(up, Qt::LeftButton);
     QCOMPARE(name->text(), QStringLiteral("train000.txt"));
-    wTrainingFileNumber = 999;
+    m_dlg->TrainingPanel().SetFileNumber(999);
     QTest::mouseClick(up, Qt::LeftButton);
     QCOMPARE(name->text(), QStringLiteral("train1000.txt"));
     // Works outside training mode too, and the box stays disabled.
@@ -492,8 +589,8 @@ void DevToolDlgTest::upDownChoosesTrainingFile() {
 
 void DevToolDlgTest::storeTrainingSet() {
     QFile::remove(QStringLiteral("train005.txt"));
-    wTrainingFileNumber = 5;
     m_dlg = Open();
+    m_dlg->TrainingPanel().SetFileNumber(5);
     QTest::mouseClick(Control<QCheckBox>(*m_dlg, "IDC_TRAINING_MODE"), Qt::LeftButton);
     for (int k = 1; k <= 8; ++k) {
         In(*m_dlg, k)->setValue(10 * k);
@@ -515,8 +612,8 @@ void DevToolDlgTest::storeTrainingSet() {
 void DevToolDlgTest::storeTrainingSetFailureShowsMessage() {
     // A folder where the file should be: the file cannot be opened.
     QVERIFY(QDir().mkpath(QStringLiteral("train007.txt")));
-    wTrainingFileNumber = 7;
     m_dlg = Open();
+    m_dlg->TrainingPanel().SetFileNumber(7);
     QTest::mouseClick(Control<QCheckBox>(*m_dlg, "IDC_TRAINING_MODE"), Qt::LeftButton);
     QTest::mouseClick(Control<QPushButton>(*m_dlg, "IDC_STORE_TRAINING_SET"), Qt::LeftButton);
     QCOMPARE(m_seams.messages,
@@ -525,8 +622,8 @@ void DevToolDlgTest::storeTrainingSetFailureShowsMessage() {
 
 void DevToolDlgTest::enterOnStoreButtonStoresAndKeepsWindow() {
     QFile::remove(QStringLiteral("train009.txt"));
-    wTrainingFileNumber = 9;
     m_dlg = Open();
+    m_dlg->TrainingPanel().SetFileNumber(9);
     QTest::mouseClick(Control<QCheckBox>(*m_dlg, "IDC_TRAINING_MODE"), Qt::LeftButton);
     auto* store = Control<QPushButton>(*m_dlg, "IDC_STORE_TRAINING_SET");
     store->setFocus();
@@ -578,6 +675,22 @@ void DevToolDlgTest::loadCommand() {
     std::lock_guard lock(TestEngine()->State().hMutex);
     QVERIFY(TestEngine()->State().lFileWeights == expected);
     QVERIFY(TestEngine()->State().sModuleWeights == DeriveModuleWeights(expected));
+}
+
+void DevToolDlgTest::droppedNetFileLoadsAfterTheNotice() {
+    const QString path = WriteFile(m_dir, "dropped.txt", NetFileText(SampleWeights()));
+    m_dlg = Open();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(m_dlg.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(m_dlg.get(), &drop);
+    QCOMPARE(m_seams.fileFormatShown, 1);
+    QCOMPARE(m_seams.openAsked, 0);  // the dropped file is the one chosen
+    QVERIFY(m_seams.messages.isEmpty());
+    QVERIFY(TestEngine()->CopyFileWeights() == SampleWeights());
 }
 
 void DevToolDlgTest::closePaths_data() {
@@ -653,19 +766,33 @@ void DevToolDlgTest::viewMenuShowsQuantizationReport() {
     std::ostringstream expected;
     WriteQuantizationReport(expected, RandomQuantizationReport(SampleWeights(), 10000, 1));
 
+    m_seams.saveAnswer = m_dir.filePath(QStringLiteral("report.txt"));
     QString shown;
     bool readOnly = false;
+    int scrollRange = -1;
     QTimer::singleShot(0, [&] {
         auto* report = qobject_cast<CQuantizationDlg*>(QApplication::activeModalWidget());
         if (!report) return;
         auto* text = report->findChild<QPlainTextEdit*>(QStringLiteral("IDC_REPORT"));
         shown = text->toPlainText();
         readOnly = text->isReadOnly() && text->font().fixedPitch();
+        // Nothing to scroll sideways; where the screen is wide enough, no line wraps.
+        scrollRange = text->horizontalScrollBar()->maximum();
+        const bool roomy = report->width() < report->screen()->availableGeometry().width();
+        if (roomy && text->document()->lineCount() != text->document()->blockCount()) {
+            scrollRange = -2;
+        }
+        report->findChild<QPushButton*>(QStringLiteral("IDC_REPORT_SAVE"))->click();
         report->accept();
     });
     m_dlg->findChild<QAction*>(QStringLiteral("ID_VIEW_QUANTIZATION"))->trigger();
     QCOMPARE(shown.toStdString(), expected.str());
     QVERIFY(readOnly);
+    QCOMPARE(scrollRange, 0);
+    QFile saved(m_seams.saveAnswer);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray::fromStdString(expected.str()).replace("\n", "\r\n"));
+    QVERIFY(m_seams.messages.isEmpty());
 }
 
 QTEST_MAIN(DevToolDlgTest)

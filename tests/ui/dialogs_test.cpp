@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -134,6 +135,10 @@ void DialogsTest::application() {
     QVERIFY(!icon.isNull());
     QVERIFY(icon.availableSizes().contains(QSize(16, 16)));
     QVERIFY(icon.availableSizes().contains(QSize(32, 32)));
+    // Drawn from the scalable picture for screens at scale 2, where Qt reads SVG.
+    if (QImageReader::supportedImageFormats().contains("svg")) {
+        QVERIFY(icon.availableSizes().contains(QSize(64, 64)));
+    }
 }
 
 void DialogsTest::aboutBox() {
