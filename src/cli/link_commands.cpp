@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "cli/ci_options.h"
 #include "cli/link_commands.h"
 #include "cli/option_checks.h"
 #include "engine/engine.h"
@@ -30,6 +31,7 @@ struct LinkOptions {
     int passes = 0;  // 0: until a signal
     int tolerance = 0;
     bool timestamps = false;
+    CiOptions ci;  // validate: --junit, --json
 };
 
 struct StampedReport {
@@ -114,6 +116,18 @@ public:
         return false;
     }
 
+    // The per-output figures of the JUnit and JSON reports.
+    [[nodiscard]] ValidateFigures Figures() const {
+        ValidateFigures figures;
+        figures.tolerance = tolerance_;
+        for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
+            const OutputTally& t = tally_[m];
+            figures.outputs[m] = {t.compared, t.mismatches, t.largest,
+                                  t.compared ? static_cast<double>(t.sum) / t.compared : 0.0};
+        }
+        return figures;
+    }
+
     void PrintSummary(std::ostream& out, int failedPasses) const {
         out << "output\tcompared\tmismatches\tmax_abs_diff\tmean_diff\n";
         for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
@@ -160,6 +174,8 @@ std::string Header(LinkCommand command, bool timestamps) {
 }
 
 int RunLinkMode(LinkCommand command, const LinkOptions& options) {
+    const std::string startTime = JUnitTimestamp(std::chrono::system_clock::now());
+    const auto started = std::chrono::steady_clock::now();
     // Before the worker exists, so it inherits the mask and only the main thread
     // ever takes the signals.
     TerminationSignals signals;
@@ -192,10 +208,15 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
         std::cerr << "pelkora-cli: the engine could not start\n";
         return kExitFailure;
     }
-    if (options.timestamps || validation) std::cout << Header(command, options.timestamps) << '\n';
+    // With --json, stdout holds the one JSON object and nothing else.
+    const bool passLines = !options.ci.json;
+    if ((options.timestamps || validation) && passLines) {
+        std::cout << Header(command, options.timestamps) << '\n';
+    }
 
     int passes = 0;
     int failed = 0;
+    std::string firstFailure;
     bool signalled = false;
     while (!signalled && (options.passes == 0 || passes < options.passes)) {
         signalled = signals.Wait(std::chrono::milliseconds(20));
@@ -206,6 +227,7 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
             const PassReport& r = entry.report;
             if (!r.ok) {
                 ++failed;
+                if (firstFailure.empty()) firstFailure = r.status.text;
                 std::cout << out << std::flush;
                 out.clear();
                 std::cerr << r.status.text << '\n';
@@ -218,16 +240,29 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
             AppendValues(line, r.inputs);
             AppendValues(line, r.outputs);
             if (validation) validation->Compare(r, line);
-            out += line;
-            out += '\n';
+            if (passLines) {
+                out += line;
+                out += '\n';
+            }
         }
         if (!out.empty()) std::cout << out << std::flush;
     }
     engine.Stop();  // interrupts any wait; the worker's link closes the port
     if (validation) {
         validation->PrintSummary(std::cerr, failed);
-        if (validation->Exceeded()) return kExitMismatch;
-        return failed > 0 ? kExitFailure : kExitOk;
+        const int exitCode = validation->Exceeded() ? kExitMismatch
+                             : failed > 0           ? kExitFailure
+                                                    : kExitOk;
+        ValidateFigures figures = validation->Figures();
+        figures.port = options.port;
+        figures.netFile = options.netFile;
+        figures.passes = passes;
+        figures.failedPasses = failed;
+        figures.firstFailure = firstFailure;
+        figures.timestamp = startTime;
+        figures.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        return WriteCiReports(options.ci, exitCode, figures);
     }
     if (signalled) return kExitOk;
     return failed > 0 ? kExitFailure : kExitOk;
@@ -262,6 +297,7 @@ CliCommand AddModeCommand(CLI::App& root, LinkCommand command) {
                         "Largest |module - host| still counted as a match, in LSB")
             ->check(CLI::Range(0, 255))
             ->capture_default_str();
+        AddCiOptions(*sub, options->ci, true);
     }
     sub->add_option("--passes", options->passes,
                     "Stop after N passes, failed ones included (default: until SIGINT/SIGTERM)")
