@@ -13,8 +13,8 @@ int WriteReports(const CiOptions& options, int exitCode, Figures& figures,
                  void (*json)(std::ostream&, const Figures&)) {
     figures.exitCode = exitCode;
     if (!options.junitFile.empty()) {
-        const FileResult written = WriteReportFile(
-            options.junitFile, [&](std::ostream& out) { junit(out, figures); });
+        const FileResult written =
+            WriteReportFile(options.junitFile, [&](std::ostream& out) { junit(out, figures); });
         if (written != FileResult::Ok) {
             std::cerr << options.junitFile << ": " << FileResultText(written) << '\n';
             if (figures.exitCode == kExitOk) figures.exitCode = kExitFailure;

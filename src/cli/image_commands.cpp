@@ -87,7 +87,8 @@ int RunVerify(const VerifyOptions& options) {
     const auto start = std::chrono::steady_clock::now();
     std::ostringstream text;
     const int exitCode = CheckImage(options, figures, options.ci.json ? text : std::cout);
-    figures.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    figures.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return WriteCiReports(options.ci, exitCode, figures);
 }
 

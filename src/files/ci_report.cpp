@@ -55,19 +55,33 @@ std::string XmlText(std::string_view text) {
         }
         const char c = text[k];
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\t': out += "&#9;"; break;  // kept as they are in attribute values too
-        case '\n': out += "&#10;"; break;
-        case '\r': out += "&#13;"; break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-                out += kReplacement;
-            } else {
-                out.append(text.substr(k, n));
-            }
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\t':
+                out += "&#9;";
+                break;  // kept as they are in attribute values too
+            case '\n':
+                out += "&#10;";
+                break;
+            case '\r':
+                out += "&#13;";
+                break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+                    out += kReplacement;
+                } else {
+                    out.append(text.substr(k, n));
+                }
         }
         k += n;
     }
@@ -170,8 +184,7 @@ std::string ClassName(const std::string& command, const std::string& subject) {
 
 void WriteJUnit(std::ostream& out, const std::string& command, const std::string& subject,
                 const std::vector<std::pair<std::string, std::string>>& properties,
-                const std::vector<JUnitCase>& cases, double seconds,
-                const std::string& timestamp) {
+                const std::vector<JUnitCase>& cases, double seconds, const std::string& timestamp) {
     int failures = 0, errors = 0, skipped = 0;
     for (const JUnitCase& c : cases) {
         failures += c.result == JUnitCase::Result::Failure;
@@ -198,26 +211,29 @@ void WriteJUnit(std::ostream& out, const std::string& command, const std::string
         out << "    <testcase classname=\"" << className << "\" name=\"" << XmlText(c.name)
             << "\" time=\"0\">\n";
         switch (c.result) {
-        case JUnitCase::Result::Passed:
-            if (!c.text.empty()) out << "      <system-out>" << XmlText(c.text) << "</system-out>\n";
-            break;
-        case JUnitCase::Result::Skipped:
-            out << "      <skipped message=\"" << XmlText(c.message) << "\"/>\n";
-            break;
-        case JUnitCase::Result::Failure:
-        case JUnitCase::Result::Error: {
-            const char* element = c.result == JUnitCase::Result::Failure ? "failure" : "error";
-            out << "      <" << element << " message=\"" << XmlText(c.message) << "\" type=\""
-                << XmlText(c.type) << "\">" << XmlText(c.text) << "</" << element << ">\n";
-            break;
-        }
+            case JUnitCase::Result::Passed:
+                if (!c.text.empty())
+                    out << "      <system-out>" << XmlText(c.text) << "</system-out>\n";
+                break;
+            case JUnitCase::Result::Skipped:
+                out << "      <skipped message=\"" << XmlText(c.message) << "\"/>\n";
+                break;
+            case JUnitCase::Result::Failure:
+            case JUnitCase::Result::Error: {
+                const char* element = c.result == JUnitCase::Result::Failure ? "failure" : "error";
+                out << "      <" << element << " message=\"" << XmlText(c.message) << "\" type=\""
+                    << XmlText(c.type) << "\">" << XmlText(c.text) << "</" << element << ">\n";
+                break;
+            }
         }
         out << "    </testcase>\n";
     }
     out << "  </testsuite>\n</testsuites>\n";
 }
 
-long Compared(const ValidateFigures& f) { return f.outputs[0].compared; }
+long Compared(const ValidateFigures& f) {
+    return f.outputs[0].compared;
+}
 
 const char* Verdict(const ValidateFigures& f) {
     if (Compared(f) == 0) return "NONE";
@@ -242,11 +258,10 @@ std::string JUnitTimestamp(std::chrono::system_clock::time_point time) {
     const year_month_day date{day};
     const hh_mm_ss clock{secondsSinceEpoch - day};
     char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d", int{date.year()},
-                  unsigned{date.month()}, unsigned{date.day()},
-                  static_cast<int>(clock.hours().count()),
-                  static_cast<int>(clock.minutes().count()),
-                  static_cast<int>(clock.seconds().count()));
+    std::snprintf(
+        text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d", int{date.year()},
+        unsigned{date.month()}, unsigned{date.day()}, static_cast<int>(clock.hours().count()),
+        static_cast<int>(clock.minutes().count()), static_cast<int>(clock.seconds().count()));
     return text;
 }
 
@@ -262,8 +277,8 @@ void WriteValidateJUnit(std::ostream& out, const ValidateFigures& f) {
             c.result = JUnitCase::Result::Failure;
             c.type = "mismatch";
             c.message = std::to_string(o.mismatches) + " of " + std::to_string(o.compared) +
-                        " passes differ from the host by more than " +
-                        std::to_string(f.tolerance) + " LSB";
+                        " passes differ from the host by more than " + std::to_string(f.tolerance) +
+                        " LSB";
             c.text = OutputText(o);
         } else {
             c.text = OutputText(o);
@@ -271,7 +286,8 @@ void WriteValidateJUnit(std::ostream& out, const ValidateFigures& f) {
         cases.push_back(std::move(c));
     }
     JUnitCase failed{"failed passes"};
-    failed.text = std::to_string(f.failedPasses) + " of " + std::to_string(f.passes) + " passes failed";
+    failed.text =
+        std::to_string(f.failedPasses) + " of " + std::to_string(f.passes) + " passes failed";
     if (f.failedPasses > 0) {
         failed.result = JUnitCase::Result::Failure;
         failed.type = "link";
@@ -479,7 +495,8 @@ void WriteQuantizationJson(std::ostream& out, const std::string& netFile, const 
     out << '\n';
 }
 
-FileResult WriteReportFile(const std::string& path, const std::function<void(std::ostream&)>& write) {
+FileResult WriteReportFile(const std::string& path,
+                           const std::function<void(std::ostream&)>& write) {
     FileReplacement file(path);
     const FileResult opened = file.Open();
     if (opened != FileResult::Ok) return opened;

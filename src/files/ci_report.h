@@ -37,9 +37,9 @@ struct ValidateFigures {
     std::string port;
     std::string netFile;
     int tolerance = 0;
-    long passes = 0;        // every pass counted, failed ones included
-    long failedPasses = 0;  // passes that produced no values
-    long movedPasses = 0;   // passes whose inputs moved between the readings
+    long passes = 0;           // every pass counted, failed ones included
+    long failedPasses = 0;     // passes that produced no values
+    long movedPasses = 0;      // passes whose inputs moved between the readings
     std::string firstFailure;  // the status text of the first failed pass
     std::array<ValidateOutputFigures, NET_OUTPUT_COUNT> outputs{};
     double seconds = 0.0;

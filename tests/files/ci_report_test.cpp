@@ -30,10 +30,10 @@ protected:
     std::string JsonErrors(const std::string& json) {
         const fs::path file = Write("report.json", json);
         const fs::path log = dir_ / "json.log";
-        const std::string cmd = "python3 -c 'import json,sys; json.load(open(sys.argv[1], "
-                                "encoding=\"utf-8\", errors=\"strict\"))' " +
-                                ShellQuote(file.string()) + " >" + ShellQuote(log.string()) +
-                                " 2>&1";
+        const std::string cmd =
+            "python3 -c 'import json,sys; json.load(open(sys.argv[1], "
+            "encoding=\"utf-8\", errors=\"strict\"))' " +
+            ShellQuote(file.string()) + " >" + ShellQuote(log.string()) + " 2>&1";
         return std::system(cmd.c_str()) == 0 ? "" : ReadWholeFile(log);
     }
 };
@@ -165,8 +165,7 @@ TEST_F(CiReportTest, VerifyWritesItsReportsWhateverTheOutcome) {
     };
     const Case cases[] = {
         {ShellQuote(image.string()), 0, "<system-out>C400</system-out>"},
-        {ShellQuote(image.string()) + " --net " + ShellQuote(net.string()), 3,
-         "): image 5, net 7"},
+        {ShellQuote(image.string()) + " --net " + ShellQuote(net.string()), 3, "): image 5, net 7"},
         {ShellQuote(broken.string()), 1, "type=\"image\""},
     };
     for (const Case& c : cases) {
@@ -180,9 +179,8 @@ TEST_F(CiReportTest, VerifyWritesItsReportsWhateverTheOutcome) {
         EXPECT_EQ(JsonErrors(json.out), "") << json.out;
         EXPECT_NE(json.out.find("\"exit_code\":" + std::to_string(c.exitCode)), std::string::npos);
     }
-    const CliRun unwritable =
-        RunCli("verify " + ShellQuote(image.string()) + " --junit " +
-               ShellQuote((dir_ / "no-such-folder" / "verify.xml").string()));
+    const CliRun unwritable = RunCli("verify " + ShellQuote(image.string()) + " --junit " +
+                                     ShellQuote((dir_ / "no-such-folder" / "verify.xml").string()));
     EXPECT_EQ(unwritable.exitCode, 1);
     EXPECT_NE(unwritable.err.find("Error opening file"), std::string::npos) << unwritable.err;
 }
@@ -191,7 +189,8 @@ TEST_F(CiReportTest, QuantizeJsonHoldsTheReportsFigures) {
     std::string netText;
     for (int n = 0; n < NET_WEIGHT_COUNT; ++n) netText += std::to_string(n * 1'000'003) + "\n";
     const fs::path net = Write("net.txt", netText);
-    const CliRun run = RunCli("quantize --net " + ShellQuote(net.string()) + " --random 500 --json");
+    const CliRun run =
+        RunCli("quantize --net " + ShellQuote(net.string()) + " --random 500 --json");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(JsonErrors(run.out), "") << run.out;
     EXPECT_NE(run.out.find("\"vectors\":500"), std::string::npos);
