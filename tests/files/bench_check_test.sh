@@ -60,6 +60,11 @@ xmllint --noout --schema "$src/tests/files/junit.xsd" "${reports[@]}" 2>"$work/x
     || fail "not exactly one failing testcase over the four modules"
 grep -A1 'name="out3"' "$work"/four/03-m3-validate.xml | grep -q '<failure ' \
     || fail "out3 of m3 is not the failing testcase"
+# validate --json: stdout is the one JSON object, without the pass lines.
+"$cli" validate --port "$work/m1" --net "$net" --passes 3 --json >"$work/v.json" 2>/dev/null \
+    || fail "validate --json on a good module failed"
+python3 -c 'import json,sys; o=json.load(open(sys.argv[1])); assert o["verdict"] == "MATCH" and o["exit_code"] == 0 and o["compared"] == 3, o' \
+    "$work/v.json" || fail "validate --json: $(cat "$work/v.json")"
 # Side by side: four modules in far less than four times one.
 [ "$fourMs" -lt $((oneMs * 5 / 2)) ] || fail "four modules took ${fourMs} ms, one ${oneMs} ms"
 echo "bench_check_test: ok"
