@@ -1,22 +1,27 @@
 // pelkora-cli verify / decode: read a flash image back, compare it with a net file,
 // or turn it into the net file that exports to the same image.
 
+#include <chrono>
 #include <iostream>
 #include <memory>
 #include <ostream>
+#include <sstream>
 #include <string>
 
+#include "cli/ci_options.h"
 #include "cli/commands.h"
 #include "cli/option_checks.h"
 #include "files/flash_image_reader.h"
 #include "files/replace_file.h"
 #include "network/file_result.h"
+#include "network/net_file_reader.h"
 
 namespace {
 
 struct VerifyOptions {
     std::string imageFile;
     std::string netFile;
+    CiOptions ci;
 };
 
 struct DecodeOptions {
@@ -34,29 +39,55 @@ bool ReadImageOption(const std::string& path, FlashImage& image) {
     return true;
 }
 
-int RunVerify(const VerifyOptions& options) {
-    FlashImage image;
-    if (!ReadImageOption(options.imageFile, image)) return kExitFailure;
-    FileWeights fileWeights{};
-    if (!options.netFile.empty() && !LoadNetOption(options.netFile, fileWeights)) {
+// Reads and compares, gathering the figures and writing the text report to `text`.
+int CheckImage(const VerifyOptions& options, VerifyFigures& figures, std::ostream& text) {
+    const FlashImageRead read = ReadFlashImageFile(options.imageFile);
+    if (!read.Ok()) {
+        figures.imageError = FlashImageErrorText(read);
+        std::cerr << options.imageFile << ": " << figures.imageError << '\n';
         return kExitFailure;
     }
-    std::cout << "Format: " << HexFileFormatName(image.format) << '\n'
-              << "Bank: " << FlashBankName(image.wStartAddress) << '\n'
-              << "Records: " << image.recordCount << '\n'
-              << "Weights: " << NET_WEIGHT_COUNT << '\n';
-    if (options.netFile.empty()) return FinishOutput("verify", kExitOk);
-
-    const auto differences = CompareWeights(image.weights, DeriveModuleWeights(fileWeights));
-    if (differences.empty()) {
-        std::cout << "Same weights as " << options.netFile << '\n';
-        return FinishOutput("verify", kExitOk);
+    const FlashImage& image = read.image;
+    figures.format = image.format;
+    figures.bank = FlashBankName(image.wStartAddress);
+    figures.records = image.recordCount;
+    FileWeights fileWeights{};
+    if (!options.netFile.empty()) {
+        const FileResult loaded = ReadAsciiNetFile(options.netFile, fileWeights);
+        if (loaded != FileResult::Ok) {
+            figures.netError = FileResultText(loaded);
+            std::cerr << figures.netError << '\n';
+            return kExitFailure;
+        }
     }
-    std::cout << differences.size() << " of " << NET_WEIGHT_COUNT << " weights differ from "
-              << options.netFile << ":\n";
-    for (const WeightDifference& d : differences) std::cout << WeightDifferenceText(d) << '\n';
-    // Well formed, but other weights than the net given.
-    return FinishOutput("verify", kExitMismatch);
+    text << "Format: " << HexFileFormatName(image.format) << '\n'
+         << "Bank: " << figures.bank << '\n'
+         << "Records: " << image.recordCount << '\n'
+         << "Weights: " << NET_WEIGHT_COUNT << '\n';
+    if (options.netFile.empty()) return kExitOk;
+
+    figures.differences = CompareWeights(image.weights, DeriveModuleWeights(fileWeights));
+    if (figures.differences.empty()) {
+        text << "Same weights as " << options.netFile << '\n';
+        return kExitOk;
+    }
+    text << figures.differences.size() << " of " << NET_WEIGHT_COUNT << " weights differ from "
+         << options.netFile << ":\n";
+    for (const WeightDifference& d : figures.differences) text << WeightDifferenceText(d) << '\n';
+    return kExitMismatch;
+}
+
+int RunVerify(const VerifyOptions& options) {
+    VerifyFigures figures;
+    figures.imageFile = options.imageFile;
+    figures.netFile = options.netFile;
+    figures.timestamp = JUnitTimestamp(std::chrono::system_clock::now());
+    const auto start = std::chrono::steady_clock::now();
+    std::ostringstream text;
+    const int exitCode = CheckImage(options, figures, options.ci.json ? text : std::cout);
+    figures.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return FinishOutput("verify", WriteCiReports(options.ci, exitCode, figures));
 }
 
 int RunDecode(const DecodeOptions& options) {
@@ -102,6 +133,7 @@ std::vector<CliCommand> AddImageCommands(CLI::App& root) {
     AddValueOption(verifySub, "IMAGE", verify->imageFile, "Flash image (S-record or Intel HEX)")
         ->required();
     AddValueOption(verifySub, "--net", verify->netFile, "ASCII net file to compare with");
+    AddCiOptions(*verifySub, verify->ci, true);
 
     auto decode = std::make_shared<DecodeOptions>();
     CLI::App* decodeSub = root.add_subcommand(

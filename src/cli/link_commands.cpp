@@ -18,6 +18,7 @@
 #include <sstream>
 #include <string>
 
+#include "cli/ci_options.h"
 #include "cli/failure_lines.h"
 #include "cli/link_commands.h"
 #include "cli/option_checks.h"
@@ -38,6 +39,7 @@ struct LinkOptions {
     int passes = 0;  // 0: until a signal
     int tolerance = 0;
     bool timestamps = false;
+    CiOptions ci;  // validate: --junit, --json
 };
 
 struct StampedReport {
@@ -149,6 +151,19 @@ public:
     // A pass whose inputs moved between the two "I" replies around its "O": its
     // outputs may belong to other inputs, so it is no verdict on the module.
     void CountMoved() { ++moved_; }
+    [[nodiscard]] long Moved() const { return moved_; }
+
+    // The per-output figures of the JUnit and JSON reports.
+    [[nodiscard]] ValidateFigures Figures() const {
+        ValidateFigures figures;
+        figures.tolerance = tolerance_;
+        for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
+            const OutputTally& t = tally_[m];
+            figures.outputs[m] = {t.compared, t.mismatches, t.largest,
+                                  t.compared ? static_cast<double>(t.sum) / t.compared : 0.0};
+        }
+        return figures;
+    }
 
     void PrintSummary(std::ostream& out, long failedPasses) const {
         out << "output\tcompared\tmismatches\tmax_abs_diff\tmean_diff\n";
@@ -196,6 +211,8 @@ std::string Header(LinkCommand command, bool timestamps) {
 constexpr const char* kNames[] = {"monitor", "emulate", "validate"};
 
 int RunLinkMode(LinkCommand command, const LinkOptions& options) {
+    const std::string startTime = JUnitTimestamp(std::chrono::system_clock::now());
+    const auto started = std::chrono::steady_clock::now();
     // Before the worker exists, so it inherits the mask and only the main thread
     // ever takes the signals.
     TerminationSignals signals;
@@ -231,10 +248,15 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
         return kExitFailure;
     }
     OrderedOutput output(STDOUT_FILENO, STDERR_FILENO);
-    if (options.timestamps || validation) output.Out(Header(command, options.timestamps) + '\n');
+    // With --json, stdout holds the one JSON object and nothing else.
+    const bool passLines = !options.ci.json;
+    if ((options.timestamps || validation) && passLines) {
+        output.Out(Header(command, options.timestamps) + '\n');
+    }
 
     int passes = 0;
     long failed = 0;
+    std::string firstFailure;
     FailureLines failureLines;
     const auto printFailures = [&output](const std::vector<std::string>& lines) {
         for (const std::string& text : lines) output.Err(text + '\n');
@@ -252,6 +274,7 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
             const PassReport& r = entry.report;
             if (!r.ok) {
                 ++failed;
+                if (firstFailure.empty()) firstFailure = r.status.text;
                 output.Out(std::move(out));
                 out.clear();
                 printFailures(failureLines.Failed(r.status.text, FailureLines::Clock::now()));
@@ -265,8 +288,10 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
             std::string line =
                 PassValuesLine(options.timestamps ? &entry.stamp : nullptr, r.inputs, r.outputs);
             if (validation) validation->Compare(r, line);
-            out += line;
-            out += '\n';
+            if (passLines) {
+                out += line;
+                out += '\n';
+            }
         }
         output.Out(std::move(out));
     }
@@ -297,8 +322,23 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
                   << kDrainAfterSignal.count() << " ms\n";
         return kExitFailure;
     }
-    if (validation && validation->Exceeded()) return kExitMismatch;
-    if (signalled && !validation) return kExitOk;
+    if (validation) {
+        const int exitCode = validation->Exceeded() ? kExitMismatch
+                             : failed > 0           ? kExitFailure
+                                                    : kExitOk;
+        ValidateFigures figures = validation->Figures();
+        figures.port = options.port;
+        figures.netFile = options.netFile;
+        figures.passes = passes;
+        figures.failedPasses = failed;
+        figures.movedPasses = validation->Moved();
+        figures.firstFailure = firstFailure;
+        figures.timestamp = startTime;
+        figures.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        return WriteCiReports(options.ci, exitCode, figures);
+    }
+    if (signalled) return kExitOk;
     return failed > 0 ? kExitFailure : kExitOk;
 }
 
@@ -328,6 +368,7 @@ CliCommand AddModeCommand(CLI::App& root, LinkCommand command) {
                        "Largest |module - host| still counted as a match, in LSB")
             ->check(CLI::Range(0, 255))
             ->capture_default_str();
+        AddCiOptions(*sub, options->ci, true);
     }
     AddValueOption(sub, "--passes", options->passes,
                    "Stop after N passes, failed ones included (default: until SIGINT/SIGTERM)")

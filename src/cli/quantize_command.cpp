@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/ci_options.h"
 #include "cli/commands.h"
 #include "cli/option_checks.h"
 #include "cli/vector_stream.h"
@@ -21,6 +22,7 @@ struct QuantizeOptions {
     std::uint64_t randomCount = kDefaultReportVectors;
     std::uint64_t seed = UniformInputs::kDefaultSeed;
     bool tsv = false;
+    CiOptions ci;  // --json
 };
 
 // One line per vector, inputs then both evaluators' outputs, for numpy and pandas.
@@ -113,7 +115,14 @@ int RunQuantize(const QuantizeOptions& options) {
     if (tsv) {
         tsv.reset();
     } else {
-        WriteQuantizationReport(std::cout, accumulator.Report());
+        if (options.ci.json) {
+            const std::string source = options.vectorFile.empty()
+                                           ? "random, seed " + std::to_string(options.seed)
+                                           : options.vectorFile;
+            WriteQuantizationJson(std::cout, options.netFile, source, accumulator.Report());
+        } else {
+            WriteQuantizationReport(std::cout, accumulator.Report());
+        }
     }
     std::cout.flush();
     if (!std::cout) return Fail("error writing the report");
@@ -140,8 +149,10 @@ std::vector<CliCommand> AddQuantizeCommand(CLI::App& root) {
                             ->check(CLI::NonNegativeNumber)
                             ->capture_default_str();
     vectors->excludes(random)->excludes(seed);
-    sub->add_flag("--tsv", options->tsv,
-                  "one line per vector instead of the report: in1..in8 float1..float8 "
-                  "int1..int8");
+    CLI::Option* tsv = sub->add_flag("--tsv", options->tsv,
+                                     "one line per vector instead of the report: in1..in8 "
+                                     "float1..float8 int1..int8");
+    AddCiOptions(*sub, options->ci, false);
+    tsv->excludes(sub->get_option("--json"));
     return {{sub, [options] { return RunQuantize(*options); }}};
 }

@@ -1,0 +1,81 @@
+#pragma once
+// The results of validate, verify and quantize in the forms CI systems read: JUnit
+// XML (Jenkins, GitLab, test-bench farms) and one JSON object for scripts. The
+// figures are gathered by the command into a plain struct; the writers only format
+// them, so the text report, the XML and the JSON always tell the same story.
+//
+// Writers take a stream; WriteReportFile puts one through the crash-safe
+// replacement, so a CI job never picks up half a report.
+//
+// Text from outside (file and port names, reader messages) may hold any bytes: the
+// writers keep valid UTF-8, turn anything else and XML-forbidden control bytes into
+// U+FFFD, and escape what XML and JSON need escaped.
+//
+// Thread rules: plain functions on caller-owned data; no shared state.
+
+#include <array>
+#include <chrono>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "files/flash_image_reader.h"
+#include "network/file_result.h"
+#include "network/quantization.h"
+#include "network/weights.h"
+
+// What validate found on one output.
+struct ValidateOutputFigures {
+    long compared = 0;
+    long mismatches = 0;  // |module - host| > tolerance
+    int largest = 0;      // largest |module - host|
+    double meanDiff = 0.0;
+};
+
+struct ValidateFigures {
+    std::string port;
+    std::string netFile;
+    int tolerance = 0;
+    long passes = 0;           // every pass counted, failed ones included
+    long failedPasses = 0;     // passes that produced no values
+    long movedPasses = 0;      // passes whose inputs moved between the readings
+    std::string firstFailure;  // the status text of the first failed pass
+    std::array<ValidateOutputFigures, NET_OUTPUT_COUNT> outputs{};
+    double seconds = 0.0;
+    std::string timestamp;  // JUnitTimestamp of the start
+    int exitCode = 0;
+};
+
+struct VerifyFigures {
+    std::string imageFile;
+    std::string imageError;  // empty: the image is well formed
+    HexFileFormat format = FORMAT_S19;
+    std::string bank;
+    int records = 0;
+    std::string netFile;   // empty: no comparison asked for
+    std::string netError;  // the net file could not be read
+    std::vector<WeightDifference> differences;
+    double seconds = 0.0;
+    std::string timestamp;
+    int exitCode = 0;
+};
+
+// The differences a JUnit failure lists in full; the JSON holds them all.
+constexpr std::size_t kJUnitListedDifferences = 20;
+
+// "2026-12-09T11:05:18": UTC, to the second, as the JUnit schemas want it.
+[[nodiscard]] std::string JUnitTimestamp(std::chrono::system_clock::time_point time);
+
+void WriteValidateJUnit(std::ostream& out, const ValidateFigures& figures);
+void WriteValidateJson(std::ostream& out, const ValidateFigures& figures);
+void WriteVerifyJUnit(std::ostream& out, const VerifyFigures& figures);
+void WriteVerifyJson(std::ostream& out, const VerifyFigures& figures);
+// `source` says where the vectors came from: a file name, or "random" with the seed.
+void WriteQuantizationJson(std::ostream& out, const std::string& netFile, const std::string& source,
+                           const QuantizationReport& report);
+
+// Writes `path` as a whole through FileReplacement: Ok, or the FileResult of the
+// step that failed (the old file is then left as it was).
+[[nodiscard]] FileResult WriteReportFile(const std::string& path,
+                                         const std::function<void(std::ostream&)>& write);
