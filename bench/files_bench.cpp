@@ -16,7 +16,8 @@
 #include "network/net_file_reader.h"
 
 #include <fstream>
-#define READ_NET_FILE ReadAsciiNetFile
+#include "files/net_file.h"
+#define READ_NET_FILE ReadNetFile
 
 namespace {
 

@@ -7,9 +7,11 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "files/file_result.h"
 #include "files/flash_image_reader.h"
 #include "files/replace_file.h"
-#include "network/file_result.h"
+#include "files/weight_difference.h"
+#include "network/net_file_writer.h"
 
 namespace {
 
@@ -67,7 +69,7 @@ int RunDecode(const DecodeOptions& options) {
     // weights, and the net would no longer export to this image.
     const int unwritable = FirstUnwritableWeight(image.weights);
     if (unwritable >= 0) {
-        std::cerr << options.imageFile << ": weight " << unwritable << " ("
+        std::cerr << options.imageFile << ": " << WeightNameText(unwritable) << " ("
                   << WeightPlaceText(unwritable) << ") is " << image.weights[unwritable]
                   << ", beyond what a net file can hold (-1073..1073)\n";
         return kExitFailure;

@@ -15,9 +15,9 @@
 #include "cli/link_commands.h"
 #include "cli/option_checks.h"
 #include "engine/engine.h"
+#include "files/net_file.h"
 #include "files/pass_log.h"
 #include "network/evaluators.h"
-#include "network/net_file_reader.h"
 #include "os/io.h"
 
 namespace {
@@ -169,18 +169,20 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
     if (command == LinkCommand::Validate) {
         // The window's own loader: exactly its reading rules and texts.
         FileWeights weights{};
-        const FileResult loaded = ReadAsciiNetFile(options.netFile, weights);
+        const FileResult loaded = ReadNetFile(options.netFile, weights);
         if (loaded != FileResult::Ok) {
             std::cerr << FileResultText(loaded) << '\n';
             return kExitUsage;
         }
         validation = std::make_unique<Validation>(DeriveModuleWeights(weights), options.tolerance);
     } else if (!options.netFile.empty()) {
-        const FileResult loaded = engine.LoadAsciiNetFile(options.netFile);
+        FileWeights weights{};
+        const FileResult loaded = ReadNetFile(options.netFile, weights);
         if (loaded != FileResult::Ok) {
             std::cerr << FileResultText(loaded) << '\n';
             return kExitFailure;
         }
+        engine.LoadWeights(weights);
     }
     auto queue = std::make_shared<PassQueue>(options.timestamps);
     engine.SetNotifier([queue](const PassReport& r) { queue->OnReport(r); });

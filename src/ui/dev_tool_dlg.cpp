@@ -16,6 +16,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "files/net_file.h"
 #include "files/training_set.h"
 #include "network/evaluators.h"
 #include "ui/about_dlg.h"
@@ -381,13 +382,16 @@ void CDevToolDlg::OnFileLoadAscii() {
     m_seams.RunFileFormatDialog(this);
     const QString path = m_seams.GetOpenFileName(this, QStringLiteral("txt"));
     if (path.isEmpty()) return;
-    // The loader holds no lock once it returns, so the refresh keeps running while
-    // the message is up.
-    const FileResult result = m_engine.LoadAsciiNetFile(QFile::encodeName(path).toStdString());
+    // The file is read without the lock and with bounded waits (it may be a FIFO);
+    // only whole sets are handed over, so the refresh keeps running while the
+    // message is up.
+    FileWeights weights{};
+    const FileResult result = ReadNetFile(QFile::encodeName(path).toStdString(), weights);
     if (result != FileResult::Ok) {
         m_seams.ShowMessage(this, QString::fromLatin1(FileResultText(result)));
         return;
     }
+    m_engine.LoadWeights(weights);
     m_netLoaded = true;
 }
 
