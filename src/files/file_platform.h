@@ -39,6 +39,11 @@ extern const int kFileOpenFlags;
 // Removes a file this program created; errors are of no use to the caller.
 void RemoveFile(const std::string& path);
 
+// Takes back a file just created by opening `path` (as `fd`): removes the file
+// itself, wherever symbolic links on `path` led, and leaves the links as they
+// were. Nothing is removed unless it is still the file behind `fd`.
+void RemoveCreatedFile(const std::string& path, int fd);
+
 #ifdef _WIN32
 // Opens an existing non-regular file (a device) for writing in place, truncated.
 // -1 on failure.

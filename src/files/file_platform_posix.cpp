@@ -66,6 +66,15 @@ void RemoveFile(const std::string& path) {
     ::unlink(path.c_str());
 }
 
+void RemoveCreatedFile(const std::string& path, int fd) {
+    struct stat created {};
+    if (::fstat(fd, &created) != 0) return;
+    std::string target = path;
+    struct stat found {};
+    if (FollowLinks(target, found) != Lookup::Found) return;
+    if (found.st_dev == created.st_dev && found.st_ino == created.st_ino) ::unlink(target.c_str());
+}
+
 Lookup FollowLinks(std::string& path, struct stat& st) {
     for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
         if (::lstat(path.c_str(), &st) != 0) {

@@ -51,6 +51,10 @@ void RemoveFile(const std::string& path) {
     ::_unlink(path.c_str());
 }
 
+void RemoveCreatedFile(const std::string& path, int /*fd*/) {
+    ::_unlink(path.c_str());
+}
+
 bool SyncFile(int fd) {
     return ::_commit(fd) == 0;
 }
