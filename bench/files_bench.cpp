@@ -7,17 +7,16 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 
 #include "files/flash_image_reader.h"
 #include "files/hex_net_file.h"
-#include "files/training_set.h"
-#include "network/net_file_reader.h"
-
-#include <fstream>
 #include "files/net_file.h"
-#define READ_NET_FILE ReadNetFile
+#include "files/training_set.h"
+#include "files/weight_difference.h"
+#include "network/net_file_reader.h"
 
 namespace {
 
@@ -129,7 +128,7 @@ void BM_ReadNetFile(benchmark::State& state) {
     std::ofstream(path, std::ios::binary) << SomeNetText();
     for (auto _ : state) {
         FileWeights weights{};
-        if (READ_NET_FILE(path, weights) != FileResult::Ok) {
+        if (ReadNetFile(path, weights) != FileResult::Ok) {
             state.SkipWithError("net file refused");
             break;
         }
