@@ -104,7 +104,8 @@ namespace {
 
 std::string SomeNetText() {
     std::string text;
-    for (int n = 0; n < NET_WEIGHT_COUNT; ++n) text += std::to_string(n * 7654321 - 900000000) + "\r\n";
+    for (int n = 0; n < NET_WEIGHT_COUNT; ++n)
+        text += std::to_string(n * 7654321 - 900000000) + "\r\n";
     return text;
 }
 

@@ -84,8 +84,8 @@ Failure Parser::Decode(std::string_view digits, std::size_t headerBytes) {
     if (digits.size() > expected) return {ImageError::LongRecord};
     size_ = count + headerBytes;  // at most 255 + 5, within bytes_
     for (std::size_t n = 0; n < size_; ++n) {
-        bytes_[n] =
-            static_cast<std::uint8_t>(HexDigitValue(digits[2 * n]) * 16 + HexDigitValue(digits[2 * n + 1]));
+        bytes_[n] = static_cast<std::uint8_t>(HexDigitValue(digits[2 * n]) * 16 +
+                                              HexDigitValue(digits[2 * n + 1]));
     }
     return {};
 }

@@ -54,12 +54,11 @@ TEST_F(FileReadingTest, NetFileByName) {
 }
 
 #ifndef _WIN32
-// A FIFO whose writer sends `text` in pieces `gap` apart, then closes or stays; the read end is held open so
-// that the writer's open never waits.
+// A FIFO whose writer sends `text` in pieces `gap` apart, then closes or stays; the read end is
+// held open so that the writer's open never waits.
 class FifoWriter {
 public:
-    FifoWriter(const fs::path& path, std::string text, milliseconds gap, bool close)
-        : path_(path) {
+    FifoWriter(const fs::path& path, std::string text, milliseconds gap, bool close) : path_(path) {
         EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
         held_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
         writer_ = ::open(path.c_str(), O_WRONLY);

@@ -92,7 +92,8 @@ TEST_F(ImageCliTest, VerifyReportsAndCompares) {
          "Error opening file\n"},
         // A folder is no image with a missing end record, and "08" is no two values.
         {"verify " + Quoted(dir_), 1, "", dir_.string() + ": Error reading file\n"},
-        {"verify " + Quoted(image) + " --net " + Quoted(Write("octal.txt", "08\n" + NetFileText(weights))),
+        {"verify " + Quoted(image) + " --net " +
+             Quoted(Write("octal.txt", "08\n" + NetFileText(weights))),
          1, "", "Error reading file\n"},
         {"decode " + Quoted(Write("bad.s19", "S104B000AAA2\r\n")), 1, "",
          (dir_ / "bad.s19").string() + ": line 1: bad checksum\n"},
