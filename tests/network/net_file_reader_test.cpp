@@ -162,3 +162,22 @@ TEST(ModuleWeightDerivation, MatchesTheDoubleProductForEveryMagnitude) {
 }
 
 }  // namespace
+
+#include <cctype>
+#include <cstdlib>
+
+#include "network/hex_digit.h"
+
+namespace {
+
+// The case folding must not let any other byte through ('@', '`', 'G', 'g', 0xC1...).
+TEST(HexDigitRule, EveryByte) {
+    for (int b = 0; b < 256; ++b) {
+        const char text[2] = {static_cast<char>(b), '\0'};
+        const int expected =
+            std::isxdigit(b) ? static_cast<int>(std::strtol(text, nullptr, 16)) : -1;
+        EXPECT_EQ(HexDigitValue(static_cast<char>(b)), expected) << b;
+    }
+}
+
+}  // namespace
