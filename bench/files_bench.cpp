@@ -7,12 +7,16 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 
 #include "files/flash_image_reader.h"
 #include "files/hex_net_file.h"
+#include "files/net_file.h"
 #include "files/training_set.h"
+#include "files/weight_difference.h"
+#include "network/net_file_reader.h"
 
 namespace {
 
@@ -93,3 +97,46 @@ void BM_ReadFlashImage(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ReadFlashImage)->Arg(FORMAT_S19)->Arg(FORMAT_HEX)->Unit(benchmark::kMicrosecond);
+
+// Reading a net file: the parser alone, and the whole path a front end takes
+// (open, bounded read, parse).
+namespace {
+
+std::string SomeNetText() {
+    std::string text;
+    for (int n = 0; n < NET_WEIGHT_COUNT; ++n)
+        text += std::to_string(n * 7654321 - 900000000) + "\r\n";
+    return text;
+}
+
+void BM_ReadAsciiNet(benchmark::State& state) {
+    const std::string text = SomeNetText();
+    for (auto _ : state) {
+        std::istringstream in(text);
+        FileWeights weights{};
+        if (ReadAsciiNet(in, weights).status != NetReadStatus::Ok) {
+            state.SkipWithError("net refused");
+            break;
+        }
+        benchmark::DoNotOptimize(weights);
+    }
+}
+BENCHMARK(BM_ReadAsciiNet)->Unit(benchmark::kMicrosecond);
+
+void BM_ReadNetFile(benchmark::State& state) {
+    const fs::path dir = ScratchDir("pelkora-bench-net");
+    const std::string path = (dir / "net.txt").string();
+    std::ofstream(path, std::ios::binary) << SomeNetText();
+    for (auto _ : state) {
+        FileWeights weights{};
+        if (ReadNetFile(path, weights) != FileResult::Ok) {
+            state.SkipWithError("net file refused");
+            break;
+        }
+        benchmark::DoNotOptimize(weights);
+    }
+    fs::remove_all(dir);
+}
+BENCHMARK(BM_ReadNetFile)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

@@ -17,6 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK((result.status == NetReadStatus::Ok) == (result.valuesRead == NET_WEIGHT_COUNT));
     FUZZ_CHECK(result.status != NetReadStatus::StreamError);  // a string never fails to read
     if (result.status != NetReadStatus::Ok) return 0;
+    // The 280th value ended at whitespace or at the end, never inside a token.
+    const int next = in.peek();
+    FUZZ_CHECK(next == std::char_traits<char>::eof() || next == ' ' || next == '\t' ||
+               next == '\n' || next == '\r' || next == '\v' || next == '\f');
 
     std::string text;
     for (const std::int32_t w : weights) text += std::to_string(w) + '\n';

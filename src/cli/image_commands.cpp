@@ -11,10 +11,12 @@
 #include "cli/ci_options.h"
 #include "cli/commands.h"
 #include "cli/option_checks.h"
+#include "files/file_result.h"
 #include "files/flash_image_reader.h"
+#include "files/net_file.h"
 #include "files/replace_file.h"
-#include "network/file_result.h"
-#include "network/net_file_reader.h"
+#include "files/weight_difference.h"
+#include "network/net_file_writer.h"
 
 namespace {
 
@@ -53,7 +55,7 @@ int CheckImage(const VerifyOptions& options, VerifyFigures& figures, std::ostrea
     figures.records = image.recordCount;
     FileWeights fileWeights{};
     if (!options.netFile.empty()) {
-        const FileResult loaded = ReadAsciiNetFile(options.netFile, fileWeights);
+        const FileResult loaded = ReadNetFile(options.netFile, fileWeights);
         if (loaded != FileResult::Ok) {
             figures.netError = FileResultText(loaded);
             std::cerr << figures.netError << '\n';
@@ -97,7 +99,7 @@ int RunDecode(const DecodeOptions& options) {
     // weights, and the net would no longer export to this image.
     const int unwritable = FirstUnwritableWeight(image.weights);
     if (unwritable >= 0) {
-        std::cerr << options.imageFile << ": weight " << unwritable << " ("
+        std::cerr << options.imageFile << ": " << WeightNameText(unwritable) << " ("
                   << WeightPlaceText(unwritable) << ") is " << image.weights[unwritable]
                   << ", beyond what a net file can hold (-1073..1073)\n";
         return kExitFailure;

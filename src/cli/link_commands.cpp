@@ -24,9 +24,9 @@
 #include "cli/option_checks.h"
 #include "cli/ordered_output.h"
 #include "engine/engine.h"
+#include "files/net_file.h"
 #include "files/pass_log.h"
 #include "network/evaluators.h"
-#include "network/net_file_reader.h"
 #include "os/io.h"
 
 namespace {
@@ -222,18 +222,20 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
     if (command == LinkCommand::Validate) {
         // The window's own loader: exactly its reading rules and texts.
         FileWeights weights{};
-        const FileResult loaded = ReadAsciiNetFile(options.netFile, weights);
+        const FileResult loaded = ReadNetFile(options.netFile, weights);
         if (loaded != FileResult::Ok) {
             std::cerr << FileResultText(loaded) << '\n';
             return kExitUsage;
         }
         validation = std::make_unique<Validation>(DeriveModuleWeights(weights), options.tolerance);
     } else if (!options.netFile.empty()) {
-        const FileResult loaded = engine.LoadAsciiNetFile(options.netFile);
+        FileWeights weights{};
+        const FileResult loaded = ReadNetFile(options.netFile, weights);
         if (loaded != FileResult::Ok) {
             std::cerr << FileResultText(loaded) << '\n';
             return kExitFailure;
         }
+        engine.LoadWeights(weights);
     }
     auto queue = std::make_shared<PassQueue>(options.timestamps);
     engine.SetNotifier([queue](const PassReport& r) { queue->OnReport(r); });

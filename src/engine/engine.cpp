@@ -7,7 +7,6 @@
 #include "engine/native_serial.h"
 #include "engine/wire_codec.h"
 #include "network/evaluators.h"
-#include "network/net_file_reader.h"
 
 Engine::Engine() : Engine(nullptr, PortMap::FromEnvironment()) {}
 
@@ -128,16 +127,11 @@ PassReport Engine::SnapshotNow() {
     return Snapshot(PassReport::Kind::Pass, state_.nMode);
 }
 
-FileResult Engine::LoadAsciiNetFile(const std::string& path) {
-    FileWeights scratch{};
-    const FileResult result = ReadAsciiNetFile(path, scratch);
-    if (result != FileResult::Ok) return result;
-    const ModuleWeights module = DeriveModuleWeights(scratch);
-
+void Engine::LoadWeights(const FileWeights& weights) {
+    const ModuleWeights module = DeriveModuleWeights(weights);
     std::lock_guard lock(state_.hMutex);
-    state_.lFileWeights = scratch;
+    state_.lFileWeights = weights;
     state_.sModuleWeights = module;
-    return FileResult::Ok;
 }
 
 bool Engine::Sleep(int ms) const {

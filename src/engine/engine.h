@@ -8,7 +8,7 @@
 //    controlling thread (the UI thread, or the command line's main). SetNotifier
 //    only while no worker runs.
 //  - The mode steps run on the worker. State() may be used from any thread under
-//    the rules of shared_state.h; SetStatus, GetStatus and LoadAsciiNetFile take
+//    the rules of shared_state.h; SetStatus, GetStatus and LoadWeights take
 //    hMutex themselves.
 //  - The notifier runs on the worker and is never called with hMutex held; it must
 //    be cheap and must not block (the window posts an event, the CLI queues).
@@ -27,7 +27,6 @@
 #include "engine/serial_link.h"
 #include "engine/shared_state.h"
 #include "engine/stop_signal.h"
-#include "network/file_result.h"
 
 // How "&Quit" gives the worker to end before the window closes.
 inline constexpr int kQuitGraceMs = 500;
@@ -114,9 +113,10 @@ public:
     // the worker would send it now.
     [[nodiscard]] PassReport SnapshotNow();
 
-    // Reads an ASCII net file without the lock, then replaces both weight forms
-    // together under hMutex, only when all 280 values were read.
-    [[nodiscard]] FileResult LoadAsciiNetFile(const std::string& path);
+    // Replaces both weight forms together under hMutex with `weights` and their
+    // module form. The front ends read the net file first (files/net_file.h), so
+    // the lock is never held across a file read.
+    void LoadWeights(const FileWeights& weights);
 
     // The worker's thread procedure: loops until a stop request; the link it owns
     // closes the port when it returns.

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "files/flash_image_reader.h"
-#include "network/file_result.h"
+#include "files/file_result.h"
 #include "network/quantization.h"
 #include "network/weights.h"
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "files/file_platform.h"
+#include "os/io.h"
 
 namespace fs = std::filesystem;
 
@@ -34,6 +35,24 @@ int CreateReplacement(const std::string& target, std::string& tempPath) {
         if (errno != EEXIST) return -1;
     }
     return -1;
+}
+
+long ReadWithin(int fd, void* buffer, std::size_t size, std::chrono::milliseconds /*wait*/) {
+    // The C runtime's files and pipes never make a reader wait for a writer that
+    // may not come, so the read goes on as it would anyway.
+    return ReadSome(fd, buffer, size);
+}
+
+bool CloseFile(int fd) {
+    return ::_close(fd) == 0;
+}
+
+void RemoveFile(const std::string& path) {
+    ::_unlink(path.c_str());
+}
+
+void RemoveCreatedFile(const std::string& path, int /*fd*/) {
+    ::_unlink(path.c_str());
 }
 
 bool SyncFile(int fd) {

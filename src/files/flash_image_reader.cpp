@@ -1,15 +1,13 @@
 #include "files/flash_image_reader.h"
 
-#include "os/io.h"
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <fstream>
 #include <istream>
-#include <limits>
 #include <memory>
-#include <ostream>
+
+#include "files/file_reading.h"
+#include "network/hex_digit.h"
 
 namespace {
 
@@ -20,13 +18,6 @@ constexpr std::uint32_t kRegionSize = FLASH_BANK_COUNT * FLASH_BANK_SIZE;
 
 // Count byte, up to four address bytes, Intel's type byte, 255 data bytes, checksum.
 constexpr std::size_t kMaxRecordBytes = 1 + 4 + 1 + 255 + 1;
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 FlashImageRead Refused(ImageError error, int line, std::uint32_t address = 0) {
     FlashImageRead read;
@@ -83,18 +74,18 @@ private:
 // (S-record: the count itself; Intel HEX: count, address, type and checksum).
 Failure Parser::Decode(std::string_view digits, std::size_t headerBytes) {
     for (char c : digits) {
-        if (HexDigit(c) < 0) return {ImageError::BadCharacter};
+        if (HexDigitValue(c) < 0) return {ImageError::BadCharacter};
     }
     if (digits.size() < 2) return {ImageError::ShortRecord};
     const std::size_t count =
-        static_cast<std::size_t>(HexDigit(digits[0]) * 16 + HexDigit(digits[1]));
+        static_cast<std::size_t>(HexDigitValue(digits[0]) * 16 + HexDigitValue(digits[1]));
     const std::size_t expected = 2 * (count + headerBytes);
     if (digits.size() < expected) return {ImageError::ShortRecord};
     if (digits.size() > expected) return {ImageError::LongRecord};
     size_ = count + headerBytes;  // at most 255 + 5, within bytes_
     for (std::size_t n = 0; n < size_; ++n) {
-        bytes_[n] =
-            static_cast<std::uint8_t>(HexDigit(digits[2 * n]) * 16 + HexDigit(digits[2 * n + 1]));
+        bytes_[n] = static_cast<std::uint8_t>(HexDigitValue(digits[2 * n]) * 16 +
+                                              HexDigitValue(digits[2 * n + 1]));
     }
     return {};
 }
@@ -295,6 +286,8 @@ const char* ImageErrorReason(ImageError error) {
             return "";
         case ImageError::OpenFailed:
             return "Error opening file";
+        case ImageError::ReadFailed:
+            return "Error reading file";
         case ImageError::TooLarge:
             return "more text than a flash image can hold";
         case ImageError::BadCharacter:
@@ -349,20 +342,25 @@ FlashImageRead ReadFlashImage(std::istream& in) {
         text.append(chunk, static_cast<std::size_t>(in.gcount()));
         if (text.size() > kMaxImageTextSize) return Refused(ImageError::TooLarge, 0);
     }
-    if (in.bad()) return Refused(ImageError::OpenFailed, 0);
+    if (in.bad()) return Refused(ImageError::ReadFailed, 0);
     return ReadFlashImage(std::string_view(text));
 }
 
-FlashImageRead ReadFlashImageFile(const std::string& path) {
-    // Never waits for a FIFO's writer: one without reads as an empty image.
-    UniqueFd fd = OpenForReading(path);
-    if (!fd) return Refused(ImageError::OpenFailed, 0);
-    FdInputStream in(std::move(fd));
-    return ReadFlashImage(in);
+FlashImageRead ReadFlashImageFile(const std::string& path, ReadLimits limits) {
+    BoundedFileStream in(limits);
+    if (in.Open(path) != FileResult::Ok) return Refused(ImageError::OpenFailed, 0);
+    FlashImageRead read = ReadFlashImage(in);
+    // A folder, a read error or a writer that went quiet: the text seen so far says
+    // nothing about the file, so no format error is made of it.
+    if (in.Result() != FileResult::Ok && read.error != ImageError::TooLarge) {
+        return Refused(ImageError::ReadFailed, 0);
+    }
+    return read;
 }
 
 std::string FlashImageErrorText(const FlashImageRead& read) {
-    if (read.error == ImageError::None || read.error == ImageError::OpenFailed) {
+    if (read.error == ImageError::None || read.error == ImageError::OpenFailed ||
+        read.error == ImageError::ReadFailed) {
         return ImageErrorReason(read.error);
     }
     std::string text = "line " + std::to_string(read.line) + ": " + ImageErrorReason(read.error);
@@ -382,53 +380,4 @@ std::string FlashBankName(std::uint16_t startAddress) {
     char name[8];
     std::snprintf(name, sizeof name, "%4.4X", static_cast<unsigned>(startAddress));
     return name;
-}
-
-std::vector<WeightDifference> CompareWeights(const ModuleWeights& image, const ModuleWeights& net) {
-    std::vector<WeightDifference> differences;
-    for (int n = 0; n < NET_WEIGHT_COUNT; ++n) {
-        if (image[n] != net[n]) differences.push_back({n, image[n], net[n]});
-    }
-    return differences;
-}
-
-std::string WeightPlaceText(int index) {
-    if (index < 0 || index >= NET_WEIGHT_COUNT) return "no weight";
-    if (index < HIDDEN_WEIGHT_COUNT) {
-        const int input = index / NET_HIDDEN_COUNT;
-        const int neuron = index % NET_HIDDEN_COUNT;
-        return "hidden layer, neuron " + std::to_string(neuron + 1) + ", " +
-               (input == NET_INPUT_COUNT ? std::string("bias")
-                                         : "input " + std::to_string(input + 1));
-    }
-    const int hidden = (index - HIDDEN_WEIGHT_COUNT) / NET_OUTPUT_COUNT;
-    const int neuron = (index - HIDDEN_WEIGHT_COUNT) % NET_OUTPUT_COUNT;
-    return "output layer, neuron " + std::to_string(neuron + 1) + ", " +
-           (hidden == NET_HIDDEN_COUNT ? std::string("bias")
-                                       : "hidden neuron " + std::to_string(hidden + 1));
-}
-
-std::string WeightDifferenceText(const WeightDifference& difference) {
-    return "weight " + std::to_string(difference.index) + " (" + WeightPlaceText(difference.index) +
-           "): image " + std::to_string(difference.imageWeight) + ", net " +
-           std::to_string(difference.netWeight);
-}
-
-int FirstUnwritableWeight(const ModuleWeights& weights) {
-    for (int n = 0; n < NET_WEIGHT_COUNT; ++n) {
-        const std::int64_t value = std::int64_t{weights[n]} * MODULE_WEIGHT_DIVISOR;
-        if (value > std::numeric_limits<std::int32_t>::max() ||
-            value < std::numeric_limits<std::int32_t>::min()) {
-            return n;
-        }
-    }
-    return -1;
-}
-
-bool WriteModuleNetFile(std::ostream& out, const ModuleWeights& weights) {
-    if (FirstUnwritableWeight(weights) >= 0) return false;
-    for (std::int16_t w : weights) {
-        out << std::int64_t{w} * MODULE_WEIGHT_DIVISOR << "\r\n";
-    }
-    return static_cast<bool>(out);
 }

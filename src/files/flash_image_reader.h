@@ -1,27 +1,27 @@
 #pragma once
 // Reading flash images back: a strict reader of Motorola S-record and Intel HEX
-// text that finds the bank and the 280 module weights the writer put there, the
-// comparison of those weights with a net's, and the net file that gives the image
-// back. Qt-free.
+// text that finds the bank and the 280 module weights the writer put there.
+// Comparing them with a net's is files/weight_difference.h; the net file that gives
+// the image back is network/net_file_writer.h. Qt-free.
 //
 // Thread rules: everything here is free of shared state and safe from any thread.
-// The caller copies the module weights it compares against under whatever lock
-// guards them (the window: g_State.hMutex).
+// Reading a file blocks its caller for at most the ReadLimits given.
 
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "files/file_reading.h"
 #include "files/hex_net_file.h"
 #include "network/weights.h"
 
 // Why an image was refused. Every reason comes with the line it was found on.
 enum class ImageError {
     None,
-    OpenFailed,       // the file cannot be opened or read (line 0)
+    OpenFailed,       // the file cannot be opened (line 0)
+    ReadFailed,       // a read error, a folder, or a writer that went quiet (line 0)
     TooLarge,         // more text than any image of this tool could need
     BadCharacter,     // not a hexadecimal digit where one belongs, or no record start
     ShortRecord,      // fewer digits than the record's count asks for
@@ -63,7 +63,9 @@ constexpr std::size_t kMaxImageTextSize = 1 << 20;
 [[nodiscard]] FlashImageRead ReadFlashImage(std::string_view text);
 // Reads `in` to its end (at most kMaxImageTextSize bytes), then parses it.
 [[nodiscard]] FlashImageRead ReadFlashImage(std::istream& in);
-[[nodiscard]] FlashImageRead ReadFlashImageFile(const std::string& path);
+// Opens `path` and reads it within `limits` (a FIFO whose writer stays idle is
+// given up, as ReadFailed).
+[[nodiscard]] FlashImageRead ReadFlashImageFile(const std::string& path, ReadLimits limits = {});
 
 // "line 12: bad checksum", "line 3: data outside the image at D000", ...
 [[nodiscard]] std::string FlashImageErrorText(const FlashImageRead& read);
@@ -71,27 +73,3 @@ constexpr std::size_t kMaxImageTextSize = 1 << 20;
 [[nodiscard]] const char* HexFileFormatName(HexFileFormat format);
 // "B000" .. "DC00".
 [[nodiscard]] std::string FlashBankName(std::uint16_t startAddress);
-
-struct WeightDifference {
-    int index = 0;  // 0..279, the entry in the weight set
-    std::int16_t imageWeight = 0;
-    std::int16_t netWeight = 0;
-};
-
-// Every entry where the two sets differ, in index order.
-[[nodiscard]] std::vector<WeightDifference> CompareWeights(const ModuleWeights& image,
-                                                           const ModuleWeights& net);
-// Where entry `index` sits, counted from 1 as the file-format notice does:
-// "hidden layer, neuron 3, input 5", "output layer, neuron 2, bias".
-[[nodiscard]] std::string WeightPlaceText(int index);
-// "weight 37 (hidden layer, neuron 6, input 3): image 12, net -4"
-[[nodiscard]] std::string WeightDifferenceText(const WeightDifference& difference);
-
-// The first entry whose file value (weight x 2,000,000) would not fit a net file's
-// signed 32-bit range, or -1 when every weight can be written.
-[[nodiscard]] int FirstUnwritableWeight(const ModuleWeights& weights);
-// The net file of `weights`: 280 lines of weight x 2,000,000, each ending in CR LF.
-// Loading it gives these module weights back exactly. False when a weight cannot
-// be written (see FirstUnwritableWeight; nothing is written then) or the stream
-// failed.
-[[nodiscard]] bool WriteModuleNetFile(std::ostream& out, const ModuleWeights& weights);

@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "files/replace_file.h"
-#include "network/file_result.h"
+#include "files/file_result.h"
 #include "network/weights.h"
 
 enum HexFileFormat : std::int32_t {

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "files/pass_log.h"
-#include "network/file_result.h"
+#include "files/file_result.h"
 #include "network/weights.h"
 #include "os/unique_fd.h"
 

@@ -31,7 +31,7 @@
 #include <ostream>
 #include <string>
 
-#include "network/file_result.h"
+#include "files/file_result.h"
 #include "os/unique_fd.h"
 
 class FileReplacement {
@@ -61,6 +61,10 @@ private:
     };
     class FdBuf;
 
+    // Finds what path_ names (target_, kind_) and opens fd_ for it; the platform's
+    // part (replace_file_posix.cpp, replace_file_win32.cpp). False: nothing opened
+    // that Discard does not take back.
+    [[nodiscard]] bool OpenTarget();
     void Discard();
 
     std::string path_;      // as given

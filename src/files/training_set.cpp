@@ -68,10 +68,11 @@ FileResult AppendTrainingSet(const std::string& path, const TrainingSet& values)
     if (!ok && regular) {
         // A half line would glue the next store onto it: give back what this store
         // added, and drop a file this store created so the next one writes the header.
+        // Through a dangling link that file is the link's target: the link stays.
         if (existed) {
             (void)::ftruncate(fd.get(), sizeBefore);
         } else {
-            ::unlink(path.c_str());
+            RemoveCreatedFile(path, fd.get());
         }
     }
     if (::close(fd.release()) != 0) ok = false;

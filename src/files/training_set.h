@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "network/file_result.h"
+#include "files/file_result.h"
 
 inline constexpr const char* TRAINING_FILE_FORMAT = "train%3.3d.txt";
 

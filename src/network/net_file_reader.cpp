@@ -6,9 +6,6 @@
 #include <exception>
 #include <limits>
 #include <streambuf>
-#include <utility>
-
-#include "os/io.h"
 
 namespace {
 
@@ -65,6 +62,9 @@ public:
             c = Advance();
         }
         if (!anyDigit) return NetReadStatus::NotANumber;
+        // "08" or "1-2" would otherwise read as two values and shift every later
+        // weight: a value ends at whitespace or at the end of the file.
+        if (c != Traits::eof() && !IsSpace(c)) return NetReadStatus::NotANumber;
 
         const std::int64_t signedValue = negative ? -magnitude : magnitude;
         if (signedValue > std::numeric_limits<std::int32_t>::max() ||
@@ -109,14 +109,4 @@ NetReadResult ReadAsciiNet(std::istream& in, FileWeights& weights) {
         result.status = NetReadStatus::StreamError;
     }
     return result;
-}
-
-FileResult ReadAsciiNetFile(const std::string& path, FileWeights& weights) {
-    UniqueFd fd = OpenForReading(path);
-    if (!fd) return FileResult::OpenFailed;
-    FdInputStream file(std::move(fd));
-    FileWeights scratch{};
-    if (ReadAsciiNet(file, scratch).status != NetReadStatus::Ok) return FileResult::ReadFailed;
-    weights = scratch;
-    return FileResult::Ok;
 }

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <string>
 
+#include "files/net_file.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_template.h"
@@ -381,13 +382,16 @@ void CDevToolDlg::dropEvent(QDropEvent* event) {
 }
 
 void CDevToolDlg::LoadNetFile(const QString& path) {
-    // The loader holds no lock once it returns, so the refresh keeps running while
-    // the message is up.
-    const FileResult result = m_engine.LoadAsciiNetFile(QFile::encodeName(path).toStdString());
+    // The file is read without the lock and with bounded waits (it may be a FIFO);
+    // only whole sets are handed over, so the refresh keeps running while the
+    // message is up.
+    FileWeights weights{};
+    const FileResult result = ReadNetFile(QFile::encodeName(path).toStdString(), weights);
     if (result != FileResult::Ok) {
         m_seams.ShowMessage(this, QString::fromLatin1(FileResultText(result)));
         return;
     }
+    m_engine.LoadWeights(weights);
     m_netLoaded = true;
     // Counts against the weights before would mean nothing now.
     m_live->Comparison().Forget();

@@ -15,7 +15,7 @@ constexpr int kShownDifferences = 8;
 }  // namespace
 
 QString VerifyHexMessage(const FlashImageRead& read, const ModuleWeights& loaded) {
-    if (read.error == ImageError::OpenFailed) {
+    if (read.error == ImageError::OpenFailed || read.error == ImageError::ReadFailed) {
         return QString::fromLatin1(FlashImageErrorText(read).c_str());
     }
     if (!read.Ok()) {

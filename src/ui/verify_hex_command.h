@@ -7,6 +7,7 @@
 #include <QString>
 
 #include "files/flash_image_reader.h"
+#include "files/weight_difference.h"
 
 class QWidget;
 class DialogSeams;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "files/net_file.h"
 
 namespace {
 
@@ -35,7 +36,13 @@ protected:
         return text;
     }
 
-    FileResult LoadAsciiNetFile(const std::string& path) { return engine_.LoadAsciiNetFile(path); }
+    // What the window does: read the file, then hand the weights to the engine.
+    FileResult LoadAsciiNetFile(const std::string& path) {
+        FileWeights weights{};
+        const FileResult result = ReadNetFile(path, weights);
+        if (result == FileResult::Ok) engine_.LoadWeights(weights);
+        return result;
+    }
 
     Engine engine_;
     SharedState& state_ = engine_.State();

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "files_test_support.h"
+#include "files/weight_difference.h"
 #include "network/net_file_reader.h"
+#include "network/net_file_writer.h"
 
 namespace {
 
@@ -288,12 +290,12 @@ TEST(FlashImageReaderTest, DifferencesNameTheWeightsPlace) {
         int index;
         const char* text;
     } cases[] = {
-        {0, "weight 0 (hidden layer, neuron 1, input 1): image 1, net 0"},
-        {17, "weight 17 (hidden layer, neuron 2, input 2): image 18, net 0"},
-        {143, "weight 143 (hidden layer, neuron 16, bias): image 144, net 0"},
-        {144, "weight 144 (output layer, neuron 1, hidden neuron 1): image 145, net 0"},
-        {271, "weight 271 (output layer, neuron 8, hidden neuron 16): image 272, net 0"},
-        {279, "weight 279 (output layer, neuron 8, bias): image 280, net 0"},
+        {0, "weight 1 (hidden layer, neuron 1, input 1): image 1, net 0"},
+        {17, "weight 18 (hidden layer, neuron 2, input 2): image 18, net 0"},
+        {143, "weight 144 (hidden layer, neuron 16, bias): image 144, net 0"},
+        {144, "weight 145 (output layer, neuron 1, hidden neuron 1): image 145, net 0"},
+        {271, "weight 272 (output layer, neuron 8, hidden neuron 16): image 272, net 0"},
+        {279, "weight 280 (output layer, neuron 8, bias): image 280, net 0"},
     };
     for (const auto& c : cases) image[c.index] = static_cast<std::int16_t>(c.index + 1);
     const std::vector<WeightDifference> differences = CompareWeights(image, net);

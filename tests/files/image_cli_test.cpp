@@ -82,19 +82,24 @@ TEST_F(ImageCliTest, VerifyReportsAndCompares) {
          header + "Same weights as " + same.string() + "\n", ""},
         {"verify " + Quoted(image) + " --net " + Quoted(differs), 3,
          header + "2 of 280 weights differ from " + differs.string() +
-             ":\nweight 3 (hidden layer, neuron 4, input 1): image " + std::to_string(weights[3]) +
-             ", net 7\nweight 275 (output layer, neuron 4, bias): image " +
+             ":\nweight 4 (hidden layer, neuron 4, input 1): image " + std::to_string(weights[3]) +
+             ", net 7\nweight 276 (output layer, neuron 4, bias): image " +
              std::to_string(weights[275]) + ", net -9\n",
          ""},
         {"verify " + Quoted(dir_ / "missing.hex"), 1, "",
          (dir_ / "missing.hex").string() + ": Error opening file\n"},
         {"verify " + Quoted(image) + " --net " + Quoted(dir_ / "missing.txt"), 1, "",
          "Error opening file\n"},
+        // A folder is no image with a missing end record, and "08" is no two values.
+        {"verify " + Quoted(dir_), 1, "", dir_.string() + ": Error reading file\n"},
+        {"verify " + Quoted(image) + " --net " +
+             Quoted(Write("octal.txt", "08\n" + NetFileText(weights))),
+         1, "", "Error reading file\n"},
         {"decode " + Quoted(Write("bad.s19", "S104B000AAA2\r\n")), 1, "",
          (dir_ / "bad.s19").string() + ": line 1: bad checksum\n"},
         {"decode " + Quoted(Write("big.s19", Image(VariedWeights(), 0xB000, FORMAT_S19))), 1, "",
          (dir_ / "big.s19").string() +
-             ": weight 0 (hidden layer, neuron 1, input 1) is -32768, beyond what a net file "
+             ": weight 1 (hidden layer, neuron 1, input 1) is -32768, beyond what a net file "
              "can hold (-1073..1073)\n"},
         {"decode " + Quoted(image) + " --out " + Quoted(dir_ / "no" / "net.txt"), 1, "",
          "Error opening file\n"},

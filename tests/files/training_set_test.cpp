@@ -109,6 +109,15 @@ TEST_F(TrainingStoreTest, AFailedStoreLeavesWholeLines) {
         const FileSizeLimit limit(before.size() - 10);  // room for the header and a part
         EXPECT_EQ(AppendTrainingSet(fresh.string(), values), FileResult::WriteFailed);
     }
+    // Through a dangling link: the link stays, and no file is left at its target.
+    const fs::path link = dir_ / "train007.txt";
+    fs::create_symlink("target.txt", link);
+    {
+        const FileSizeLimit limit(before.size() - 10);
+        EXPECT_EQ(AppendTrainingSet(link.string(), values), FileResult::WriteFailed);
+    }
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_FALSE(fs::exists(dir_ / "target.txt"));
     EXPECT_EQ(ReadWholeFile(existing), before);
     EXPECT_FALSE(fs::exists(fresh));
     ASSERT_EQ(AppendTrainingSet(fresh.string(), values), FileResult::Ok);

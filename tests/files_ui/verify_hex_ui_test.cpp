@@ -73,10 +73,11 @@ private slots:
             {WriteImage(dir, "other.s19", Image(other, 0xDC00, FORMAT_S19)),
              "The image is well formed: Motorola S-record, bank DC00, 72 records.\n"
              "1 of 280 weights differ from the weights loaded now:\n"
-             "weight 16 (hidden layer, neuron 1, input 2): image 5, net -788"},
+             "weight 17 (hidden layer, neuron 1, input 2): image 5, net -788"},
             {WriteImage(dir, "bad.s19", damaged),
              "The image is not well formed: line 2: bad checksum"},
             {dir.filePath(QStringLiteral("missing.s19")), "Error opening file"},
+            {dir.path(), "Error reading file"},  // a folder
         };
         for (const auto& c : cases) {
             FakeSeams seams;

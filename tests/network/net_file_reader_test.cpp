@@ -1,15 +1,8 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include "network/net_file_reader.h"
 
@@ -60,9 +53,14 @@ INSTANTIATE_TEST_SUITE_P(
         LastValueCase{"+42\n", NetReadStatus::Ok, 42}, LastValueCase{"010", NetReadStatus::Ok, 8},
         LastValueCase{"0x10", NetReadStatus::Ok, 16}, LastValueCase{"0XfF", NetReadStatus::Ok, 255},
         LastValueCase{"-0x10", NetReadStatus::Ok, -16}, LastValueCase{"0", NetReadStatus::Ok, 0},
-        LastValueCase{"09", NetReadStatus::Ok, 0},      // octal 0, then 9 is never read
-        LastValueCase{"12abc", NetReadStatus::Ok, 12},  // value ends at 'a'
-        LastValueCase{"1.5", NetReadStatus::Ok, 1},
+        LastValueCase{"0x1F", NetReadStatus::Ok, 31},
+        // A value ends at whitespace or the end, never inside a token.
+        LastValueCase{"09", NetReadStatus::NotANumber, 0},
+        LastValueCase{"08\n", NetReadStatus::NotANumber, 0},
+        LastValueCase{"1-2", NetReadStatus::NotANumber, 0},
+        LastValueCase{"12abc", NetReadStatus::NotANumber, 0},
+        LastValueCase{"1.5", NetReadStatus::NotANumber, 0},
+        LastValueCase{"0x1Fg", NetReadStatus::NotANumber, 0},
         LastValueCase{"2147483647", NetReadStatus::Ok, 2147483647},
         LastValueCase{"-2147483648", NetReadStatus::Ok, -2147483647 - 1},
         LastValueCase{"0x7FFFFFFF", NetReadStatus::Ok, 2147483647},
@@ -83,24 +81,30 @@ INSTANTIATE_TEST_SUITE_P(
         LastValueCase{"", NetReadStatus::EndOfFile, 0},
         LastValueCase{"   \n\n", NetReadStatus::EndOfFile, 0}));
 
-TEST(NetFileReader, ValueEndsWhereTheNextBegins) {
-    // "09" is two values; "12abc" stores 12 then fails at 'a'; "1.5" stores 1 then fails.
+TEST(NetFileReader, ATokenThatIsNoWholeValueFailsWhereItStands) {
+    // Read as two values, "08" or "1-2" would shift every later weight by one.
     struct Case {
         std::string text;
         NetReadStatus status;
         int valuesRead;
     } cases[] = {
-        {WithTail("09 1"), NetReadStatus::Ok, 280},  // 09 gives two values; the 1 is ignored
-        {Ones(278) + "12abc", NetReadStatus::NotANumber, 279},
-        {"1.5", NetReadStatus::NotANumber, 1},
+        {Ones(100) + "08\n" + Ones(200), NetReadStatus::NotANumber, 100},
+        {Ones(100) + "1-2\n" + Ones(200), NetReadStatus::NotANumber, 100},
+        {Ones(100) + "010 0x1F\n" + Ones(178), NetReadStatus::Ok, 280},
+        {WithTail("7 08 1-2"), NetReadStatus::Ok, 280},  // after the 280th: never read
+        {"1.5", NetReadStatus::NotANumber, 0},
         {"", NetReadStatus::EndOfFile, 0},
     };
-    for (const Case& c : cases) {
+    for (std::size_t n = 0; n < std::size(cases); ++n) {
         FileWeights w{};
-        const NetReadResult r = Read(c.text, w);
-        EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.valuesRead, c.valuesRead);
+        const NetReadResult r = Read(cases[n].text, w);
+        EXPECT_EQ(r.status, cases[n].status) << "case " << n;
+        EXPECT_EQ(r.valuesRead, cases[n].valuesRead) << "case " << n;
     }
+    FileWeights w{};
+    ASSERT_EQ(Read(Ones(100) + "010 0x1F\n" + Ones(178), w).status, NetReadStatus::Ok);
+    EXPECT_EQ(w[100], 8);
+    EXPECT_EQ(w[101], 31);
 }
 
 TEST(NetFileReader, BlanksOnOneLineLoadLikeOneValuePerLine) {
@@ -125,59 +129,6 @@ TEST(NetFileReader, StopsAfterTheLastValue) {
     std::getline(in, rest);
     EXPECT_EQ(rest, " 4 5");  // the reader left the tail untouched
 }
-
-// The path-based reader never waits for a FIFO's writer that is not there: such a
-// FIFO reads as empty, while one that has a writer is read to its 280th value.
-#ifndef _WIN32
-TEST(NetFileReader, ReadsAPathWithoutBlocking) {
-    namespace fs = std::filesystem;
-    const fs::path dir =
-        fs::temp_directory_path() / ("pelkora-netfile-" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    std::string text;
-    for (int n = 0; n < NET_WEIGHT_COUNT; ++n) text += std::to_string(n * 11 - 1000) + "\n";
-    std::ofstream(dir / "net.txt") << text;
-    ASSERT_EQ(::mkfifo((dir / "idle").c_str(), 0600), 0);
-    ASSERT_EQ(::mkfifo((dir / "fed").c_str(), 0600), 0);
-
-    struct {
-        const char* name;
-        FileResult result;
-    } cases[] = {
-        {"net.txt", FileResult::Ok},
-        {"missing.txt", FileResult::OpenFailed},
-        {".", FileResult::ReadFailed},  // a folder
-        {"idle", FileResult::ReadFailed},
-    };
-    for (const auto& c : cases) {
-        FileWeights w{};
-        EXPECT_EQ(ReadAsciiNetFile((dir / c.name).string(), w), c.result) << c.name;
-        EXPECT_EQ(w[1], c.result == FileResult::Ok ? -989 : 0) << c.name;
-    }
-
-    // A held read end lets the writer open at once; it then sends in two parts, so
-    // the reader also meets a FIFO with a writer and nothing to read yet.
-    const int held = ::open((dir / "fed").c_str(), O_RDONLY | O_NONBLOCK);
-    ASSERT_GE(held, 0);
-    const int writer = ::open((dir / "fed").c_str(), O_WRONLY);
-    ASSERT_GE(writer, 0);
-    std::thread feeder([&] {
-        const std::size_t half = text.size() / 2;
-        EXPECT_EQ(::write(writer, text.data(), half), static_cast<ssize_t>(half));
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        EXPECT_EQ(::write(writer, text.data() + half, text.size() - half),
-                  static_cast<ssize_t>(text.size() - half));
-        ::close(writer);
-    });
-    FileWeights fed{};
-    EXPECT_EQ(ReadAsciiNetFile((dir / "fed").string(), fed), FileResult::Ok);
-    feeder.join();
-    ::close(held);
-    EXPECT_EQ(fed[NET_WEIGHT_COUNT - 1], (NET_WEIGHT_COUNT - 1) * 11 - 1000);
-    fs::remove_all(dir);
-}
-#endif  // FIFOs and permissions are POSIX
 
 TEST(ModuleWeightDerivation, TruncatesTowardZero) {
     struct {
@@ -207,6 +158,25 @@ TEST(ModuleWeightDerivation, MatchesTheDoubleProductForEveryMagnitude) {
             const auto viaDouble = static_cast<std::int16_t>(static_cast<double>(x) * factor);
             EXPECT_EQ(DeriveModuleWeight(static_cast<std::int32_t>(x)), viaDouble) << x;
         }
+    }
+}
+
+}  // namespace
+
+#include <cctype>
+#include <cstdlib>
+
+#include "network/hex_digit.h"
+
+namespace {
+
+// The case folding must not let any other byte through ('@', '`', 'G', 'g', 0xC1...).
+TEST(HexDigitRule, EveryByte) {
+    for (int b = 0; b < 256; ++b) {
+        const char text[2] = {static_cast<char>(b), '\0'};
+        const int expected =
+            std::isxdigit(b) ? static_cast<int>(std::strtol(text, nullptr, 16)) : -1;
+        EXPECT_EQ(HexDigitValue(static_cast<char>(b)), expected) << b;
     }
 }
 

@@ -1,4 +1,4 @@
-#include "network/file_result.h"
+#include "files/file_result.h"
 
 const char* FileResultText(FileResult result) {
     switch (result) {

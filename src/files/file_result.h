@@ -1,7 +1,7 @@
 #pragma once
 // The closed set of results of a file command (loading a net file, exporting a
-// flash image, storing a training set), shared by every layer above this one so
-// that the operator's texts come from one place.
+// flash image, storing a training set), shared by the front ends above this layer
+// so that the operator's texts come from one place.
 //
 // Thread rules: none; the texts are constants.
 

@@ -1,0 +1,19 @@
+#pragma once
+// Opening an ASCII net file by name: the one way every front end (the window, each
+// command of pelkora-cli) reads one, parsed by network/net_file_reader.h. Qt-free.
+//
+// Thread rules: no shared state. The weights read are the caller's to hand over
+// (Engine::LoadWeights replaces both forms under its lock).
+
+#include <string>
+
+#include "files/file_reading.h"
+#include "files/file_result.h"
+#include "network/weights.h"
+
+// Reads the net file at `path` into `weights`, which is only written when all 280
+// values were read. A missing or unopenable file is OpenFailed; anything that does
+// not yield 280 values (a folder, a read error, a bad value, a FIFO without a
+// writer, one whose writer stays quiet longer than `limits`) is ReadFailed.
+[[nodiscard]] FileResult ReadNetFile(const std::string& path, FileWeights& weights,
+                                     ReadLimits limits = {});
