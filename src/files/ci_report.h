@@ -22,6 +22,7 @@
 
 #include "files/flash_image_reader.h"
 #include "files/file_result.h"
+#include "files/weight_difference.h"
 #include "network/quantization.h"
 #include "network/weights.h"
 
