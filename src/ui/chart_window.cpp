@@ -176,6 +176,10 @@ CChartWindow::CChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     m_tracer->setPen(QPen(Qt::black, 1));
     m_tracer->setLayer(QStringLiteral("overlay"));
     m_tracer->setVisible(false);
+    m_plot->layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
+    // The lines have a buffer of their own: a frame redraws them alone, and the
+    // axes, their texts and the grid come from the buffers of the last full replot.
+    m_plot->layer(QStringLiteral("main"))->setMode(QCPLayer::lmBuffered);
     connect(m_plot, &QCustomPlot::mouseMove, this, &CChartWindow::OnPlotMouseMove);
 
     m_readout = new QLabel(this);
@@ -232,6 +236,10 @@ void CChartWindow::SetPaused(bool paused) {
     m_pause->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
     m_pausedLabel->setVisible(paused);
     m_plot->setInteractions(paused ? QCP::iRangeDrag | QCP::iRangeZoom : QCP::Interactions());
+    // The tracer's layer is buffered apart only while it follows the mouse: a live
+    // frame then composes one buffer fewer.
+    m_plot->layer(QStringLiteral("overlay"))
+        ->setMode(paused ? QCPLayer::lmBuffered : QCPLayer::lmLogical);
     if (paused) {
         m_frameTimer.stop();
         m_frozen = m_points;
@@ -244,6 +252,7 @@ void CChartWindow::SetPaused(bool paused) {
     for (QCPAxisRect* rect : m_rects) rect->axis(QCPAxis::atBottom)->setRange(-kChartSpanSeconds, 0);
     // The zoom and the tracer changed what is drawn besides the lines.
     for (auto& drawn : m_drawn) drawn.clear();
+    m_fullReplot = true;
     DrawFrame();
 }
 
@@ -329,7 +338,14 @@ void CChartWindow::DrawFrame() {
         m_graphs[k]->data()->set(line, true);
         changed = true;
     }
-    if (changed) m_plot->replot();
+    if (!changed) return;
+    ++m_framesDrawn;
+    if (m_fullReplot) {
+        m_fullReplot = false;
+        m_plot->replot();
+    } else {
+        m_plot->layer(QStringLiteral("main"))->replot();
+    }
 }
 
 void CChartWindow::OnTimeRangeChanged(const QCPRange& range) {

@@ -62,6 +62,8 @@ public:
     [[nodiscard]] QCustomPlot* Plot() const { return m_plot; }
     // What the readout under the plots says (the value under the mouse while paused).
     [[nodiscard]] QString Readout() const;
+    // Frames that redrew the lines since the window opened.
+    [[nodiscard]] int FramesDrawn() const { return m_framesDrawn; }
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -88,6 +90,8 @@ private:
     Points m_frozen;  // what was shown when Pause froze the picture
     bool m_paused = false;
     bool m_drawWhenRestored = false;  // a frame came due while minimised
+    bool m_fullReplot = true;         // the axes changed since the last full replot
+    int m_framesDrawn = 0;
     QTimer m_frameTimer;              // single shot: the next frame, when one is due
     QElapsedTimer m_sinceFrame;       // invalid until the first frame
     QCustomPlot* m_plot = nullptr;
