@@ -87,6 +87,8 @@ CChartWindow::CChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
     m_plot = new QCustomPlot(this);
     m_plot->setObjectName(QStringLiteral("plot"));
+    // It paints every pixel of itself, so the window's background under it is not.
+    m_plot->setAttribute(Qt::WA_OpaquePaintEvent);
     // One-pixel lines without antialiasing take the raster engine's fast path.
     m_plot->setNotAntialiasedElements(QCP::aeAll);
     m_plot->plotLayout()->clear();
@@ -176,10 +178,16 @@ CChartWindow::CChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     m_tracer->setPen(QPen(Qt::black, 1));
     m_tracer->setLayer(QStringLiteral("overlay"));
     m_tracer->setVisible(false);
-    m_plot->layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
-    // The lines have a buffer of their own: a frame redraws them alone, and the
-    // axes, their texts and the grid come from the buffers of the last full replot.
-    m_plot->layer(QStringLiteral("main"))->setMode(QCPLayer::lmBuffered);
+    // The lines have a buffer of their own, on top: a frame redraws them alone and
+    // lays them over one buffer that holds everything else from the last full
+    // replot (the axes and their texts, the grid, the tracer under the lines).
+    QCPLayer* lines = m_plot->layer(QStringLiteral("main"));
+    lines->setMode(QCPLayer::lmBuffered);
+    QCPLayer* overlay = m_plot->layer(QStringLiteral("overlay"));
+    overlay->setMode(QCPLayer::lmLogical);
+    m_plot->moveLayer(m_plot->layer(QStringLiteral("axes")), overlay, QCustomPlot::limBelow);
+    m_plot->moveLayer(m_plot->layer(QStringLiteral("legend")), overlay, QCustomPlot::limBelow);
+    m_plot->moveLayer(lines, overlay, QCustomPlot::limAbove);
     connect(m_plot, &QCustomPlot::mouseMove, this, &CChartWindow::OnPlotMouseMove);
 
     m_readout = new QLabel(this);
@@ -225,9 +233,14 @@ void CChartWindow::AddSamples(const std::vector<PassSample>& samples) {
 
 void CChartWindow::RequestFrame() {
     if (m_frameTimer.isActive()) return;
+    // Passes slower than frames (Monitor) are drawn at once, without a wake-up more;
+    // faster ones wait for the frame, which takes all that came in the meantime.
     const qint64 since = m_sinceFrame.isValid() ? m_sinceFrame.elapsed() : kFrameMs;
-    // Samples of one refresh come together; the frame takes them all at once.
-    m_frameTimer.start(int(std::clamp<qint64>(kFrameMs - since, 0, kFrameMs)));
+    if (since >= kFrameMs) {
+        DrawFrame();
+        return;
+    }
+    m_frameTimer.start(int(kFrameMs - since));
 }
 
 void CChartWindow::SetPaused(bool paused) {
@@ -237,7 +250,7 @@ void CChartWindow::SetPaused(bool paused) {
     m_pausedLabel->setVisible(paused);
     m_plot->setInteractions(paused ? QCP::iRangeDrag | QCP::iRangeZoom : QCP::Interactions());
     // The tracer's layer is buffered apart only while it follows the mouse: a live
-    // frame then composes one buffer fewer.
+    // frame then composes two buffers, not three.
     m_plot->layer(QStringLiteral("overlay"))
         ->setMode(paused ? QCPLayer::lmBuffered : QCPLayer::lmLogical);
     if (paused) {
