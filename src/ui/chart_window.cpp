@@ -97,7 +97,8 @@ CChartWindow::CChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
         const bool inputs = half == 0;
         m_plot->plotLayout()->addElement(
             2 * half, 0,
-            new QCPTextElement(m_plot, inputs ? QStringLiteral("Inputs") : QStringLiteral("Outputs"),
+            new QCPTextElement(m_plot,
+                               inputs ? QStringLiteral("Inputs") : QStringLiteral("Outputs"),
                                QFont(font().family(), font().pointSize(), QFont::Bold)));
         QCPAxisRect* rect = MakeRect(m_plot, QStringLiteral("Value (0..255)"));
         rect->setMarginGroup(QCP::msLeft | QCP::msRight, margins);
@@ -151,8 +152,8 @@ CChartWindow::CChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     m_pausedLabel = new QLabel(QStringLiteral("Paused"), this);
     m_pausedLabel->setObjectName(QStringLiteral("paused"));
     m_pausedLabel->setAlignment(Qt::AlignCenter);
-    m_pausedLabel->setStyleSheet(
-        QStringLiteral("QLabel { background: #fff3b0; border: 1px solid #c8a800; font-weight: bold; }"));
+    m_pausedLabel->setStyleSheet(QStringLiteral(
+        "QLabel { background: #fff3b0; border: 1px solid #c8a800; font-weight: bold; }"));
     // Its room is kept, so that pausing does not lay the plots out anew.
     QSizePolicy keepRoom = m_pausedLabel->sizePolicy();
     keepRoom.setRetainSizeWhenHidden(true);
@@ -254,15 +255,17 @@ void CChartWindow::SetPaused(bool paused) {
     m_plot->layer(QStringLiteral("overlay"))
         ->setMode(paused ? QCPLayer::lmBuffered : QCPLayer::lmLogical);
     if (paused) {
-        m_frameTimer.stop();
         m_frozen = m_points;
         m_readout->setText(QStringLiteral("Wheel: zoom, drag: move in time"));
+        // The picture shows what the read-out reads: the passes up to this moment.
+        DrawFrame();
         return;
     }
     m_frozen.clear();
     m_readout->clear();
     m_tracer->setVisible(false);
-    for (QCPAxisRect* rect : m_rects) rect->axis(QCPAxis::atBottom)->setRange(-kChartSpanSeconds, 0);
+    for (QCPAxisRect* rect : m_rects)
+        rect->axis(QCPAxis::atBottom)->setRange(-kChartSpanSeconds, 0);
     // The zoom and the tracer changed what is drawn besides the lines.
     for (auto& drawn : m_drawn) drawn.clear();
     m_fullReplot = true;
@@ -329,7 +332,8 @@ void CChartWindow::DrawFrame() {
             // which stays put while values stay; the passing time does not move it.
             if (n == 0 && point.key < left && points.size() > 1) {
                 const QCPGraphData next = at(1);
-                point.value += (next.value - point.value) * (left - point.key) / (next.key - point.key);
+                point.value +=
+                    (next.value - point.value) * (left - point.key) / (next.key - point.key);
                 point.key = left;
             }
             // Inside a run of one value only the run's ends shape the line.
@@ -364,8 +368,9 @@ void CChartWindow::DrawFrame() {
 void CChartWindow::OnTimeRangeChanged(const QCPRange& range) {
     // Within the minute kept and no narrower than a pass or two.
     QCPRange bounded = range;
-    if (bounded.size() < kMinSpanSeconds) bounded = QCPRange(bounded.center() - kMinSpanSeconds / 2,
-                                                             bounded.center() + kMinSpanSeconds / 2);
+    if (bounded.size() < kMinSpanSeconds)
+        bounded = QCPRange(bounded.center() - kMinSpanSeconds / 2,
+                           bounded.center() + kMinSpanSeconds / 2);
     if (bounded.size() > kChartSpanSeconds) bounded = QCPRange(-kChartSpanSeconds, 0);
     if (bounded.lower < -kChartSpanSeconds) bounded += -kChartSpanSeconds - bounded.lower;
     if (bounded.upper > 0) bounded += -bounded.upper;
@@ -404,7 +409,8 @@ void CChartWindow::OnPlotMouseMove(QMouseEvent* event) {
     int best = -1;
     for (int k = first; k < first + NET_INPUT_COUNT; ++k) {
         if (!m_graphs[k]->visible()) continue;
-        if (best < 0 || std::abs(nearest->values[k] - value) < std::abs(nearest->values[best] - value))
+        if (best < 0 ||
+            std::abs(nearest->values[k] - value) < std::abs(nearest->values[best] - value))
             best = k;
     }
     if (best < 0) return;
@@ -427,5 +433,6 @@ bool CChartWindow::SavePicture(const QString& path) {
 void CChartWindow::OnSavePicture() {
     const QString path = RealDialogSeams().GetSaveFileName(this, QStringLiteral("png"));
     if (path.isEmpty()) return;
-    if (!SavePicture(path)) RealDialogSeams().ShowMessage(this, QStringLiteral("Error writing file"));
+    if (!SavePicture(path))
+        RealDialogSeams().ShowMessage(this, QStringLiteral("Error writing file"));
 }

@@ -92,8 +92,8 @@ private:
     bool m_drawWhenRestored = false;  // a frame came due while minimised
     bool m_fullReplot = true;         // the axes changed since the last full replot
     int m_framesDrawn = 0;
-    QTimer m_frameTimer;              // single shot: the next frame, when one is due
-    QElapsedTimer m_sinceFrame;       // invalid until the first frame
+    QTimer m_frameTimer;         // single shot: the next frame, when one is due
+    QElapsedTimer m_sinceFrame;  // invalid until the first frame
     QCustomPlot* m_plot = nullptr;
     std::array<QCPAxisRect*, 2> m_rects{};  // inputs, outputs
     std::array<QCPGraph*, kChartSeriesCount> m_graphs{};

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <qcustomplot.h>
 #include <QAction>
 #include <QFile>
 #include <QRadioButton>
@@ -12,7 +13,6 @@
 #include <QTest>
 #include <QToolButton>
 #include <memory>
-#include <qcustomplot.h>
 
 #include "engine/engine.h"
 #include "files/pass_log.h"

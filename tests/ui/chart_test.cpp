@@ -25,8 +25,10 @@ std::vector<PassSample> Passes(int first, int count, Value value) {
     std::vector<PassSample> passes(static_cast<std::size_t>(count));
     for (int n = 0; n < count; ++n) {
         PassSample& pass = passes[std::size_t(n)];
-        pass.steady = std::chrono::steady_clock::time_point(std::chrono::milliseconds(50 * (first + n)));
-        for (int k = 0; k < NET_INPUT_COUNT; ++k) pass.inputs[k] = pass.outputs[k] = value(first + n, k);
+        pass.steady =
+            std::chrono::steady_clock::time_point(std::chrono::milliseconds(50 * (first + n)));
+        for (int k = 0; k < NET_INPUT_COUNT; ++k)
+            pass.inputs[k] = pass.outputs[k] = value(first + n, k);
     }
     return passes;
 }
@@ -111,14 +113,16 @@ void ChartTest::framesBoundedAndNoneWhenNothingChanges() {
     QElapsedTimer clock;
     clock.start();
     for (int n = 0; n < 40; ++n) {
-        chart.AddSamples(Passes(n, 1, [](int m, int k) { return std::uint16_t((m * 7 + k) % 256); }));
+        chart.AddSamples(
+            Passes(n, 1, [](int m, int k) { return std::uint16_t((m * 7 + k) % 256); }));
         QTest::qWait(15);
     }
     QTest::qWait(150);
     QVERIFY(frames() > 0);
     QVERIFY2(frames() <= clock.elapsed() * kChartFramesPerSecond / 1000 + 1,
              qPrintable(QStringLiteral("%1 frames in %2 ms").arg(frames()).arg(clock.elapsed())));
-    QCOMPARE(chart.Graph(2)->data()->at(chart.Graph(2)->dataCount() - 1)->value, (39.0 * 7 + 2) - 256);
+    QCOMPARE(chart.Graph(2)->data()->at(chart.Graph(2)->dataCount() - 1)->value,
+             (39.0 * 7 + 2) - 256);
 
     // A full minute of one set of values, then more of the same: nothing to draw.
     chart.AddSamples(Passes(40, 1300, Constant));
