@@ -203,6 +203,8 @@ CChartWindow::CChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     layout->addLayout(legend);
 
     m_frameTimer.setSingleShot(true);
+    // A coarse timer may fire early, which would let frames come faster than allowed.
+    m_frameTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_frameTimer, &QTimer::timeout, this, &CChartWindow::DrawFrame);
 
     // Beside the main window, not over it, and on its screen.
