@@ -93,12 +93,7 @@ void ChartTest::chartOpensInsideScreenBesideCentredWindow() {
     auto* chart = new CChartWindow(&main);
     chart->show();
     QVERIFY(QTest::qWaitForWindowExposed(chart));
-    QVERIFY2(kScreen.contains(chart->frameGeometry()),
-             qPrintable(QStringLiteral("chart at %1,%2 %3x%4")
-                            .arg(chart->frameGeometry().x())
-                            .arg(chart->frameGeometry().y())
-                            .arg(chart->frameGeometry().width())
-                            .arg(chart->frameGeometry().height())));
+    QVERIFY(kScreen.contains(chart->frameGeometry()));
     QVERIFY(!chart->frameGeometry().intersects(main.frameGeometry()));
 }
 
@@ -119,8 +114,7 @@ void ChartTest::framesBoundedAndNoneWhenNothingChanges() {
     }
     QTest::qWait(150);
     QVERIFY(frames() > 0);
-    QVERIFY2(frames() <= clock.elapsed() * kChartFramesPerSecond / 1000 + 1,
-             qPrintable(QStringLiteral("%1 frames in %2 ms").arg(frames()).arg(clock.elapsed())));
+    QVERIFY(frames() <= clock.elapsed() * kChartFramesPerSecond / 1000 + 1);
     QCOMPARE(chart.Graph(2)->data()->at(chart.Graph(2)->dataCount() - 1)->value,
              (39.0 * 7 + 2) - 256);
 
@@ -182,7 +176,6 @@ void ChartTest::pausedChartZoomsPansAndReadsOut() {
 
     chart.SetPaused(false);
     QCOMPARE(TimeAxis(chart, 1)->range(), QCPRange(-kChartSpanSeconds, 0));
-    QVERIFY(!chart.findChild<QWidget*>(QStringLiteral("paused"))->isVisible());
 }
 
 void ChartTest::legendShowsHiddenSeriesAndPictureIsSaved() {
