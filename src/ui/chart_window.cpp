@@ -152,24 +152,22 @@ CChartWindow::CChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     m_pausedLabel = new QLabel(QStringLiteral("Paused"), this);
     m_pausedLabel->setObjectName(QStringLiteral("paused"));
     m_pausedLabel->setAlignment(Qt::AlignCenter);
-    m_pausedLabel->setStyleSheet(QStringLiteral(
-        "QLabel { background: #fff3b0; border: 1px solid #c8a800; font-weight: bold; }"));
+    m_pausedLabel->setStyleSheet(
+        QStringLiteral("QLabel { background: #fff3b0; border: 1px solid #c8a800; font-weight: bold;"
+                       " padding: 2px 8px; }"));
     // Its room is kept, so that pausing does not lay the plots out anew.
     QSizePolicy keepRoom = m_pausedLabel->sizePolicy();
     keepRoom.setRetainSizeWhenHidden(true);
     m_pausedLabel->setSizePolicy(keepRoom);
     m_pausedLabel->hide();
-    legend->addWidget(m_pausedLabel);
     m_pause = new QPushButton(QStringLiteral("Pause"), this);
     m_pause->setObjectName(QStringLiteral("pause"));
     m_pause->setFocusPolicy(Qt::NoFocus);
     connect(m_pause, &QPushButton::clicked, this, [this] { SetPaused(!m_paused); });
-    legend->addWidget(m_pause);
     auto* save = new QPushButton(QStringLiteral("Save picture..."), this);
     save->setObjectName(QStringLiteral("save_picture"));
     save->setFocusPolicy(Qt::NoFocus);
     connect(save, &QPushButton::clicked, this, &CChartWindow::OnSavePicture);
-    legend->addWidget(save);
     auto* space = new QShortcut(QKeySequence(Qt::Key_Space), this);
     connect(space, &QShortcut::activated, this, [this] { SetPaused(!m_paused); });
 
@@ -193,11 +191,16 @@ CChartWindow::CChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
     m_readout = new QLabel(this);
     m_readout->setObjectName(QStringLiteral("readout"));
-    // One line of room always, so that a readout does not move the plots.
-    m_readout->setMinimumHeight(m_readout->fontMetrics().height());
+    // The buttons go under the plots, not under the legend: the window stays low
+    // enough for a small screen at scale 2.
+    auto* controls = new QHBoxLayout;
+    controls->addWidget(m_readout, 1);
+    controls->addWidget(m_pausedLabel);
+    controls->addWidget(m_pause);
+    controls->addWidget(save);
     auto* plots = new QVBoxLayout;
     plots->addWidget(m_plot, 1);
-    plots->addWidget(m_readout);
+    plots->addLayout(controls);
     auto* layout = new QHBoxLayout(this);
     layout->addLayout(plots, 1);
     layout->addLayout(legend);
