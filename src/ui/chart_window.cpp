@@ -1,23 +1,31 @@
 #include "ui/chart_window.h"
 
-#include <QChart>
-#include <QChartView>
+#include <qcustomplot.h>
+
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineSeries>
 #include <QPen>
 #include <QPixmap>
 #include <QPushButton>
 #include <QShortcut>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QValueAxis>
+#include <algorithm>
+#include <cmath>
+
+#include "ui/dialog_seams.h"
+#include "ui/window_placement.h"
 
 namespace {
 
 constexpr int kWidth = 720;
-constexpr int kHeight = 520;
+constexpr int kHeight = 560;
 constexpr int kGap = 8;  // between the main window and the chart
+constexpr int kFrameMs = 1000 / kChartFramesPerSecond;
+// The narrowest time span a zoom reaches; below it a pass is wider than the plot.
+constexpr double kMinSpanSeconds = 0.5;
+// A little room above 255 and below 0, so that a line along an edge stays visible.
+constexpr double kValueMargin = 4;
 
 // One hue per channel, the same in both plots: in3 and out3 share a colour, so the
 // eye finds a channel's pair at once.
@@ -31,7 +39,7 @@ QString SeriesName(int k) {
 }
 
 // Values above 255 show at the top edge, as on the sliders.
-std::uint16_t Shown(std::uint16_t value) {
+std::uint16_t Clipped(std::uint16_t value) {
     return value > 255 ? 255 : value;
 }
 
@@ -39,36 +47,35 @@ QColor SeriesColour(int k) {
     return QColor(kColours[k % NET_INPUT_COUNT]);
 }
 
-// A plot of eight series, 0..255 over the last span, without Qt's own legend (the
-// window's legend carries the values).
-QChartView* MakePlot(const QString& title, QLineSeries* const* series, QWidget* parent) {
-    auto* chart = new QChart;
-    chart->setTitle(title);
-    chart->legend()->hide();
-    chart->setAnimationOptions(QChart::NoAnimation);
-    chart->setMargins(QMargins(4, 4, 4, 4));
-    // The theme's shadow is a blur effect, redone on every pass.
-    chart->setDropShadowEnabled(false);
-    auto* x = new QValueAxis;
-    x->setRange(-kChartSpanSeconds, 0);
-    x->setTickCount(7);
-    x->setLabelFormat(QStringLiteral("%d s"));
-    auto* y = new QValueAxis;
-    y->setRange(0, 255);
-    y->setTickCount(6);
-    y->setLabelFormat(QStringLiteral("%d"));
-    chart->addAxis(x, Qt::AlignBottom);
-    chart->addAxis(y, Qt::AlignLeft);
-    for (int k = 0; k < NET_INPUT_COUNT; ++k) {
-        chart->addSeries(series[k]);
-        series[k]->attachAxis(x);
-        series[k]->attachAxis(y);
-    }
-    auto* view = new QChartView(chart, parent);
-    view->setRenderHint(QPainter::Antialiasing, false);
-    view->setOptimizationFlags(QGraphicsView::DontAdjustForAntialiasing |
-                               QGraphicsView::DontSavePainterState);
-    return view;
+// A filled swatch for a shown series, an empty outline for a hidden one.
+QIcon Swatch(int k, bool shown) {
+    QPixmap swatch(12, 12);
+    swatch.fill(Qt::transparent);
+    QPainter painter(&swatch);
+    painter.setPen(SeriesColour(k));
+    if (shown) painter.setBrush(SeriesColour(k));
+    painter.drawRect(0, 0, 11, 11);
+    return QIcon(swatch);
+}
+
+// One of the two plots: eight series, 0..255 with ticks at the quarters, against
+// the seconds before the newest pass.
+QCPAxisRect* MakeRect(QCustomPlot* plot, const QString& valueLabel) {
+    auto* rect = new QCPAxisRect(plot);
+    QCPAxis* time = rect->axis(QCPAxis::atBottom);
+    QCPAxis* value = rect->axis(QCPAxis::atLeft);
+    time->setRange(-kChartSpanSeconds, 0);
+    time->setLabel(QStringLiteral("Seconds before the newest pass"));
+    auto ticks = QSharedPointer<QCPAxisTickerText>::create();
+    for (int v : {0, 64, 128, 192, 255}) ticks->addTick(v, QString::number(v));
+    value->setTicker(ticks);
+    value->setSubTicks(false);
+    value->setRange(-kValueMargin, 255 + kValueMargin);
+    value->setLabel(valueLabel);
+    // The time axis only, and only while paused (the window turns these on).
+    rect->setRangeDrag(Qt::Horizontal);
+    rect->setRangeZoom(Qt::Horizontal);
+    return rect;
 }
 
 }  // namespace
@@ -78,32 +85,61 @@ CChartWindow::CChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setWindowTitle(QStringLiteral("Chart"));
     resize(kWidth, kHeight);
 
+    m_plot = new QCustomPlot(this);
+    m_plot->setObjectName(QStringLiteral("plot"));
+    // It paints every pixel of itself, so the window's background under it is not.
+    m_plot->setAttribute(Qt::WA_OpaquePaintEvent);
+    // One-pixel lines without antialiasing take the raster engine's fast path.
+    m_plot->setNotAntialiasedElements(QCP::aeAll);
+    m_plot->plotLayout()->clear();
+    auto* margins = new QCPMarginGroup(m_plot);
+    for (int half = 0; half < 2; ++half) {
+        const bool inputs = half == 0;
+        m_plot->plotLayout()->addElement(
+            2 * half, 0,
+            new QCPTextElement(m_plot,
+                               inputs ? QStringLiteral("Inputs") : QStringLiteral("Outputs"),
+                               QFont(font().family(), font().pointSize(), QFont::Bold)));
+        QCPAxisRect* rect = MakeRect(m_plot, QStringLiteral("Value (0..255)"));
+        rect->setMarginGroup(QCP::msLeft | QCP::msRight, margins);
+        m_plot->plotLayout()->addElement(2 * half + 1, 0, rect);
+        m_rects[half] = rect;
+        connect(rect->axis(QCPAxis::atBottom), qOverload<const QCPRange&>(&QCPAxis::rangeChanged),
+                this, &CChartWindow::OnTimeRangeChanged);
+    }
+    // The time axis is named once, under the lower plot.
+    m_rects[0]->axis(QCPAxis::atBottom)->setLabel(QString());
+
+    // Narrower than this, a second on the time axis is a pixel or two.
+    m_plot->setMinimumWidth(360);
+
     auto* legend = new QVBoxLayout;
+    // Sixteen entries and the buttons must fit a small screen's height.
+    legend->setSpacing(2);
     for (int k = 0; k < kChartSeriesCount; ++k) {
         if (k == 0 || k == NET_INPUT_COUNT) {
             legend->addWidget(
                 new QLabel(k == 0 ? QStringLiteral("Inputs") : QStringLiteral("Outputs")));
         }
-        auto* series = new QLineSeries;
-        series->setName(SeriesName(k));
-        // One-pixel lines take the raster engine's fast path; wider ones cost a
-        // stroke per segment on every pass.
-        series->setPen(QPen(SeriesColour(k), 1));
-        m_series[k] = series;
+        QCPAxisRect* rect = m_rects[k < NET_INPUT_COUNT ? 0 : 1];
+        QCPGraph* graph =
+            m_plot->addGraph(rect->axis(QCPAxis::atBottom), rect->axis(QCPAxis::atLeft));
+        graph->setName(SeriesName(k));
+        graph->setPen(QPen(SeriesColour(k), 1));
+        m_graphs[k] = graph;
 
-        QPixmap swatch(12, 12);
-        swatch.fill(SeriesColour(k));
         auto* entry = new QToolButton(this);
-        entry->setObjectName(QStringLiteral("legend_%1").arg(series->name()));
-        entry->setIcon(QIcon(swatch));
+        entry->setObjectName(QStringLiteral("legend_%1").arg(SeriesName(k)));
+        entry->setIcon(Swatch(k, true));
         entry->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
         entry->setCheckable(true);
         entry->setChecked(true);
         entry->setAutoRaise(true);
+        entry->setToolTip(QStringLiteral("Click to hide or show %1").arg(SeriesName(k)));
         // Space belongs to Pause; a focused button would take it.
         entry->setFocusPolicy(Qt::NoFocus);
         // A fixed size: a value of another width must not lay the window out anew,
-        // which would resize and redraw both plots once more.
+        // which would resize and redraw the plots once more.
         entry->setText(LegendText(NET_INPUT_COUNT, 888));
         entry->setFixedSize(entry->sizeHint());
         entry->setText(LegendText(k, 0));
@@ -113,78 +149,295 @@ CChartWindow::CChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
         legend->addWidget(entry);
     }
     legend->addStretch();
+    m_pausedLabel = new QLabel(QStringLiteral("Paused"), this);
+    m_pausedLabel->setObjectName(QStringLiteral("paused"));
+    m_pausedLabel->setAlignment(Qt::AlignCenter);
+    m_pausedLabel->setStyleSheet(
+        QStringLiteral("QLabel { background: #fff3b0; border: 1px solid #c8a800; font-weight: bold;"
+                       " padding: 2px 8px; }"));
+    // Its room is kept, so that pausing does not lay the plots out anew.
+    QSizePolicy keepRoom = m_pausedLabel->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    m_pausedLabel->setSizePolicy(keepRoom);
+    m_pausedLabel->hide();
     m_pause = new QPushButton(QStringLiteral("Pause"), this);
     m_pause->setObjectName(QStringLiteral("pause"));
     m_pause->setFocusPolicy(Qt::NoFocus);
     connect(m_pause, &QPushButton::clicked, this, [this] { SetPaused(!m_paused); });
-    legend->addWidget(m_pause);
+    auto* save = new QPushButton(QStringLiteral("Save picture..."), this);
+    save->setObjectName(QStringLiteral("save_picture"));
+    save->setFocusPolicy(Qt::NoFocus);
+    connect(save, &QPushButton::clicked, this, &CChartWindow::OnSavePicture);
     auto* space = new QShortcut(QKeySequence(Qt::Key_Space), this);
     connect(space, &QShortcut::activated, this, [this] { SetPaused(!m_paused); });
 
+    m_tracer = new QCPItemTracer(m_plot);
+    m_tracer->setStyle(QCPItemTracer::tsCircle);
+    m_tracer->setSize(9);
+    m_tracer->setPen(QPen(Qt::black, 1));
+    m_tracer->setLayer(QStringLiteral("overlay"));
+    m_tracer->setVisible(false);
+    // The lines have a buffer of their own, on top: a frame redraws them alone and
+    // lays them over one buffer that holds everything else from the last full
+    // replot (the axes and their texts, the grid, the tracer under the lines).
+    QCPLayer* lines = m_plot->layer(QStringLiteral("main"));
+    lines->setMode(QCPLayer::lmBuffered);
+    QCPLayer* overlay = m_plot->layer(QStringLiteral("overlay"));
+    overlay->setMode(QCPLayer::lmLogical);
+    m_plot->moveLayer(m_plot->layer(QStringLiteral("axes")), overlay, QCustomPlot::limBelow);
+    m_plot->moveLayer(m_plot->layer(QStringLiteral("legend")), overlay, QCustomPlot::limBelow);
+    m_plot->moveLayer(lines, overlay, QCustomPlot::limAbove);
+    connect(m_plot, &QCustomPlot::mouseMove, this, &CChartWindow::OnPlotMouseMove);
+
+    m_readout = new QLabel(this);
+    m_readout->setObjectName(QStringLiteral("readout"));
+    // The buttons go under the plots, not under the legend: the window stays low
+    // enough for a small screen at scale 2.
+    auto* controls = new QHBoxLayout;
+    controls->addWidget(m_readout, 1);
+    controls->addWidget(m_pausedLabel);
+    controls->addWidget(m_pause);
+    controls->addWidget(save);
     auto* plots = new QVBoxLayout;
-    plots->addWidget(MakePlot(QStringLiteral("Inputs"), m_series.data(), this));
-    plots->addWidget(MakePlot(QStringLiteral("Outputs"), m_series.data() + NET_INPUT_COUNT, this));
+    plots->addWidget(m_plot, 1);
+    plots->addLayout(controls);
     auto* layout = new QHBoxLayout(this);
     layout->addLayout(plots, 1);
     layout->addLayout(legend);
 
-    // Beside the main window, not over it.
-    if (parent != nullptr) {
-        const QRect main = parent->frameGeometry();
-        move(main.right() + kGap, main.top());
-    }
+    m_frameTimer.setSingleShot(true);
+    // A coarse timer may fire early, which would let frames come faster than allowed.
+    m_frameTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_frameTimer, &QTimer::timeout, this, &CChartWindow::DrawFrame);
+
+    // Beside the main window, not over it, and on its screen.
+    if (parent != nullptr) PlaceWindowBeside(*this, *parent->window(), kGap);
 }
 
 QString CChartWindow::LegendText(int k, int value) {
     return QStringLiteral("%1 %2").arg(SeriesName(k)).arg(value, 3);
 }
 
+QString CChartWindow::Readout() const {
+    return m_readout->text();
+}
+
 void CChartWindow::AddSamples(const std::vector<PassSample>& samples) {
     if (samples.empty()) return;
     for (const PassSample& sample : samples) {
         Point point{std::chrono::duration<double>(sample.steady.time_since_epoch()).count(), {}};
-        for (int k = 0; k < NET_INPUT_COUNT; ++k) point.values[k] = Shown(sample.inputs[k]);
+        for (int k = 0; k < NET_INPUT_COUNT; ++k) point.values[k] = Clipped(sample.inputs[k]);
         for (int k = 0; k < NET_OUTPUT_COUNT; ++k)
-            point.values[NET_INPUT_COUNT + k] = Shown(sample.outputs[k]);
+            point.values[NET_INPUT_COUNT + k] = Clipped(sample.outputs[k]);
         m_points.push_back(point);
     }
     // One point older than the span stays, so the lines run in from the left edge.
     const double oldest = m_points.back().seconds - kChartSpanSeconds;
     while (m_points.size() > 1 && m_points[1].seconds <= oldest) m_points.pop_front();
-    if (!m_paused) Redraw();
+    if (!m_paused) RequestFrame();
+}
+
+void CChartWindow::RequestFrame() {
+    if (m_frameTimer.isActive()) return;
+    // Passes slower than frames (Monitor) are drawn at once, without a wake-up more;
+    // faster ones wait for the frame, which takes all that came in the meantime.
+    const qint64 since = m_sinceFrame.isValid() ? m_sinceFrame.elapsed() : kFrameMs;
+    if (since >= kFrameMs) {
+        DrawFrame();
+        return;
+    }
+    m_frameTimer.start(int(kFrameMs - since));
 }
 
 void CChartWindow::SetPaused(bool paused) {
     if (paused == m_paused) return;
     m_paused = paused;
     m_pause->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
-    if (!paused) Redraw();
+    m_pausedLabel->setVisible(paused);
+    m_plot->setInteractions(paused ? QCP::iRangeDrag | QCP::iRangeZoom : QCP::Interactions());
+    // The tracer's layer is buffered apart only while it follows the mouse: a live
+    // frame then composes two buffers, not three.
+    m_plot->layer(QStringLiteral("overlay"))
+        ->setMode(paused ? QCPLayer::lmBuffered : QCPLayer::lmLogical);
+    if (paused) {
+        m_frozen = m_points;
+        m_readout->setText(QStringLiteral("Wheel: zoom, drag: move in time"));
+        // The picture shows what the read-out reads: the passes up to this moment.
+        DrawFrame();
+        return;
+    }
+    m_frozen.clear();
+    m_readout->clear();
+    m_tracer->setVisible(false);
+    for (QCPAxisRect* rect : m_rects)
+        rect->axis(QCPAxis::atBottom)->setRange(-kChartSpanSeconds, 0);
+    // The zoom and the tracer changed what is drawn besides the lines.
+    for (auto& drawn : m_drawn) drawn.clear();
+    m_fullReplot = true;
+    DrawFrame();
 }
 
 void CChartWindow::OnLegendToggled(int k, bool shown) {
-    m_series[k]->setVisible(shown);
+    m_graphs[k]->setVisible(shown);
+    m_legend[k]->setIcon(Swatch(k, shown));
+    QFont font = m_legend[k]->font();
+    font.setStrikeOut(!shown);
+    m_legend[k]->setFont(font);
     // A hidden series is not kept up to date; it catches up when shown again.
-    if (shown) Redraw();
+    m_drawn[k].clear();
+    DrawFrame();
 }
 
-void CChartWindow::Redraw() {
-    if (m_points.empty()) return;
-    const double newest = m_points.back().seconds;
-    const Point& last = m_points.back();
-    QList<QPointF> line;
-    line.reserve(static_cast<qsizetype>(m_points.size()));
+void CChartWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && m_drawWhenRestored && !isMinimized()) {
+        m_drawWhenRestored = false;
+        DrawFrame();
+    }
+}
+
+void CChartWindow::DrawFrame() {
+    m_frameTimer.stop();
+    if (isMinimized()) {
+        m_drawWhenRestored = true;
+        return;
+    }
+    m_sinceFrame.start();
+    const Points& points = Shown();
+    if (points.empty()) return;
+    const Point& last = points.back();
     for (int k = 0; k < kChartSeriesCount; ++k) {
         const int value = last.values[k];
         if (m_shownValue[k] != value) {
             m_shownValue[k] = value;
             m_legend[k]->setText(LegendText(k, value));
         }
-        if (!m_series[k]->isVisible()) continue;
-        line.clear();
-        for (const Point& point : m_points) {
-            line.append(QPointF(point.seconds - newest, point.values[k]));
-        }
-        // One replace per series: a single repaint instead of one per point.
-        m_series[k]->replace(line);
     }
+
+    // Pixels per second and per value step, to tell a line that moved from one that
+    // only moved within its pixels.
+    const QRect area = m_rects[0]->rect();
+    const double xScale = std::max(area.width(), 1) / double(kChartSpanSeconds);
+    const double yScale = std::max(area.height(), 1) / (255 + 2 * kValueMargin);
+    const double newest = last.seconds;
+    const double left = -kChartSpanSeconds;
+    bool changed = false;
+    QVector<QCPGraphData> line;
+    std::vector<QPoint> pixels;
+    for (int k = 0; k < kChartSeriesCount; ++k) {
+        if (!m_graphs[k]->visible()) continue;
+        line.clear();
+        line.reserve(qsizetype(points.size()));
+        const auto at = [&](std::size_t n) {
+            return QCPGraphData(points[n].seconds - newest, points[n].values[k]);
+        };
+        for (std::size_t n = 0; n < points.size(); ++n) {
+            QCPGraphData point = at(n);
+            // The point before the span becomes the line's crossing of the left edge,
+            // which stays put while values stay; the passing time does not move it.
+            if (n == 0 && point.key < left && points.size() > 1) {
+                const QCPGraphData next = at(1);
+                point.value +=
+                    (next.value - point.value) * (left - point.key) / (next.key - point.key);
+                point.key = left;
+            }
+            // Inside a run of one value only the run's ends shape the line.
+            const bool sameBefore = n > 0 && points[n - 1].values[k] == points[n].values[k];
+            const bool sameAfter =
+                n + 1 < points.size() && points[n + 1].values[k] == points[n].values[k];
+            if (sameBefore && sameAfter) continue;
+            line.append(point);
+        }
+        pixels.clear();
+        for (const QCPGraphData& point : line) {
+            const QPoint pixel(int(std::lround(point.key * xScale)),
+                               int(std::lround(point.value * yScale)));
+            if (pixels.empty() || pixels.back() != pixel) pixels.push_back(pixel);
+        }
+        if (pixels == m_drawn[k]) continue;
+        m_drawn[k].swap(pixels);
+        // One set per series: the container takes the points sorted, in one go.
+        m_graphs[k]->data()->set(line, true);
+        changed = true;
+    }
+    if (!changed) return;
+    ++m_framesDrawn;
+    if (m_fullReplot) {
+        m_fullReplot = false;
+        m_plot->replot();
+    } else {
+        m_plot->layer(QStringLiteral("main"))->replot();
+    }
+}
+
+void CChartWindow::OnTimeRangeChanged(const QCPRange& range) {
+    // Within the minute kept and no narrower than a pass or two.
+    QCPRange bounded = range;
+    if (bounded.size() < kMinSpanSeconds)
+        bounded = QCPRange(bounded.center() - kMinSpanSeconds / 2,
+                           bounded.center() + kMinSpanSeconds / 2);
+    if (bounded.size() > kChartSpanSeconds) bounded = QCPRange(-kChartSpanSeconds, 0);
+    if (bounded.lower < -kChartSpanSeconds) bounded += -kChartSpanSeconds - bounded.lower;
+    if (bounded.upper > 0) bounded += -bounded.upper;
+    // Both plots show one stretch of time.
+    for (QCPAxisRect* rect : m_rects) rect->axis(QCPAxis::atBottom)->setRange(bounded);
+}
+
+void CChartWindow::OnPlotMouseMove(QMouseEvent* event) {
+    if (!m_paused || m_frozen.empty()) return;
+    const QPointF position = event->position();
+    int half = -1;
+    for (int h = 0; h < 2; ++h) {
+        if (m_rects[h]->rect().contains(position.toPoint())) half = h;
+    }
+    if (half < 0) {
+        if (m_tracer->visible()) {
+            m_tracer->setVisible(false);
+            m_plot->layer(QStringLiteral("overlay"))->replot();
+        }
+        return;
+    }
+    const double newest = m_frozen.back().seconds;
+    const double time = m_rects[half]->axis(QCPAxis::atBottom)->pixelToCoord(position.x());
+    const double value = m_rects[half]->axis(QCPAxis::atLeft)->pixelToCoord(position.y());
+    // The pass nearest the mouse in time...
+    const auto after = std::lower_bound(
+        m_frozen.begin(), m_frozen.end(), newest + time,
+        [](const Point& point, double seconds) { return point.seconds < seconds; });
+    auto nearest = after == m_frozen.end() ? after - 1 : after;
+    if (after != m_frozen.begin() && after != m_frozen.end() &&
+        (newest + time) - (after - 1)->seconds < after->seconds - (newest + time)) {
+        nearest = after - 1;
+    }
+    // ...and of its shown series, the one nearest the mouse in value.
+    const int first = half == 0 ? 0 : NET_INPUT_COUNT;
+    int best = -1;
+    for (int k = first; k < first + NET_INPUT_COUNT; ++k) {
+        if (!m_graphs[k]->visible()) continue;
+        if (best < 0 ||
+            std::abs(nearest->values[k] - value) < std::abs(nearest->values[best] - value))
+            best = k;
+    }
+    if (best < 0) return;
+    const double seconds = nearest->seconds - newest;
+    m_readout->setText(QStringLiteral("%1 %2 at %3 s")
+                           .arg(SeriesName(best))
+                           .arg(nearest->values[best])
+                           .arg(seconds, 0, 'f', 2));
+    m_tracer->setGraph(m_graphs[best]);
+    m_tracer->setClipAxisRect(m_rects[half]);
+    m_tracer->setGraphKey(seconds);
+    m_tracer->setVisible(true);
+    m_plot->layer(QStringLiteral("overlay"))->replot();
+}
+
+bool CChartWindow::SavePicture(const QString& path) {
+    return grab().save(path, "PNG");
+}
+
+void CChartWindow::OnSavePicture() {
+    const QString path = RealDialogSeams().GetSaveFileName(this, QStringLiteral("png"));
+    if (path.isEmpty()) return;
+    if (!SavePicture(path))
+        RealDialogSeams().ShowMessage(this, QStringLiteral("Error writing file"));
 }

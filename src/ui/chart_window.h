@@ -3,14 +3,21 @@
 // upper plot and outputs in the lower one, each 0..255 against the seconds before
 // the newest pass. A legend beside the plots shows each series' current value and
 // hides or shows the series on a click; Pause (or Space) freezes the picture while
-// the values keep being collected, Resume brings it up to date.
+// the values keep being collected, Resume brings it up to date. While paused, the
+// wheel zooms and a drag pans the time axis, and the value under the mouse is read
+// out. "Save picture..." writes the window as a PNG file.
 //
-// It draws only when it is given new values: no timer runs, so an idle engine (Hold)
+// Drawing is what costs, so the chart draws at most kChartFramesPerSecond frames a
+// second, however fast passes come, and none when the picture would not change: a
+// frame sets each series' points at once, and only for series whose drawn line
+// moved by a pixel. No timer runs while nothing comes in, so an idle engine (Hold)
 // costs nothing, and a closed chart (the window deletes itself) is not fed at all.
 //
 // Thread rules: UI thread only; the window is fed the samples the main window takes
 // from the engine's poster.
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 #include <array>
 #include <deque>
@@ -18,8 +25,13 @@
 
 #include "files/pass_recorder.h"
 
-class QChart;
-class QLineSeries;
+class QCPAxisRect;
+class QCPGraph;
+class QCPItemTracer;
+class QCPRange;
+class QCustomPlot;
+class QLabel;
+class QMouseEvent;
 class QPushButton;
 class QToolButton;
 
@@ -27,36 +39,71 @@ class QToolButton;
 inline constexpr int kChartSpanSeconds = 60;
 // Inputs then outputs.
 inline constexpr int kChartSeriesCount = NET_INPUT_COUNT + NET_OUTPUT_COUNT;
+// More than a person follows on a slowly moving line; fewer would look jerky.
+inline constexpr int kChartFramesPerSecond = 10;
 
 class CChartWindow : public QWidget {
     Q_OBJECT
 public:
-    // A window of its own beside `parent`, deleted when closed.
+    // A window of its own beside `parent`, inside its screen, deleted when closed.
     explicit CChartWindow(QWidget* parent);
 
-    // Takes the values of `samples` (oldest first) and redraws unless paused.
+    // Takes the values of `samples` (oldest first); unless paused, they are drawn
+    // with the next frame.
     void AddSamples(const std::vector<PassSample>& samples);
     void SetPaused(bool paused);
     [[nodiscard]] bool Paused() const { return m_paused; }
+    // Writes the window's picture to `path` as PNG; false when it cannot be written.
+    [[nodiscard]] bool SavePicture(const QString& path);
 
     // Series 0..7 are in1..in8, 8..15 out1..out8.
-    [[nodiscard]] QLineSeries* Series(int k) const { return m_series[k]; }
+    [[nodiscard]] QCPGraph* Graph(int k) const { return m_graphs[k]; }
     [[nodiscard]] QToolButton* LegendEntry(int k) const { return m_legend[k]; }
+    [[nodiscard]] QCustomPlot* Plot() const { return m_plot; }
+    // What the readout under the plots says (the value under the mouse while paused).
+    [[nodiscard]] QString Readout() const;
+    // Frames that redrew the lines since the window opened.
+    [[nodiscard]] int FramesDrawn() const { return m_framesDrawn; }
+
+protected:
+    void changeEvent(QEvent* event) override;
 
 private:
     struct Point {
         double seconds;  // on the steady clock
         std::array<std::uint16_t, kChartSeriesCount> values;
     };
+    using Points = std::deque<Point>;
 
-    void Redraw();
+    // Draws now if the last frame is old enough, else once it is.
+    void RequestFrame();
+    void DrawFrame();
+    // The points the picture shows: the live ones, or those frozen by Pause.
+    [[nodiscard]] const Points& Shown() const { return m_paused ? m_frozen : m_points; }
     void OnLegendToggled(int k, bool shown);
+    void OnTimeRangeChanged(const QCPRange& range);
+    void OnPlotMouseMove(QMouseEvent* event);
+    void OnSavePicture();
     [[nodiscard]] static QString LegendText(int k, int value);
 
-    std::deque<Point> m_points;  // oldest first, the last kChartSpanSeconds and one more
+    Points m_points;  // oldest first, the last kChartSpanSeconds and one more
+    Points m_frozen;  // what was shown when Pause froze the picture
     bool m_paused = false;
-    std::array<QLineSeries*, kChartSeriesCount> m_series{};
+    bool m_drawWhenRestored = false;  // a frame came due while minimised
+    bool m_fullReplot = true;         // the axes changed since the last full replot
+    int m_framesDrawn = 0;
+    QTimer m_frameTimer;         // single shot: the next frame, when one is due
+    QElapsedTimer m_sinceFrame;  // invalid until the first frame
+    QCustomPlot* m_plot = nullptr;
+    std::array<QCPAxisRect*, 2> m_rects{};  // inputs, outputs
+    std::array<QCPGraph*, kChartSeriesCount> m_graphs{};
+    // Each series' line as last drawn, in pixels, so that a frame that would move
+    // nothing draws nothing.
+    std::array<std::vector<QPoint>, kChartSeriesCount> m_drawn;
     std::array<QToolButton*, kChartSeriesCount> m_legend{};
     std::array<int, kChartSeriesCount> m_shownValue{};  // what each legend entry says
+    QCPItemTracer* m_tracer = nullptr;                  // marks the value read out
+    QLabel* m_readout = nullptr;
+    QLabel* m_pausedLabel = nullptr;
     QPushButton* m_pause = nullptr;
 };

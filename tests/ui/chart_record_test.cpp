@@ -4,9 +4,9 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <qcustomplot.h>
 #include <QAction>
 #include <QFile>
-#include <QLineSeries>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -85,31 +85,33 @@ void ChartRecordTest::chartSeriesReceiveEachPass() {
     auto* chart = m_dlg->findChild<CChartWindow*>();
     QVERIFY(chart);
     QVERIFY(chart->isVisible());
-    QLineSeries* in3 = chart->Series(2);
-    QLineSeries* out1 = chart->Series(NET_INPUT_COUNT);
-    QTRY_VERIFY_WITH_TIMEOUT(in3->count() >= 3, kWait);
-    // One point per pass, the newest at the right edge; outputs the engine computed.
-    QCOMPARE(in3->at(in3->count() - 1), QPointF(0, 200));
-    QVERIFY(in3->at(0).x() < 0);
-    QCOMPARE(chart->Series(0)->at(0).y(), 0.0);
+    QCPGraph* in3 = chart->Graph(2);
+    QCPGraph* out1 = chart->Graph(NET_INPUT_COUNT);
+    // A run of one value is drawn as its two ends; the newest at the right edge.
+    const auto last = [](QCPGraph* graph) { return graph->data()->at(graph->dataCount() - 1); };
+    QTRY_VERIFY_WITH_TIMEOUT(in3->dataCount() >= 2 && last(in3)->value == 200, kWait);
+    QCOMPARE(last(in3)->key, 0.0);
+    QVERIFY(in3->data()->at(0)->key < 0);
+    QCOMPARE(chart->Graph(0)->data()->at(0)->value, 0.0);
+    // Outputs the engine computed.
     const int shownOut1 = m_dlg->findChild<QSlider*>(QStringLiteral("IDC_SLIDER_OUT1"))->value();
-    QCOMPARE(out1->at(out1->count() - 1).y(), double(shownOut1));
+    QTRY_COMPARE_WITH_TIMEOUT(last(out1)->value, double(shownOut1), kWait);
     QCOMPARE(chart->LegendEntry(2)->text(), QStringLiteral("in3 200"));
 
     // Space pauses: passes go on, the picture does not; Resume catches up.
     QTest::keyClick(chart, Qt::Key_Space);
     QVERIFY(chart->Paused());
-    const qsizetype frozen = in3->count();
+    const double frozen = in3->data()->at(0)->key;
     QTest::qWait(300);
-    QCOMPARE(in3->count(), frozen);
+    QCOMPARE(in3->data()->at(0)->key, frozen);
     QTest::keyClick(chart, Qt::Key_Space);
     QVERIFY(!chart->Paused());
-    QVERIFY(in3->count() > frozen);
+    QVERIFY(in3->data()->at(0)->key < frozen);
 
     // A click on a legend entry hides its series and nothing else.
     QTest::mouseClick(chart->LegendEntry(2), Qt::LeftButton);
-    QVERIFY(!in3->isVisible());
-    QVERIFY(chart->Series(3)->isVisible());
+    QVERIFY(!in3->visible());
+    QVERIFY(chart->Graph(3)->visible());
 
     // Closed, the chart is gone, so nothing feeds it.
     chart->close();
