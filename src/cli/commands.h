@@ -29,3 +29,4 @@ struct CliCommand {
 [[nodiscard]] std::vector<CliCommand> AddExportCommand(CLI::App& root);
 [[nodiscard]] std::vector<CliCommand> AddQuantizeCommand(CLI::App& root);
 [[nodiscard]] std::vector<CliCommand> AddImageCommands(CLI::App& root);  // verify, decode
+[[nodiscard]] std::vector<CliCommand> AddTrainCommand(CLI::App& root);

@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
 
     std::vector<CliCommand> commands;
     for (auto add : {AddSimulateCommand, AddLinkCommands, AddExportCommand, AddQuantizeCommand,
-                     AddImageCommands}) {
+                     AddImageCommands, AddTrainCommand}) {
         for (CliCommand& c : add(app)) commands.push_back(std::move(c));
     }
 
