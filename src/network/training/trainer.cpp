@@ -32,6 +32,8 @@ constexpr std::size_t kStartSampleRows = 1000;
 constexpr int kStartIterations = 1000;
 constexpr int kRoundingRounds = 5;
 constexpr int kRoundingIterations = 40;
+constexpr int kRefitIterations = 300;
+constexpr int kMaxRefits = 4;
 // Evaluations over all training rows that the polish may use: fewer iterations for
 // many rows keeps 20,000 rows within a couple of minutes.
 constexpr double kPolishRowEvaluations = 6.4e6;
@@ -106,6 +108,57 @@ private:
     const std::vector<TrainingRow>& rows_;
     const std::vector<std::size_t>& index_;
     double divisor_;
+};
+
+
+// The output layer alone, fed with the module's own hidden bytes of fixed integer
+// hidden weights: a smooth stand-in for the module's output neuron (the quotient's
+// truncation toward zero taken as a half step on average) that the optimiser can
+// fit closely, so that rounding it loses little.
+class OutputLayerObjective {
+public:
+    OutputLayerObjective(const std::vector<TrainingRow>& rows,
+                         const std::vector<std::size_t>& index, const ModuleWeights& weights)
+        : rows_(rows), index_(index), hidden_(index.size() * (NET_HIDDEN_COUNT + 1)) {
+        for (std::size_t r = 0; r < index.size(); ++r) {
+            NetInputs in{};
+            std::copy(rows[index[r]].in.begin(), rows[index[r]].in.end(), in.begin());
+            const IntEvaluation e = EvaluateIntDetailed(in, weights);
+            for (int k = 0; k < NET_HIDDEN_COUNT; ++k) hidden_[r * (NET_HIDDEN_COUNT + 1) + k] = e.hidden[k];
+            hidden_[r * (NET_HIDDEN_COUNT + 1) + NET_HIDDEN_COUNT] = 255.0;
+        }
+    }
+
+    // `u` holds all 280 weights in module units; only the output layer's count.
+    double Loss(const Vector& u, Vector* gradient) const {
+        double loss = 0.0;
+        if (gradient) gradient->setZero(NET_WEIGHT_COUNT);
+        for (std::size_t r = 0; r < index_.size(); ++r) {
+            const double* b = &hidden_[r * (NET_HIDDEN_COUNT + 1)];
+            for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
+                double sum = 0.0;
+                for (int k = 0; k <= NET_HIDDEN_COUNT; ++k) sum += b[k] * u[OutputWeightIndex(k, m)];
+                const double x = sum / NET_SUM_DIVISOR;
+                const double t = std::tanh(2.0 * x);
+                const double q = x - 0.5 * t;
+                const double y = 255.0 / (1.0 + std::exp(-q / 16.0));
+                const double e = y - rows_[index_[r]].out[m];
+                loss += e * e;
+                if (!gradient) continue;
+                const double dq = 1.0 - (1.0 - t * t);  // d(x - tanh(2x)/2)/dx
+                const double d = 2.0 * e * y * (255.0 - y) / 255.0 / 16.0 * dq / NET_SUM_DIVISOR;
+                for (int k = 0; k <= NET_HIDDEN_COUNT; ++k) (*gradient)[OutputWeightIndex(k, m)] += d * b[k];
+            }
+        }
+        const double scale = 1.0 / (static_cast<double>(index_.size()) * NET_OUTPUT_COUNT);
+        if (gradient) *gradient *= scale;
+        return loss * scale;
+    }
+
+private:
+    const std::vector<TrainingRow>& rows_;
+    const std::vector<std::size_t>& index_;
+    std::vector<double> hidden_;
 };
 
 // Figures from the squared and absolute errors of every output of every row.
@@ -305,9 +358,10 @@ private:
     // The objective handed to the optimiser: counts, remembers the best point and
     // ends the optimiser when asked to stop. With `centred` the optimiser works on
     // centred parameters (see ToModuleUnits), else on the module units themselves.
+    template <typename Objective>
     struct Tracked {
         Trainer& trainer;
-        const FloatObjective& objective;
+        const Objective& objective;
         bool centred;
         Vector best;  // in module units
         double bestLoss = HUGE_VAL;
@@ -350,7 +404,8 @@ private:
 
     // Runs L-BFGS-B from `u` (module units; updated to the best point seen). Centred:
     // within the centred bounds, else within [lb, ub] in module units.
-    double Minimise(const FloatObjective& objective, Vector& u, int iterations, bool centred,
+    template <typename Objective>
+    double Minimise(const Objective& objective, Vector& u, int iterations, bool centred,
                     const Vector& lb, const Vector& ub) {
         LBFGSpp::LBFGSBParam<double> param;
         param.m = 10;
@@ -361,7 +416,7 @@ private:
         param.delta = 1e-10;
         param.max_linesearch = 40;
         LBFGSpp::LBFGSBSolver<double> solver(param);
-        Tracked tracked{*this, objective, centred, u};
+        Tracked<Objective> tracked{*this, objective, centred, u};
         try {
             double fx = 0.0;
             Vector x = u;
@@ -396,6 +451,7 @@ private:
 
     Vector StageOne(TrainingResult& result);
     ModuleWeights RoundStepByStep(const Vector& floatWeights);
+    ModuleWeights RefitOutputLayer(const ModuleWeights& weights);
 
     const std::vector<TrainingRow>& rows_;
     const TrainingOptions& options_;
@@ -482,6 +538,22 @@ ModuleWeights Trainer::RoundStepByStep(const Vector& floatWeights) {
     return Rounded(u);
 }
 
+// Fits the output layer anew to the module's hidden bytes of `weights`, its hidden
+// layer kept, and rounds it.
+ModuleWeights Trainer::RefitOutputLayer(const ModuleWeights& weights) {
+    Vector u(NET_WEIGHT_COUNT);
+    Vector lb(NET_WEIGHT_COUNT), ub(NET_WEIGHT_COUNT);
+    for (int n = 0; n < NET_WEIGHT_COUNT; ++n) {
+        u[n] = weights[n];
+        const bool hidden = n < HIDDEN_WEIGHT_COUNT;
+        lb[n] = hidden ? u[n] : -kMaxModuleWeight;
+        ub[n] = hidden ? u[n] : kMaxModuleWeight;
+    }
+    const OutputLayerObjective objective(rows_, train_, weights);
+    Minimise(objective, u, kRefitIterations, false, lb, ub);
+    return Rounded(u);
+}
+
 TrainingResult Trainer::Run() {
     TrainingResult result;
     // The held-out rows: a seeded shuffle of the row numbers, by a mapping of our
@@ -515,15 +587,26 @@ TrainingResult Trainer::Run() {
         const ModuleWeights stepwise = RoundStepByStep(scaled);
         if (search.SquaredError(stepwise) < search.SquaredError(start)) start = stepwise;
     }
+    if (!ShouldStop()) {
+        const ModuleWeights refit = RefitOutputLayer(start);
+        if (search.SquaredError(refit) < search.SquaredError(start)) start = refit;
+    }
     search.Reset(start);
     Report(TrainingStage::Module, 0, 0.6, search.Weights());
     const auto plannedSweeps = static_cast<double>(ModuleSearch::kMaxSweeps);
+    int refits = 0;
     while (!ShouldStop() && result.moduleSweeps < ModuleSearch::kMaxSweeps) {
         const bool improved = search.Sweep([this] { return ShouldStop(); });
         ++result.moduleSweeps;
         Report(TrainingStage::Module, result.moduleSweeps,
                0.6 + 0.4 * std::min(1.0, result.moduleSweeps / plannedSweeps), search.Weights());
-        if (!improved) break;
+        if (improved) continue;
+        // Stuck: the output layer fitted anew to the hidden bytes reached so far
+        // may open the way again.
+        if (refits++ == kMaxRefits || ShouldStop()) break;
+        const ModuleWeights refit = RefitOutputLayer(search.Weights());
+        if (search.SquaredError(refit) >= search.Error()) break;
+        search.Reset(refit);
     }
     result.weights = search.Weights();
     result.stoppedEarly = stopped_;
