@@ -21,6 +21,7 @@
 #include "files/replace_file.h"
 #include "files/training_rows.h"
 #include "network/training/trainer.h"
+#include "network/training/training_report.h"
 
 namespace {
 
@@ -56,51 +57,6 @@ bool StderrIsTerminal() {
 int Fail(const std::string& what) {
     std::cerr << "pelkora-cli train: " << what << '\n';
     return kExitFailure;
-}
-
-std::string Percent(double share) {
-    std::ostringstream s;
-    s << std::fixed << std::setprecision(1) << share * 100.0 << '%';
-    return s.str();
-}
-
-void WriteFigureColumns(std::ostream& out, const ErrorFigure& f) {
-    out << std::setw(8) << f.rmse << std::setw(7) << f.maxError << std::setw(9)
-        << Percent(f.shareWithinOne);
-}
-
-void WriteTable(std::ostream& out, const char* name, const ErrorFigures& train,
-                const ErrorFigures& held, bool perOutput) {
-    for (int m = 0; perOutput && m < NET_OUTPUT_COUNT; ++m) {
-        out << std::left << std::setw(11) << name << "out" << m + 1 << std::right << "  ";
-        WriteFigureColumns(out, train.outputs[m]);
-        out << "   ";
-        WriteFigureColumns(out, held.outputs[m]);
-        out << '\n';
-    }
-    out << std::left << std::setw(11) << name << "all " << std::right << "  ";
-    WriteFigureColumns(out, train.all);
-    out << "   ";
-    WriteFigureColumns(out, held.all);
-    out << '\n';
-}
-
-void WriteReport(std::ostream& out, const TrainingResult& r, const std::string& path) {
-    out << std::fixed << std::setprecision(2);
-    out << "rows: " << r.trainRows + r.heldOutRows << " (" << r.trainRows << " trained on, "
-        << r.heldOutRows << " held out)\n";
-    out << "stage 1, float: " << r.floatStarts << " starts, " << r.floatEvaluations
-        << " evaluations; stage 2, module: " << r.moduleSweeps << " sweeps"
-        << (r.stoppedEarly ? "; stopped early, best so far kept" : "") << '\n';
-    out << "time: " << r.seconds << " s\n";
-    out << "errors in LSB       ---- training rows ----    ---- held-out rows ----\n";
-    out << "                      RMSE    max  within 1      RMSE    max  within 1\n";
-    WriteTable(out, "float", r.floatTrain, r.floatHeldOut, true);
-    WriteTable(out, "module", r.moduleTrain, r.moduleHeldOut, true);
-    WriteTable(out, "truncated", r.truncatedTrain, r.truncatedHeldOut, false);
-    out << "quantization cost (held out, module - float RMSE): " << std::showpos
-        << r.moduleHeldOut.all.rmse - r.floatHeldOut.all.rmse << std::noshowpos << " LSB\n";
-    out << "net file: " << path << '\n';
 }
 
 std::string JsonString(const std::string& s) {
@@ -208,7 +164,8 @@ int RunTrain(const TrainOptions& options) {
     if (options.json) {
         WriteJson(std::cout, result, options.out);
     } else {
-        WriteReport(std::cout, result, options.out);
+        WriteTrainingReport(std::cout, result);
+        std::cout << "net file: " << options.out << '\n';
     }
     std::cout.flush();
     if (!std::cout) return Fail("error writing the report");

@@ -26,6 +26,7 @@
 #include "ui/host_marker.h"
 #include "ui/quantization_dlg.h"
 #include "ui/save_hex_command.h"
+#include "ui/train_dlg.h"
 #include "ui/up_down_ctrl.h"
 #include "ui/verify_hex_command.h"
 
@@ -216,6 +217,9 @@ void CDevToolDlg::CreateMenu() {
     QAction* verify = file->addAction(QStringLiteral("Verify hexadecimal net file..."));
     verify->setObjectName(QStringLiteral("ID_FILE_VERIFY_HEX"));
     connect(verify, &QAction::triggered, this, &CDevToolDlg::OnVerifyHexNetFile);
+    QAction* train = file->addAction(QStringLiteral("Train network..."));
+    train->setObjectName(QStringLiteral("ID_FILE_TRAIN"));
+    connect(train, &QAction::triggered, this, &CDevToolDlg::OnTrainNetwork);
     file->addSeparator();
     m_recordAction = file->addAction(QStringLiteral("Record values..."));
     m_recordAction->setObjectName(QStringLiteral("ID_FILE_RECORD"));
@@ -397,6 +401,15 @@ void CDevToolDlg::OnSaveHexNetFile() {
 
 void CDevToolDlg::OnVerifyHexNetFile() {
     RunVerifyHexNetFileCommand(this, m_seams, State());
+}
+
+void CDevToolDlg::OnTrainNetwork() {
+    CTrainDlg dlg(this, [this](const ModuleWeights& weights) {
+        const FileResult result = LoadTrainedWeights(m_engine, weights);
+        if (result == FileResult::Ok) m_netLoaded = true;
+        return result;
+    });
+    dlg.exec();
 }
 
 void CDevToolDlg::OnRecordValues() {

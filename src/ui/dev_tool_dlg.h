@@ -73,6 +73,7 @@ private:
     void OnSaveHexNetFile();
     void OnVerifyHexNetFile();
     void OnRecordValues();
+    void OnTrainNetwork();
     void OnViewChart();
     // Writes and draws the passes queued since the last refresh.
     void TakePasses();
