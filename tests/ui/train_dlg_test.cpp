@@ -80,6 +80,19 @@ private slots:
                     .contains(QStringLiteral("missing.txt: cannot open")));
     }
 
+    void trainedWeightsReachTheEngineInBothForms() {
+        ModuleWeights w{};
+        w[0] = -1073;
+        w[279] = 1073;
+        w[150] = 7;
+        Engine engine;
+        QCOMPARE(LoadTrainedWeights(engine, w), FileResult::Ok);
+        std::lock_guard lock(engine.State().hMutex);
+        QCOMPARE(engine.State().sModuleWeights, w);
+        QCOMPARE(engine.State().lFileWeights[0], -1073 * 2'000'000);
+        QCOMPARE(engine.State().lFileWeights[150], 14'000'000);
+    }
+
 private:
     QTemporaryDir m_dir;
     QString m_file;
