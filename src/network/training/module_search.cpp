@@ -1,6 +1,7 @@
 #include "network/training/module_search.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "network/evaluators.h"
 
@@ -94,13 +95,13 @@ std::int64_t ModuleSearch::OutputDelta(int k, int m, int d) const {
     return delta;
 }
 
-std::int64_t ModuleSearch::HiddenDelta(int i, int j, int d) const {
+std::int64_t ModuleSearch::HiddenDelta(int i, int j, int d, int e) const {
     std::int64_t delta = 0;
     const std::int32_t* out = &w_[OutputWeightIndex(j, 0)];
     for (std::size_t r = 0; r < n_; ++r) {
-        const std::int32_t a = a_[r * kA + i];
-        if (a == 0) continue;
-        const std::int32_t b = Byte(hs_[r * NET_HIDDEN_COUNT + j] + d * a);
+        const std::int32_t change = d * a_[r * kA + i] + e * 255;
+        if (change == 0) continue;
+        const std::int32_t b = Byte(hs_[r * NET_HIDDEN_COUNT + j] + change);
         const std::int32_t db = b - hb_[r * kB + j];
         if (db == 0) continue;
         const std::size_t o = r * NET_OUTPUT_COUNT;
@@ -119,8 +120,8 @@ void ModuleSearch::TryMove(int n, int step, std::int64_t& up, std::int64_t& down
     up = down = 0;
     if (n < HIDDEN_WEIGHT_COUNT) {
         const int i = n / NET_HIDDEN_COUNT, j = n % NET_HIDDEN_COUNT;
-        if (canUp) up = HiddenDelta(i, j, step);
-        if (canDown) down = HiddenDelta(i, j, -step);
+        if (canUp) up = HiddenDelta(i, j, step, 0);
+        if (canDown) down = HiddenDelta(i, j, -step, 0);
     } else {
         const int k = (n - HIDDEN_WEIGHT_COUNT) / NET_OUTPUT_COUNT;
         const int m = (n - HIDDEN_WEIGHT_COUNT) % NET_OUTPUT_COUNT;
@@ -130,28 +131,12 @@ void ModuleSearch::TryMove(int n, int step, std::int64_t& up, std::int64_t& down
 }
 
 void ModuleSearch::Apply(int n, int delta) {
-    w_[n] += delta;
     if (n < HIDDEN_WEIGHT_COUNT) {
-        const int i = n / NET_HIDDEN_COUNT, j = n % NET_HIDDEN_COUNT;
-        const std::int32_t* out = &w_[OutputWeightIndex(j, 0)];
-        for (std::size_t r = 0; r < n_; ++r) {
-            const std::int32_t a = a_[r * kA + i];
-            if (a == 0) continue;
-            std::int32_t& s = hs_[r * NET_HIDDEN_COUNT + j];
-            s += delta * a;
-            const std::int32_t b = Byte(s);
-            const std::int32_t db = b - hb_[r * kB + j];
-            if (db == 0) continue;
-            hb_[r * kB + j] = b;
-            const std::size_t o = r * NET_OUTPUT_COUNT;
-            for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
-                os_[o + m] += db * out[m];
-                const std::int32_t c = Byte(os_[o + m]);
-                error_ += Square(c - t_[o + m]) - Square(oc_[o + m] - t_[o + m]);
-                oc_[o + m] = c;
-            }
-        }
-    } else {
+        ApplyHidden(n / NET_HIDDEN_COUNT, n % NET_HIDDEN_COUNT, delta, 0);
+        return;
+    }
+    w_[n] += delta;
+    {
         const int k = (n - HIDDEN_WEIGHT_COUNT) / NET_OUTPUT_COUNT;
         const int m = (n - HIDDEN_WEIGHT_COUNT) % NET_OUTPUT_COUNT;
         for (std::size_t r = 0; r < n_; ++r) {
@@ -162,6 +147,47 @@ void ModuleSearch::Apply(int n, int delta) {
             oc_[o] = c;
         }
     }
+}
+
+void ModuleSearch::ApplyHidden(int i, int j, int d, int e) {
+    w_[HiddenWeightIndex(i, j)] += d;
+    w_[HiddenWeightIndex(NET_INPUT_COUNT, j)] += e;
+    const std::int32_t* out = &w_[OutputWeightIndex(j, 0)];
+    for (std::size_t r = 0; r < n_; ++r) {
+        const std::int32_t change = d * a_[r * kA + i] + e * 255;
+        if (change == 0) continue;
+        std::int32_t& s = hs_[r * NET_HIDDEN_COUNT + j];
+        s += change;
+        const std::int32_t b = Byte(s);
+        const std::int32_t db = b - hb_[r * kB + j];
+        if (db == 0) continue;
+        hb_[r * kB + j] = b;
+        const std::size_t o = r * NET_OUTPUT_COUNT;
+        for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
+            os_[o + m] += db * out[m];
+            const std::int32_t c = Byte(os_[o + m]);
+            error_ += Square(c - t_[o + m]) - Square(oc_[o + m] - t_[o + m]);
+            oc_[o + m] = c;
+        }
+    }
+}
+
+bool ModuleSearch::PairMoves(int i, int j) {
+    // A steeper or flatter slope about the same middle: the input weight by two
+    // steps, the bias by one the other way (the bias input is 255, the middle of
+    // an input about 127).
+    bool moved = false;
+    const int n = HiddenWeightIndex(i, j), bias = HiddenWeightIndex(NET_INPUT_COUNT, j);
+    for (int sign : {1, -1}) {
+        for (int repeat = 0; repeat < kMaxRepeats; ++repeat) {
+            const int d = 2 * sign, e = -sign;
+            if (std::abs(w_[n] + d) > kMaxModuleWeight || std::abs(w_[bias] + e) > kMaxModuleWeight) break;
+            if (HiddenDelta(i, j, d, e) >= 0) break;
+            ApplyHidden(i, j, d, e);
+            moved = true;
+        }
+    }
+    return moved;
 }
 
 bool ModuleSearch::Sweep(const std::function<bool()>& stop) {
@@ -182,6 +208,9 @@ bool ModuleSearch::Sweep(const std::function<bool()>& stop) {
                 Apply(n, direction);
             }
             break;
+        }
+        if (n < HIDDEN_WEIGHT_COUNT && n / NET_HIDDEN_COUNT < NET_INPUT_COUNT) {
+            PairMoves(n / NET_HIDDEN_COUNT, n % NET_HIDDEN_COUNT);
         }
     }
     return error_ < before;

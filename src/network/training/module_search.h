@@ -44,7 +44,10 @@ private:
     void TryMove(int n, int step, std::int64_t& up, std::int64_t& down) const;
     void Apply(int n, int delta);
     [[nodiscard]] std::int64_t OutputDelta(int k, int m, int d) const;
-    [[nodiscard]] std::int64_t HiddenDelta(int i, int j, int d) const;
+    // Input i's weight into hidden neuron j by d and its bias by e.
+    [[nodiscard]] std::int64_t HiddenDelta(int i, int j, int d, int e) const;
+    void ApplyHidden(int i, int j, int d, int e);
+    bool PairMoves(int i, int j);
 
     std::size_t n_ = 0;
     std::vector<std::int32_t> a_;    // n_ x kA: inputs 0..255, then 255
