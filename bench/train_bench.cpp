@@ -71,8 +71,10 @@ Rows Mirror(std::size_t n, std::mt19937_64& rng) {
 Rows Teacher(std::size_t n, std::mt19937_64& rng) {
     std::normal_distribution<double> g(0.0, 1.0);
     double wh[9][16], wo[17][8];
-    for (auto& row : wh) for (double& w : row) w = g(rng) * 0.6;
-    for (auto& row : wo) for (double& w : row) w = g(rng) * 0.8;
+    for (auto& row : wh)
+        for (double& w : row) w = g(rng) * 0.6;
+    for (auto& row : wo)
+        for (double& w : row) w = g(rng) * 0.8;
     Rows rows;
     for (std::size_t r = 0; r < n; ++r) {
         TrainingRow row = RandomInputs(rng);
@@ -98,7 +100,8 @@ Rows Clusters(std::size_t n, std::mt19937_64& rng) {
     std::uniform_int_distribution<int> centre(30, 225);
     std::normal_distribution<double> spread(0.0, 18.0);
     std::array<std::array<int, 8>, 8> centres{};
-    for (auto& c : centres) for (int& v : c) v = centre(rng);
+    for (auto& c : centres)
+        for (int& v : c) v = centre(rng);
     Rows rows;
     for (std::size_t r = 0; r < n; ++r) {
         const std::size_t k = rng() % 8;
@@ -172,8 +175,10 @@ void RunTask(benchmark::State& state, TaskFn task, bool noisy) {
     state.counters["sweeps"] = result.moduleSweeps;
 }
 
-#define PELKORA_TRAIN_TASK(name, fn, noisy)                                              \
-    void BM_Train##name(benchmark::State& state) { RunTask(state, fn, noisy); }          \
+#define PELKORA_TRAIN_TASK(name, fn, noisy)        \
+    void BM_Train##name(benchmark::State& state) { \
+        RunTask(state, fn, noisy);                 \
+    }                                              \
     BENCHMARK(BM_Train##name)->Arg(2000)->Iterations(1)->Unit(benchmark::kSecond)
 
 PELKORA_TRAIN_TASK(Realisable, Realisable, false);

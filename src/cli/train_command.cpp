@@ -96,7 +96,8 @@ void WriteJson(std::ostream& out, const TrainingResult& r, const std::string& pa
     out << std::setprecision(6);
     out << "{\"net\":" << JsonString(path) << ",\"rows\":" << r.trainRows + r.heldOutRows
         << ",\"trainRows\":" << r.trainRows << ",\"heldOutRows\":" << r.heldOutRows
-        << ",\"seconds\":" << r.seconds << ",\"stoppedEarly\":" << (r.stoppedEarly ? "true" : "false")
+        << ",\"seconds\":" << r.seconds
+        << ",\"stoppedEarly\":" << (r.stoppedEarly ? "true" : "false")
         << ",\"floatStarts\":" << r.floatStarts << ",\"floatEvaluations\":" << r.floatEvaluations
         << ",\"moduleSweeps\":" << r.moduleSweeps;
     const struct {
@@ -113,8 +114,7 @@ void WriteJson(std::ostream& out, const TrainingResult& r, const std::string& pa
         WriteJsonFigures(out, s.held);
         out << '}';
     }
-    out << ",\"quantizationCost\":" << r.moduleHeldOut.all.rmse - r.floatHeldOut.all.rmse
-        << "}\n";
+    out << ",\"quantizationCost\":" << r.moduleHeldOut.all.rmse - r.floatHeldOut.all.rmse << "}\n";
 }
 
 int RunTrain(const TrainOptions& options) {
@@ -141,8 +141,9 @@ int RunTrain(const TrainOptions& options) {
         if (!showProgress || p.elapsedSeconds - lastShown < 0.2) return;
         lastShown = p.elapsedSeconds;
         std::fprintf(stderr, "\rstage %d (%s), step %d, held-out module RMSE %.2f, %.1f s   ",
-                     static_cast<int>(p.stage), p.stage == TrainingStage::Float ? "float" : "module",
-                     p.step, p.heldOutRmse, p.elapsedSeconds);
+                     static_cast<int>(p.stage),
+                     p.stage == TrainingStage::Float ? "float" : "module", p.step, p.heldOutRmse,
+                     p.elapsedSeconds);
         std::fflush(stderr);
     };
 
@@ -177,7 +178,8 @@ int RunTrain(const TrainOptions& options) {
 std::vector<CliCommand> AddTrainCommand(CLI::App& root) {
     auto options = std::make_shared<TrainOptions>();
     CLI::App* train = root.add_subcommand(
-        "train", "Train a network for the module from training files; write it as an ASCII net file");
+        "train",
+        "Train a network for the module from training files; write it as an ASCII net file");
     train->add_option("FILE", options->files, "Training files or recordings")
         ->required()
         ->check(NonEmpty);
@@ -187,8 +189,9 @@ std::vector<CliCommand> AddTrainCommand(CLI::App& root) {
     train->add_option("--holdout", options->holdout, "Share of the rows held out (0..0.9)")
         ->check(CLI::Range(0.0, 0.9));
     train->add_option("--seed", options->seed, "Seed of the split and the starts");
-    train->add_option("--time-limit", options->timeLimit,
-                      "Stop after SECONDS with the best net so far")
+    train
+        ->add_option("--time-limit", options->timeLimit,
+                     "Stop after SECONDS with the best net so far")
         ->check(CLI::PositiveNumber);
     train->add_option("--from", options->from, "Start from this ASCII net file")->check(NonEmpty);
     train->add_flag("--quiet", options->quiet, "No progress line");

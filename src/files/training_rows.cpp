@@ -69,7 +69,8 @@ TrainingRowsRead ReadTrainingRows(std::istream& in, const std::string& name) {
                 for (int c = 0; c < kColumns; ++c) {
                     std::size_t f = 0;
                     while (f < fields.size() && fields[f] != ColumnName(c)) ++f;
-                    if (f == fields.size()) return fail(lineNumber, "header has no " + ColumnName(c));
+                    if (f == fields.size())
+                        return fail(lineNumber, "header has no " + ColumnName(c));
                     column[c] = f;
                 }
                 width = fields.size();
@@ -84,8 +85,10 @@ TrainingRowsRead ReadTrainingRows(std::istream& in, const std::string& name) {
         for (int c = 0; c < kColumns; ++c) {
             const std::string_view field = fields[column[c]];
             int value = -1;
-            const auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), value);
-            if (ec != std::errc() || end != field.data() + field.size() || value < 0 || value > 255) {
+            const auto [end, ec] =
+                std::from_chars(field.data(), field.data() + field.size(), value);
+            if (ec != std::errc() || end != field.data() + field.size() || value < 0 ||
+                value > 255) {
                 return fail(lineNumber, ColumnName(c) + " is " + Quoted(field) + ", not 0..255");
             }
             (c < NET_INPUT_COUNT ? row.in[c] : row.out[c - NET_INPUT_COUNT]) =

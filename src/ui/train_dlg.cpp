@@ -82,6 +82,7 @@ CTrainDlg::CTrainDlg(QWidget* parent, UseWeights useWeights)
     m_files = new QListWidget(this);
     m_files->setObjectName(QStringLiteral("files"));
     m_files->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_files->setMaximumHeight(90);
     auto* add = new QPushButton(QStringLiteral("Add files..."), this);
     auto* remove = new QPushButton(QStringLiteral("Remove"), this);
     m_holdout = new QDoubleSpinBox(this);
@@ -91,7 +92,7 @@ CTrainDlg::CTrainDlg(QWidget* parent, UseWeights useWeights)
     m_seed = new QSpinBox(this);
     m_seed->setRange(0, 2147483647);
     m_seed->setValue(1);
-    m_train = new QPushButton(QStringLiteral("Train"), this);
+    m_train = new QPushButton(QStringLiteral("&Train"), this);
     m_train->setObjectName(QStringLiteral("train"));
     m_progress = new QProgressBar(this);
     m_progress->setRange(0, 1000);
@@ -104,7 +105,7 @@ CTrainDlg::CTrainDlg(QWidget* parent, UseWeights useWeights)
     QFont mono(QStringLiteral("monospace"));
     mono.setStyleHint(QFont::TypeWriter);
     m_report->setFont(mono);
-    m_report->setMinimumWidth(600);
+    m_report->setMinimumSize(600, 300);
     m_use = new QPushButton(QStringLiteral("Use these weights"), this);
     m_use->setObjectName(QStringLiteral("use"));
     m_save = new QPushButton(QStringLiteral("Save as ASCII net file..."), this);
@@ -148,7 +149,8 @@ CTrainDlg::CTrainDlg(QWidget* parent, UseWeights useWeights)
     // The recorder's files in the current folder are the likely choice.
     QStringList offered;
     const QDir here = QDir::current();
-    for (const QString& name : here.entryList({QStringLiteral("train*.txt")}, QDir::Files, QDir::Name)) {
+    for (const QString& name :
+         here.entryList({QStringLiteral("train*.txt")}, QDir::Files, QDir::Name)) {
         offered << here.filePath(name);
     }
     SetFiles(offered);
@@ -165,8 +167,9 @@ void CTrainDlg::SetFiles(const QStringList& files) {
 }
 
 void CTrainDlg::OnAddFiles() {
-    const QStringList chosen = QFileDialog::getOpenFileNames(
-        this, QStringLiteral("Training files"), QString(), QStringLiteral("Text files (*.txt *.tsv);;All files (*)"));
+    const QStringList chosen =
+        QFileDialog::getOpenFileNames(this, QStringLiteral("Training files"), QString(),
+                                      QStringLiteral("Text files (*.txt *.tsv);;All files (*)"));
     m_files->addItems(chosen);
 }
 
@@ -175,7 +178,7 @@ void CTrainDlg::OnRemoveFiles() {
 }
 
 void CTrainDlg::SetIdle(bool idle) {
-    m_train->setText(idle ? QStringLiteral("Train") : QStringLiteral("Stop"));
+    m_train->setText(idle ? QStringLiteral("&Train") : QStringLiteral("&Stop"));
     m_files->setEnabled(idle);
     m_holdout->setEnabled(idle);
     m_seed->setEnabled(idle);
@@ -218,7 +221,8 @@ void CTrainDlg::OnTrainOrStop() {
         // Queued calls: they run on the UI thread, and Qt drops them should the
         // dialog be gone (it joins this thread first in any case).
         auto progress = [this](const TrainingProgress& p) {
-            QMetaObject::invokeMethod(this, [this, p] { OnProgress(p); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, p] { OnProgress(p); }, Qt::QueuedConnection);
         };
         TrainingResult result = TrainNetwork(m_rows, options, progress, &m_stop);
         QMetaObject::invokeMethod(
@@ -252,8 +256,9 @@ void CTrainDlg::OnFinished(const TrainingResult& result) {
 void CTrainDlg::OnUseWeights() {
     if (!m_result || !m_useWeights) return;
     const FileResult r = m_useWeights(m_result->weights);
-    m_status->setText(r == FileResult::Ok ? QStringLiteral("The engine computes with these weights now.")
-                                          : QString::fromLatin1(FileResultText(r)));
+    m_status->setText(r == FileResult::Ok
+                          ? QStringLiteral("The engine computes with these weights now.")
+                          : QString::fromLatin1(FileResultText(r)));
 }
 
 void CTrainDlg::OnSaveNetFile() {
@@ -285,7 +290,8 @@ FileResult LoadTrainedWeights(Engine& engine, const ModuleWeights& weights) {
     // exactly as those of a loaded file, in both forms.
     QTemporaryDir dir;
     if (!dir.isValid()) return FileResult::WriteFailed;
-    const std::string path = QFile::encodeName(dir.filePath(QStringLiteral("trained-net.txt"))).toStdString();
+    const std::string path =
+        QFile::encodeName(dir.filePath(QStringLiteral("trained-net.txt"))).toStdString();
     {
         std::ofstream out(path, std::ios::binary);
         if (!WriteModuleNetFile(out, weights)) return FileResult::WriteFailed;

@@ -103,7 +103,8 @@ TEST(TrainingRows, RefusesABadRowWithFileAndLine) {
         const char* error;  // empty: read well
         std::size_t rows;
     } cases[] = {
-        {"in1\tin2\tin3\tin4\tin5\tin6\tin7\tin8\tout1\tout2\tout3\tout4\tout5\tout6\tout7\tout8\r\n" +
+        {"in1\tin2\tin3\tin4\tin5\tin6\tin7\tin8\tout1\tout2\tout3\tout4\tout5\tout6\tout7\tout8\r"
+         "\n" +
              good + "\r\n" + good,
          "", 2},
         // A recording: columns by name, whatever else stands beside them.

@@ -43,7 +43,8 @@ std::int64_t ModuleSearch::SquaredError(const ModuleWeights& weights) const {
     std::int64_t sum = 0;
     for (std::size_t r = 0; r < n_; ++r) {
         NetInputs in{};
-        for (int i = 0; i < NET_INPUT_COUNT; ++i) in[i] = static_cast<std::uint16_t>(a_[r * kA + i]);
+        for (int i = 0; i < NET_INPUT_COUNT; ++i)
+            in[i] = static_cast<std::uint16_t>(a_[r * kA + i]);
         const NetOutputs out = EvaluateInt(in, weights);
         for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
             sum += Square(out[m] - t_[r * NET_OUTPUT_COUNT + m]);
@@ -181,7 +182,8 @@ bool ModuleSearch::PairMoves(int i, int j) {
     for (int sign : {1, -1}) {
         for (int repeat = 0; repeat < kMaxRepeats; ++repeat) {
             const int d = 2 * sign, e = -sign;
-            if (std::abs(w_[n] + d) > kMaxModuleWeight || std::abs(w_[bias] + e) > kMaxModuleWeight) break;
+            if (std::abs(w_[n] + d) > kMaxModuleWeight || std::abs(w_[bias] + e) > kMaxModuleWeight)
+                break;
             if (HiddenDelta(i, j, d, e) >= 0) break;
             ApplyHidden(i, j, d, e);
             moved = true;

@@ -50,12 +50,12 @@ private:
     bool PairMoves(int i, int j);
 
     std::size_t n_ = 0;
-    std::vector<std::int32_t> a_;    // n_ x kA: inputs 0..255, then 255
-    std::vector<std::int32_t> t_;    // n_ x 8: wanted outputs
-    std::vector<std::int32_t> hs_;   // n_ x 16: hidden sums S
-    std::vector<std::int32_t> hb_;   // n_ x kB: hidden bytes, then 255
-    std::vector<std::int32_t> os_;   // n_ x 8: output sums S
-    std::vector<std::int32_t> oc_;   // n_ x 8: output bytes
+    std::vector<std::int32_t> a_;   // n_ x kA: inputs 0..255, then 255
+    std::vector<std::int32_t> t_;   // n_ x 8: wanted outputs
+    std::vector<std::int32_t> hs_;  // n_ x 16: hidden sums S
+    std::vector<std::int32_t> hb_;  // n_ x kB: hidden bytes, then 255
+    std::vector<std::int32_t> os_;  // n_ x 8: output sums S
+    std::vector<std::int32_t> oc_;  // n_ x 8: output bytes
     std::vector<std::int32_t> w_ = std::vector<std::int32_t>(NET_WEIGHT_COUNT, 0);
     std::int64_t error_ = 0;
 };

@@ -68,7 +68,8 @@ public:
                 const double* w = u.data() + HiddenWeightIndex(i, 0);
                 for (int j = 0; j < NET_HIDDEN_COUNT; ++j) zh[j] += w[j] * a[i];
             }
-            for (int j = 0; j < NET_HIDDEN_COUNT; ++j) h[j] = 255.0 / (1.0 + std::exp(-zh[j] * inv));
+            for (int j = 0; j < NET_HIDDEN_COUNT; ++j)
+                h[j] = 255.0 / (1.0 + std::exp(-zh[j] * inv));
             h[NET_HIDDEN_COUNT] = 255.0;
             double zo[NET_OUTPUT_COUNT] = {};
             for (int k = 0; k <= NET_HIDDEN_COUNT; ++k) {
@@ -110,7 +111,6 @@ private:
     double divisor_;
 };
 
-
 // The output layer alone, fed with the module's own hidden bytes of fixed integer
 // hidden weights: a smooth stand-in for the module's output neuron (the quotient's
 // truncation toward zero taken as a half step on average) that the optimiser can
@@ -124,7 +124,8 @@ public:
             NetInputs in{};
             std::copy(rows[index[r]].in.begin(), rows[index[r]].in.end(), in.begin());
             const IntEvaluation e = EvaluateIntDetailed(in, weights);
-            for (int k = 0; k < NET_HIDDEN_COUNT; ++k) hidden_[r * (NET_HIDDEN_COUNT + 1) + k] = e.hidden[k];
+            for (int k = 0; k < NET_HIDDEN_COUNT; ++k)
+                hidden_[r * (NET_HIDDEN_COUNT + 1) + k] = e.hidden[k];
             hidden_[r * (NET_HIDDEN_COUNT + 1) + NET_HIDDEN_COUNT] = 255.0;
         }
     }
@@ -137,7 +138,8 @@ public:
             const double* b = &hidden_[r * (NET_HIDDEN_COUNT + 1)];
             for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
                 double sum = 0.0;
-                for (int k = 0; k <= NET_HIDDEN_COUNT; ++k) sum += b[k] * u[OutputWeightIndex(k, m)];
+                for (int k = 0; k <= NET_HIDDEN_COUNT; ++k)
+                    sum += b[k] * u[OutputWeightIndex(k, m)];
                 const double x = sum / NET_SUM_DIVISOR;
                 const double t = std::tanh(2.0 * x);
                 const double q = x - 0.5 * t;
@@ -147,7 +149,8 @@ public:
                 if (!gradient) continue;
                 const double dq = 1.0 - (1.0 - t * t);  // d(x - tanh(2x)/2)/dx
                 const double d = 2.0 * e * y * (255.0 - y) / 255.0 / 16.0 * dq / NET_SUM_DIVISOR;
-                for (int k = 0; k <= NET_HIDDEN_COUNT; ++k) (*gradient)[OutputWeightIndex(k, m)] += d * b[k];
+                for (int k = 0; k <= NET_HIDDEN_COUNT; ++k)
+                    (*gradient)[OutputWeightIndex(k, m)] += d * b[k];
             }
         }
         const double scale = 1.0 / (static_cast<double>(index_.size()) * NET_OUTPUT_COUNT);
@@ -209,7 +212,8 @@ ErrorFigures FloatFigures(const std::vector<TrainingRow>& rows,
         double h[NET_HIDDEN_COUNT + 1];
         for (int j = 0; j < NET_HIDDEN_COUNT; ++j) {
             double z = u[HiddenWeightIndex(NET_INPUT_COUNT, j)] * 255.0;
-            for (int i = 0; i < NET_INPUT_COUNT; ++i) z += u[HiddenWeightIndex(i, j)] * rows[r].in[i];
+            for (int i = 0; i < NET_INPUT_COUNT; ++i)
+                z += u[HiddenWeightIndex(i, j)] * rows[r].in[i];
             h[j] = 255.0 / (1.0 + std::exp(-z * inv));
         }
         h[NET_HIDDEN_COUNT] = 255.0;
@@ -237,8 +241,8 @@ ErrorFigures ModuleFigures(const std::vector<TrainingRow>& rows,
 }
 
 std::int16_t ClampWeight(double u) {
-    return static_cast<std::int16_t>(
-        std::clamp(u, static_cast<double>(-kMaxModuleWeight), static_cast<double>(kMaxModuleWeight)));
+    return static_cast<std::int16_t>(std::clamp(u, static_cast<double>(-kMaxModuleWeight),
+                                                static_cast<double>(kMaxModuleWeight)));
 }
 
 ModuleWeights Rounded(const Vector& u) {
@@ -395,12 +399,11 @@ private:
     bool ShouldStop() {
         if (stopped_) return true;
         if (stop_ && stop_->load(std::memory_order_relaxed)) stopped_ = true;
-        if (options_.timeLimitSeconds > 0 && Elapsed() >= options_.timeLimitSeconds) stopped_ = true;
+        if (options_.timeLimitSeconds > 0 && Elapsed() >= options_.timeLimitSeconds)
+            stopped_ = true;
         return stopped_;
     }
-    double Elapsed() const {
-        return std::chrono::duration<double>(Clock::now() - start_).count();
-    }
+    double Elapsed() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
 
     // Runs L-BFGS-B from `u` (module units; updated to the best point seen). Centred:
     // within the centred bounds, else within [lb, ub] in module units.
@@ -490,8 +493,7 @@ Vector Trainer::StageOne(TrainingResult& result) {
         if (sample.size() > kStartSampleRows) sample.resize(kStartSampleRows);
         const FloatObjective sampled(rows_, sample, kFloatDivisor);
         const double sampleShare = static_cast<double>(sample.size()) / train_.size();
-        plannedEvaluations_ =
-            (kStarts * kStartIterations * sampleShare + polishIterations) * 1.2;
+        plannedEvaluations_ = (kStarts * kStartIterations * sampleShare + polishIterations) * 1.2;
         double bestLoss = HUGE_VAL;
         for (int s = 0; s < kStarts && !ShouldStop(); ++s) {
             Vector u = RandomStart(rng_, 1.0 + 0.5 * (s % 3));

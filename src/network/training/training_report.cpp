@@ -51,4 +51,3 @@ void WriteTrainingReport(std::ostream& out, const TrainingResult& r) {
     out << "quantization cost (held out, module - float RMSE): " << std::showpos
         << r.moduleHeldOut.all.rmse - r.floatHeldOut.all.rmse << std::noshowpos << " LSB\n";
 }
-
