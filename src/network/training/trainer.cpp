@@ -34,6 +34,9 @@ constexpr int kRoundingRounds = 5;
 constexpr int kRoundingIterations = 40;
 constexpr int kRefitIterations = 300;
 constexpr int kMaxRefits = 4;
+// Module searches from other float starts, while the training rows are this few.
+constexpr std::size_t kExtraCandidates = 2;
+constexpr std::size_t kCandidateRows = 4000;
 // Evaluations over all training rows that the polish may use: fewer iterations for
 // many rows keeps 20,000 rows within a couple of minutes.
 constexpr double kPolishRowEvaluations = 6.4e6;
@@ -455,6 +458,7 @@ private:
     Vector StageOne(TrainingResult& result);
     ModuleWeights RoundStepByStep(const Vector& floatWeights);
     ModuleWeights RefitOutputLayer(const ModuleWeights& weights);
+    void SearchFrom(const Vector& floatWeights, ModuleSearch& search, TrainingResult& result);
 
     const std::vector<TrainingRow>& rows_;
     const TrainingOptions& options_;
@@ -463,6 +467,7 @@ private:
     std::mt19937_64 rng_;
     Clock::time_point start_;
     std::vector<std::size_t> train_, held_;
+    std::vector<std::pair<double, Vector>> others_;  // other starts: loss, weights
     int evaluations_ = 0;
     double plannedEvaluations_ = 1.0;
     bool stopped_ = false;
@@ -499,12 +504,17 @@ Vector Trainer::StageOne(TrainingResult& result) {
             Vector u = RandomStart(rng_, 1.0 + 0.5 * (s % 3));
             const double loss = Minimise(sampled, u, kStartIterations, true, lb, ub);
             ++result.floatStarts;
+            others_.emplace_back(loss, u);
             if (loss < bestLoss) {
                 bestLoss = loss;
                 best = u;
             }
         }
         if (best.size() == 0) best = RandomStart(rng_, 1.0);
+        // The runners-up, best first, for further module searches.
+        std::stable_sort(others_.begin(), others_.end(),
+                         [](const auto& x, const auto& y) { return x.first < y.first; });
+        if (!others_.empty()) others_.erase(others_.begin());
     }
     if (!ShouldStop()) Minimise(all, best, polishIterations, true, lb, ub);
     return best;
@@ -538,6 +548,41 @@ ModuleWeights Trainer::RoundStepByStep(const Vector& floatWeights) {
         if (round < kRoundingRounds) Minimise(module, u, kRoundingIterations, false, lb, ub);
     }
     return Rounded(u);
+}
+
+// Rounds `floatWeights` for the module (at once or step by step, the output layer
+// refitted) and searches from there until no sweep helps.
+void Trainer::SearchFrom(const Vector& floatWeights, ModuleSearch& search, TrainingResult& result) {
+    // Candidates for the module search: the float weights rounded at once, and
+    // rounded step by step; the search starts from the better. The module's sums
+    // are 1280/1275 of the float network's for the same weights.
+    const Vector scaled = floatWeights * (kModuleDivisor / kFloatDivisor);
+    ModuleWeights start = Rounded(scaled);
+    if (!ShouldStop()) {
+        const ModuleWeights stepwise = RoundStepByStep(scaled);
+        if (search.SquaredError(stepwise) < search.SquaredError(start)) start = stepwise;
+    }
+    if (!ShouldStop()) {
+        const ModuleWeights refit = RefitOutputLayer(start);
+        if (search.SquaredError(refit) < search.SquaredError(start)) start = refit;
+    }
+    search.Reset(start);
+    Report(TrainingStage::Module, result.moduleSweeps, 0.6, search.Weights());
+    const auto plannedSweeps = static_cast<double>(ModuleSearch::kMaxSweeps);
+    int refits = 0;
+    for (int sweeps = 0; !ShouldStop() && sweeps < ModuleSearch::kMaxSweeps; ++sweeps) {
+        const bool improved = search.Sweep([this] { return ShouldStop(); });
+        ++result.moduleSweeps;
+        Report(TrainingStage::Module, result.moduleSweeps,
+               0.6 + 0.4 * std::min(1.0, result.moduleSweeps / plannedSweeps), search.Weights());
+        if (improved) continue;
+        // Stuck: the output layer fitted anew to the hidden bytes reached so far
+        // may open the way again.
+        if (refits++ == kMaxRefits || ShouldStop()) break;
+        const ModuleWeights refit = RefitOutputLayer(search.Weights());
+        if (search.SquaredError(refit) >= search.Error()) break;
+        search.Reset(refit);
+    }
 }
 
 // Fits the output layer anew to the module's hidden bytes of `weights`, its hidden
@@ -579,37 +624,21 @@ TrainingResult Trainer::Run() {
     const Vector floatWeights = StageOne(result);
     for (int n = 0; n < NET_WEIGHT_COUNT; ++n) result.floatWeights[n] = floatWeights[n];
 
-    // Candidates for the module search: the float weights rounded at once, and
-    // rounded step by step; the search starts from the better.
-    // The module's sums are 1280/1275 of the float network's for the same weights.
-    const Vector scaled = floatWeights * (kModuleDivisor / kFloatDivisor);
-    ModuleWeights start = Rounded(scaled);
     ModuleSearch search(rows_, train_);
-    if (!ShouldStop()) {
-        const ModuleWeights stepwise = RoundStepByStep(scaled);
-        if (search.SquaredError(stepwise) < search.SquaredError(start)) start = stepwise;
+    SearchFrom(floatWeights, search, result);
+    // Other starts may round more kindly: searched too while the rows are few
+    // enough for the time, and the best in the module's arithmetic kept.
+    ModuleWeights best = search.Weights();
+    std::int64_t bestError = search.Error();
+    const std::size_t extra = train_.size() <= kCandidateRows ? kExtraCandidates : 0;
+    for (std::size_t c = 0; c < std::min(extra, others_.size()) && !ShouldStop(); ++c) {
+        SearchFrom(others_[c].second, search, result);
+        if (search.Error() < bestError) {
+            bestError = search.Error();
+            best = search.Weights();
+        }
     }
-    if (!ShouldStop()) {
-        const ModuleWeights refit = RefitOutputLayer(start);
-        if (search.SquaredError(refit) < search.SquaredError(start)) start = refit;
-    }
-    search.Reset(start);
-    Report(TrainingStage::Module, 0, 0.6, search.Weights());
-    const auto plannedSweeps = static_cast<double>(ModuleSearch::kMaxSweeps);
-    int refits = 0;
-    while (!ShouldStop() && result.moduleSweeps < ModuleSearch::kMaxSweeps) {
-        const bool improved = search.Sweep([this] { return ShouldStop(); });
-        ++result.moduleSweeps;
-        Report(TrainingStage::Module, result.moduleSweeps,
-               0.6 + 0.4 * std::min(1.0, result.moduleSweeps / plannedSweeps), search.Weights());
-        if (improved) continue;
-        // Stuck: the output layer fitted anew to the hidden bytes reached so far
-        // may open the way again.
-        if (refits++ == kMaxRefits || ShouldStop()) break;
-        const ModuleWeights refit = RefitOutputLayer(search.Weights());
-        if (search.SquaredError(refit) >= search.Error()) break;
-        search.Reset(refit);
-    }
+    search.Reset(best);
     result.weights = search.Weights();
     result.stoppedEarly = stopped_;
     result.floatEvaluations = evaluations_;
