@@ -620,6 +620,7 @@ TrainingResult Trainer::Run() {
     std::sort(train_.begin(), train_.end());
     result.trainRows = train_.size();
     result.heldOutRows = held_.size();
+    if (train_.empty()) return result;  // nothing to learn from: the all-zero net
 
     const Vector floatWeights = StageOne(result);
     for (int n = 0; n < NET_WEIGHT_COUNT; ++n) result.floatWeights[n] = floatWeights[n];
