@@ -9,6 +9,7 @@
 #include "files/training_rows.h"
 #include "network/evaluators.h"
 #include "network/net_file_reader.h"
+#include "network/training/module_search.h"
 #include "network/training/trainer.h"
 
 namespace {
@@ -94,6 +95,60 @@ TEST(Training, WeightsStayWithinWhatANetFileCanHold) {
     const TrainingResult r = TrainNetwork(rows, TrainingOptions{});
     for (std::int16_t w : r.weights) EXPECT_LE(std::abs(w), kMaxModuleWeight);
     for (double w : r.floatWeights) EXPECT_LE(std::abs(w), kMaxModuleWeight + 1e-9);
+}
+
+TEST(Training, AGivenStartIsNeverMadeWorse) {
+    // Realisable by the start itself: training on from it keeps it exact.
+    const std::vector<TrainingRow> rows = RowsOf(SmallNet(), 80, 21);
+    TrainingOptions options;
+    options.start = SmallNet();
+    const TrainingResult r = TrainNetwork(rows, options);
+    EXPECT_EQ(r.floatStarts, 1);
+    EXPECT_EQ(r.moduleTrain.all.rmse, 0.0);
+    EXPECT_EQ(r.moduleHeldOut.all.rmse, 0.0);
+}
+
+TEST(Training, TheHeldOutShareSplitsTheRows) {
+    const std::vector<TrainingRow> rows = RowsOf(SmallNet(), 50, 2);
+    const struct {
+        double holdout;
+        std::size_t held;
+    } cases[] = {{0.0, 0}, {0.2, 10}, {0.5, 25}, {0.9, 45}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.holdout);
+        std::atomic<bool> stop{true};  // the split alone is of interest here
+        TrainingOptions options;
+        options.holdout = c.holdout;
+        const TrainingResult r = TrainNetwork(rows, options, {}, &stop);
+        EXPECT_EQ(r.heldOutRows, c.held);
+        EXPECT_EQ(r.trainRows + r.heldOutRows, rows.size());
+        if (c.held == 0) EXPECT_EQ(r.moduleHeldOut.all.rmse, 0.0);
+    }
+}
+
+// The search keeps every row's sums and bytes up to date move by move; after any
+// number of sweeps its error must be what a fresh evaluation gives.
+TEST(ModuleSearch, KeptErrorEqualsAFreshEvaluation) {
+    std::vector<TrainingRow> rows = RowsOf(SmallNet(), 120, 8);
+    std::mt19937_64 rng(13);
+    for (TrainingRow& row : rows) row.out[3] = static_cast<std::uint8_t>(rng() & 0xFF);
+    std::vector<std::size_t> index(rows.size());
+    for (std::size_t n = 0; n < index.size(); ++n) index[n] = n;
+    for (int start = 0; start < 3; ++start) {
+        SCOPED_TRACE(start);
+        ModuleWeights w{};
+        for (std::int16_t& v : w) v = static_cast<std::int16_t>(static_cast<int>(rng() % 41) - 20);
+        if (start == 2) w[0] = kMaxModuleWeight;  // at the bound: no step beyond it
+        ModuleSearch search(rows, index);
+        search.Reset(w);
+        EXPECT_EQ(search.Error(), search.SquaredError(w));
+        const std::int64_t before = search.Error();
+        for (int sweep = 0; sweep < 3 && search.Sweep({}); ++sweep) {
+            EXPECT_EQ(search.Error(), search.SquaredError(search.Weights()));
+        }
+        EXPECT_LT(search.Error(), before);
+        for (std::int16_t v : search.Weights()) EXPECT_LE(std::abs(v), kMaxModuleWeight);
+    }
 }
 
 TEST(TrainingRows, RefusesABadRowWithFileAndLine) {

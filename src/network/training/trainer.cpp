@@ -459,6 +459,7 @@ private:
     ModuleWeights RoundStepByStep(const Vector& floatWeights);
     ModuleWeights RefitOutputLayer(const ModuleWeights& weights);
     void SearchFrom(const Vector& floatWeights, ModuleSearch& search, TrainingResult& result);
+    void Descend(const ModuleWeights& start, ModuleSearch& search, TrainingResult& result);
 
     const std::vector<TrainingRow>& rows_;
     const TrainingOptions& options_;
@@ -566,6 +567,11 @@ void Trainer::SearchFrom(const Vector& floatWeights, ModuleSearch& search, Train
         const ModuleWeights refit = RefitOutputLayer(start);
         if (search.SquaredError(refit) < search.SquaredError(start)) start = refit;
     }
+    Descend(start, search, result);
+}
+
+// Searches from `start` until no sweep helps, the output layer refitted when stuck.
+void Trainer::Descend(const ModuleWeights& start, ModuleSearch& search, TrainingResult& result) {
     search.Reset(start);
     Report(TrainingStage::Module, result.moduleSweeps, 0.6, search.Weights());
     const auto plannedSweeps = static_cast<double>(ModuleSearch::kMaxSweeps);
@@ -638,6 +644,13 @@ TrainingResult Trainer::Run() {
             bestError = search.Error();
             best = search.Weights();
         }
+    }
+    // A given start is a candidate as it stands: training on never makes it worse.
+    if (options_.start && !ShouldStop()) {
+        ModuleWeights start = *options_.start;
+        for (std::int16_t& w : start) w = ClampWeight(w);
+        Descend(start, search, result);
+        if (search.Error() < bestError) best = search.Weights();
     }
     search.Reset(best);
     result.weights = search.Weights();
