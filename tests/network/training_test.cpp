@@ -122,7 +122,9 @@ TEST(Training, TheHeldOutShareSplitsTheRows) {
         const TrainingResult r = TrainNetwork(rows, options, {}, &stop);
         EXPECT_EQ(r.heldOutRows, c.held);
         EXPECT_EQ(r.trainRows + r.heldOutRows, rows.size());
-        if (c.held == 0) EXPECT_EQ(r.moduleHeldOut.all.rmse, 0.0);
+        if (c.held == 0) {
+            EXPECT_EQ(r.moduleHeldOut.all.rmse, 0.0);
+        }
     }
 }
 
