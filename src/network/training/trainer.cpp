@@ -35,7 +35,7 @@ constexpr int kRoundingIterations = 40;
 constexpr int kRefitIterations = 300;
 constexpr int kMaxRefits = 4;
 // Module searches from other float starts, while the training rows are this few.
-constexpr std::size_t kExtraCandidates = 2;
+constexpr std::size_t kExtraCandidates = 5;
 constexpr std::size_t kCandidateRows = 4000;
 // Evaluations over all training rows that the polish may use: fewer iterations for
 // many rows keeps 20,000 rows within a couple of minutes.
