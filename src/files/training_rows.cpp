@@ -25,8 +25,12 @@ std::vector<std::string_view> Fields(std::string_view line) {
 
 std::string Quoted(std::string_view field) {
     constexpr std::size_t kMaxQuoted = 40;
-    if (field.size() <= kMaxQuoted) return "'" + std::string(field) + "'";
-    return "'" + std::string(field.substr(0, kMaxQuoted)) + "...'";
+    // Appended piece by piece: GCC 12 warns falsely about operator+ chains here.
+    std::string quoted(1, '\'');
+    quoted.append(field.substr(0, kMaxQuoted));
+    if (field.size() > kMaxQuoted) quoted.append("...");
+    quoted.push_back('\'');
+    return quoted;
 }
 
 bool IsNumber(std::string_view field) {
