@@ -29,6 +29,7 @@ struct CliCommand {
 [[nodiscard]] std::vector<CliCommand> AddExportCommand(CLI::App& root);
 [[nodiscard]] std::vector<CliCommand> AddQuantizeCommand(CLI::App& root);
 [[nodiscard]] std::vector<CliCommand> AddImageCommands(CLI::App& root);  // verify, decode
+[[nodiscard]] std::vector<CliCommand> AddTrainCommand(CLI::App& root);
 // Every sub-command above, in the order of the help text.
 [[nodiscard]] std::vector<CliCommand> AddAllCommands(CLI::App& root);
 

@@ -16,7 +16,7 @@ bool LoadNetOption(const std::string& path, FileWeights& weights) {
 std::vector<CliCommand> AddAllCommands(CLI::App& root) {
     std::vector<CliCommand> commands;
     for (auto add : {AddSimulateCommand, AddLinkCommands, AddExportCommand, AddQuantizeCommand,
-                     AddImageCommands}) {
+                     AddImageCommands, AddTrainCommand}) {
         for (CliCommand& c : add(root)) commands.push_back(std::move(c));
     }
     return commands;

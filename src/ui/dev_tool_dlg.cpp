@@ -28,6 +28,7 @@
 #include "ui/save_hex_command.h"
 #include "ui/track_bar.h"
 #include "ui/training_panel.h"
+#include "ui/train_dlg.h"
 #include "ui/verify_hex_command.h"
 
 namespace {
@@ -214,6 +215,9 @@ void CDevToolDlg::CreateMenu() {
     QAction* verify = file->addAction(QStringLiteral("Verify hexadecimal net file..."));
     verify->setObjectName(QStringLiteral("ID_FILE_VERIFY_HEX"));
     connect(verify, &QAction::triggered, this, &CDevToolDlg::OnVerifyHexNetFile);
+    QAction* train = file->addAction(QStringLiteral("Train network..."));
+    train->setObjectName(QStringLiteral("ID_FILE_TRAIN"));
+    connect(train, &QAction::triggered, this, &CDevToolDlg::OnTrainNetwork);
     file->addSeparator();
     m_recordAction = file->addAction(QStringLiteral("Record values..."));
     m_recordAction->setObjectName(QStringLiteral("ID_FILE_RECORD"));
@@ -404,6 +408,15 @@ void CDevToolDlg::OnSaveHexNetFile() {
 
 void CDevToolDlg::OnVerifyHexNetFile() {
     RunVerifyHexNetFileCommand(this, m_seams, m_engine);
+}
+
+void CDevToolDlg::OnTrainNetwork() {
+    CTrainDlg dlg(this, [this](const ModuleWeights& weights) {
+        const FileResult result = LoadTrainedWeights(m_engine, weights);
+        if (result == FileResult::Ok) m_netLoaded = true;
+        return result;
+    });
+    dlg.exec();
 }
 
 void CDevToolDlg::OnFileQuit() {

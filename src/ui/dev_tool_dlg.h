@@ -77,6 +77,7 @@ private:
     void LoadNetFile(const QString& path);
     void OnSaveHexNetFile();
     void OnVerifyHexNetFile();
+    void OnTrainNetwork();
     void OnFileQuit();
     void OnViewQuantization();
     void OnHelpAbout();

@@ -1,0 +1,200 @@
+// pelkora-cli train: a network for the module from its training sets.
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "cli/commands.h"
+#include "cli/option_checks.h"
+#include "files/flash_image_reader.h"
+#include "files/replace_file.h"
+#include "files/training_rows.h"
+#include "network/training/trainer.h"
+#include "network/training/training_report.h"
+
+namespace {
+
+struct TrainOptions {
+    std::vector<std::string> files;
+    std::string out;
+    std::string from;
+    double holdout = 0.2;
+    std::uint64_t seed = 1;
+    double timeLimit = 0.0;
+    bool quiet = false;
+    bool json = false;
+};
+
+// The first SIGINT asks for the best net so far; a second one leaves at once,
+// writing nothing.
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void OnInterrupt(int) {
+    if (g_interrupted.load()) std::_Exit(130);
+    g_interrupted.store(true);
+    std::signal(SIGINT, OnInterrupt);  // where the handler is reset on delivery
+}
+
+bool StderrIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+int Fail(const std::string& what) {
+    std::cerr << "pelkora-cli train: " << what << '\n';
+    return kExitFailure;
+}
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
+
+void WriteJsonFigure(std::ostream& out, const ErrorFigure& f) {
+    out << "{\"rmse\":" << f.rmse << ",\"max\":" << f.maxError
+        << ",\"withinOne\":" << f.shareWithinOne << '}';
+}
+
+void WriteJsonFigures(std::ostream& out, const ErrorFigures& f) {
+    out << "{\"outputs\":[";
+    for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
+        if (m) out << ',';
+        WriteJsonFigure(out, f.outputs[m]);
+    }
+    out << "],\"all\":";
+    WriteJsonFigure(out, f.all);
+    out << '}';
+}
+
+void WriteJson(std::ostream& out, const TrainingResult& r, const std::string& path) {
+    out << std::setprecision(6);
+    out << "{\"net\":" << JsonString(path) << ",\"rows\":" << r.trainRows + r.heldOutRows
+        << ",\"trainRows\":" << r.trainRows << ",\"heldOutRows\":" << r.heldOutRows
+        << ",\"seconds\":" << r.seconds
+        << ",\"stoppedEarly\":" << (r.stoppedEarly ? "true" : "false")
+        << ",\"floatStarts\":" << r.floatStarts << ",\"floatEvaluations\":" << r.floatEvaluations
+        << ",\"moduleSweeps\":" << r.moduleSweeps;
+    const struct {
+        const char* name;
+        const ErrorFigures& train;
+        const ErrorFigures& held;
+    } sets[] = {{"float", r.floatTrain, r.floatHeldOut},
+                {"module", r.moduleTrain, r.moduleHeldOut},
+                {"truncated", r.truncatedTrain, r.truncatedHeldOut}};
+    for (const auto& s : sets) {
+        out << ",\"" << s.name << "\":{\"train\":";
+        WriteJsonFigures(out, s.train);
+        out << ",\"heldOut\":";
+        WriteJsonFigures(out, s.held);
+        out << '}';
+    }
+    out << ",\"quantizationCost\":" << r.moduleHeldOut.all.rmse - r.floatHeldOut.all.rmse << "}\n";
+}
+
+int RunTrain(const TrainOptions& options) {
+    TrainingOptions training;
+    training.holdout = options.holdout;
+    training.seed = options.seed;
+    training.timeLimitSeconds = options.timeLimit;
+    if (!options.from.empty()) {
+        FileWeights start{};
+        if (!LoadNetOption(options.from, start)) return kExitFailure;
+        training.start = DeriveModuleWeights(start);
+    }
+
+    const TrainingRowsRead read = ReadTrainingRows(options.files);
+    if (!read.ok) return Fail(read.error);
+    if (read.rows.size() < kMinTrainingRows) {
+        return Fail(std::to_string(read.rows.size()) + " rows, at least " +
+                    std::to_string(kMinTrainingRows) + " needed");
+    }
+
+    const bool showProgress = !options.quiet && StderrIsTerminal();
+    double lastShown = -1.0;
+    auto progress = [&](const TrainingProgress& p) {
+        if (!showProgress || p.elapsedSeconds - lastShown < 0.2) return;
+        lastShown = p.elapsedSeconds;
+        std::fprintf(stderr, "\rstage %d (%s), step %d, held-out module RMSE %.2f, %.1f s   ",
+                     static_cast<int>(p.stage),
+                     p.stage == TrainingStage::Float ? "float" : "module", p.step, p.heldOutRmse,
+                     p.elapsedSeconds);
+        std::fflush(stderr);
+    };
+
+    g_interrupted.store(false);
+    auto previous = std::signal(SIGINT, OnInterrupt);
+    const TrainingResult result = TrainNetwork(read.rows, training, progress, &g_interrupted);
+    std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
+    if (showProgress) std::fputs("\n", stderr);
+
+    FileReplacement file(options.out);
+    FileResult written = file.Open();
+    if (written == FileResult::Ok) {
+        // Module weights are within -1073..1073, which every net file can hold.
+        (void)WriteModuleNetFile(file.Stream(), result.weights);
+        written = file.Commit();
+    }
+    if (written != FileResult::Ok) return Fail(options.out + ": " + FileResultText(written));
+
+    if (options.json) {
+        WriteJson(std::cout, result, options.out);
+    } else {
+        WriteTrainingReport(std::cout, result);
+        std::cout << "net file: " << options.out << '\n';
+    }
+    std::cout.flush();
+    if (!std::cout) return Fail("error writing the report");
+    return kExitOk;
+}
+
+}  // namespace
+
+std::vector<CliCommand> AddTrainCommand(CLI::App& root) {
+    auto options = std::make_shared<TrainOptions>();
+    CLI::App* train = root.add_subcommand(
+        "train",
+        "Train a network for the module from training files; write it as an ASCII net file");
+    train->add_option("FILE", options->files, "Training files or recordings")
+        ->required()
+        ->check(NonEmpty);
+    train->add_option("--out", options->out, "The ASCII net file to write")
+        ->required()
+        ->check(NonEmpty);
+    train->add_option("--holdout", options->holdout, "Share of the rows held out (0..0.9)")
+        ->check(CLI::Range(0.0, 0.9));
+    train->add_option("--seed", options->seed, "Seed of the split and the starts");
+    train
+        ->add_option("--time-limit", options->timeLimit,
+                     "Stop after SECONDS with the best net so far")
+        ->check(CLI::PositiveNumber);
+    train->add_option("--from", options->from, "Start from this ASCII net file")->check(NonEmpty);
+    train->add_flag("--quiet", options->quiet, "No progress line");
+    train->add_flag("--json", options->json, "The report as one JSON object");
+    return {{train, [options] { return RunTrain(*options); }}};
+}

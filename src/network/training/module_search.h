@@ -1,0 +1,61 @@
+#pragma once
+// The second stage of training: a search over the module's integer weights that
+// lowers the squared error of the module's own arithmetic (that of EvaluateInt) on
+// the training rows. Every row's sums and neuron bytes are kept, so trying one
+// weight one step up or down costs one pass over the rows, and a hidden weight
+// touches the outputs only where its neuron's byte changes.
+//
+// Thread rules: one object per thread; it reads the rows it was given and touches
+// nothing else.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "network/training/trainer.h"
+
+class ModuleSearch {
+public:
+    static constexpr int kMaxSweeps = 60;
+
+    // `rows` must outlive the object; `index` chooses the rows searched on.
+    ModuleSearch(const std::vector<TrainingRow>& rows, const std::vector<std::size_t>& index);
+
+    // The squared error of `weights` over the rows, summed over the outputs.
+    [[nodiscard]] std::int64_t SquaredError(const ModuleWeights& weights) const;
+
+    // Starts the search from `weights`.
+    void Reset(const ModuleWeights& weights);
+
+    // Tries every weight once, in index order, one step up and down and further
+    // while that helps, keeping only moves that lower the error. True when the
+    // error fell. `stop` is asked between weights.
+    bool Sweep(const std::function<bool()>& stop);
+
+    [[nodiscard]] ModuleWeights Weights() const;
+    [[nodiscard]] std::int64_t Error() const { return error_; }
+
+private:
+    static constexpr int kA = NET_INPUT_COUNT + 1;   // inputs and bias per row
+    static constexpr int kB = NET_HIDDEN_COUNT + 1;  // hidden bytes and bias per row
+
+    // The change of the error if weight n moved by +step and by -step.
+    void TryMove(int n, int step, std::int64_t& up, std::int64_t& down) const;
+    void Apply(int n, int delta);
+    [[nodiscard]] std::int64_t OutputDelta(int k, int m, int d) const;
+    // Input i's weight into hidden neuron j by d and its bias by e.
+    [[nodiscard]] std::int64_t HiddenDelta(int i, int j, int d, int e) const;
+    void ApplyHidden(int i, int j, int d, int e);
+    bool PairMoves(int i, int j);
+
+    std::size_t n_ = 0;
+    std::vector<std::int32_t> a_;   // n_ x kA: inputs 0..255, then 255
+    std::vector<std::int32_t> t_;   // n_ x 8: wanted outputs
+    std::vector<std::int32_t> hs_;  // n_ x 16: hidden sums S
+    std::vector<std::int32_t> hb_;  // n_ x kB: hidden bytes, then 255
+    std::vector<std::int32_t> os_;  // n_ x 8: output sums S
+    std::vector<std::int32_t> oc_;  // n_ x 8: output bytes
+    std::vector<std::int32_t> w_ = std::vector<std::int32_t>(NET_WEIGHT_COUNT, 0);
+    std::int64_t error_ = 0;
+};

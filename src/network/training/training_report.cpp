@@ -1,0 +1,53 @@
+#include "network/training/training_report.h"
+
+#include <iomanip>
+#include <sstream>
+#include <string>
+
+namespace {
+
+std::string Percent(double share) {
+    std::ostringstream s;
+    s << std::fixed << std::setprecision(1) << share * 100.0 << '%';
+    return s.str();
+}
+
+void WriteFigureColumns(std::ostream& out, const ErrorFigure& f) {
+    out << std::setw(8) << f.rmse << std::setw(7) << f.maxError << std::setw(9)
+        << Percent(f.shareWithinOne);
+}
+
+void WriteTable(std::ostream& out, const char* name, const ErrorFigures& train,
+                const ErrorFigures& held, bool perOutput) {
+    for (int m = 0; perOutput && m < NET_OUTPUT_COUNT; ++m) {
+        out << std::left << std::setw(11) << name << "out" << m + 1 << std::right << "  ";
+        WriteFigureColumns(out, train.outputs[m]);
+        out << "   ";
+        WriteFigureColumns(out, held.outputs[m]);
+        out << '\n';
+    }
+    out << std::left << std::setw(11) << name << "all " << std::right << "  ";
+    WriteFigureColumns(out, train.all);
+    out << "   ";
+    WriteFigureColumns(out, held.all);
+    out << '\n';
+}
+
+}  // namespace
+
+void WriteTrainingReport(std::ostream& out, const TrainingResult& r) {
+    out << std::fixed << std::setprecision(2);
+    out << "rows: " << r.trainRows + r.heldOutRows << " (" << r.trainRows << " trained on, "
+        << r.heldOutRows << " held out)\n";
+    out << "stage 1, float: " << r.floatStarts << " starts, " << r.floatEvaluations
+        << " evaluations; stage 2, module: " << r.moduleSweeps << " sweeps"
+        << (r.stoppedEarly ? "; stopped early, best so far kept" : "") << '\n';
+    out << "time: " << r.seconds << " s\n";
+    out << "errors in LSB       ---- training rows ----    ---- held-out rows ----\n";
+    out << "                      RMSE    max  within 1      RMSE    max  within 1\n";
+    WriteTable(out, "float", r.floatTrain, r.floatHeldOut, true);
+    WriteTable(out, "module", r.moduleTrain, r.moduleHeldOut, true);
+    WriteTable(out, "truncated", r.truncatedTrain, r.truncatedHeldOut, false);
+    out << "quantization cost (held out, module - float RMSE): " << std::showpos
+        << r.moduleHeldOut.all.rmse - r.floatHeldOut.all.rmse << std::noshowpos << " LSB\n";
+}
