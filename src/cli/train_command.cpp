@@ -20,6 +20,7 @@
 #include "files/flash_image_reader.h"
 #include "files/replace_file.h"
 #include "files/training_rows.h"
+#include "network/net_file_writer.h"
 #include "network/training/trainer.h"
 #include "network/training/training_report.h"
 
@@ -180,20 +181,15 @@ std::vector<CliCommand> AddTrainCommand(CLI::App& root) {
     CLI::App* train = root.add_subcommand(
         "train",
         "Train a network for the module from training files; write it as an ASCII net file");
-    train->add_option("FILE", options->files, "Training files or recordings")
-        ->required()
-        ->check(NonEmpty);
-    train->add_option("--out", options->out, "The ASCII net file to write")
-        ->required()
-        ->check(NonEmpty);
-    train->add_option("--holdout", options->holdout, "Share of the rows held out (0..0.9)")
+    AddValueOption(train, "FILE", options->files, "Training files or recordings")->required();
+    AddValueOption(train, "--out", options->out, "The ASCII net file to write")->required();
+    AddValueOption(train, "--holdout", options->holdout, "Share of the rows held out (0..0.9)")
         ->check(CLI::Range(0.0, 0.9));
-    train->add_option("--seed", options->seed, "Seed of the split and the starts");
-    train
-        ->add_option("--time-limit", options->timeLimit,
-                     "Stop after SECONDS with the best net so far")
+    AddValueOption(train, "--seed", options->seed, "Seed of the split and the starts");
+    AddValueOption(train, "--time-limit", options->timeLimit,
+                   "Stop after SECONDS with the best net so far")
         ->check(CLI::PositiveNumber);
-    train->add_option("--from", options->from, "Start from this ASCII net file")->check(NonEmpty);
+    AddValueOption(train, "--from", options->from, "Start from this ASCII net file");
     train->add_flag("--quiet", options->quiet, "No progress line");
     train->add_flag("--json", options->json, "The report as one JSON object");
     return {{train, [options] { return RunTrain(*options); }}};

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "network/file_result.h"
+#include "files/file_result.h"
 #include "network/training/trainer.h"
 
 class QDoubleSpinBox;

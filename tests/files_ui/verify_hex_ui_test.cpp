@@ -49,7 +49,7 @@ private slots:
         QStringList texts;
         for (QAction* action : file->actions()) texts << action->text();
         QCOMPARE(texts, (QStringList{"&Load ASCII net file", "&Save hexadecimal net file",
-                                     "Verify hexadecimal net file...", "", "Record values...", "",
+                                     "Verify hexadecimal net file...", "Train network...", "", "Record values...", "",
                                      "&Quit"}));
     }
 

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <random>
 
-#include "network/net_file_reader.h"
+#include "files/net_file.h"
 #include "ui/train_dlg.h"
 
 class TrainDlgTest : public QObject {
@@ -50,7 +50,7 @@ private slots:
         dlg.SetSaveFileName([&](QWidget*) { return path; });
         QTest::mouseClick(save, Qt::LeftButton);
         FileWeights read{};
-        QCOMPARE(ReadAsciiNetFile(path.toStdString(), read), FileResult::Ok);
+        QCOMPARE(ReadNetFile(path.toStdString(), read), FileResult::Ok);
         QCOMPARE(DeriveModuleWeights(read), dlg.Result()->weights);
     }
 
