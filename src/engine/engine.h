@@ -27,6 +27,7 @@
 #include "engine/serial_link.h"
 #include "engine/shared_state.h"
 #include "engine/stop_signal.h"
+#include "network/pass_values.h"  // EngineMode, PassSample: what front ends keep of a report
 
 // How "&Quit" gives the worker to end before the window closes.
 inline constexpr int kQuitGraceMs = 500;

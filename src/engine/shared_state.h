@@ -14,15 +14,8 @@
 #include <mutex>
 
 #include "engine/serial_link.h"  // kStatusTextSize
+#include "network/pass_values.h"  // EngineMode
 #include "network/weights.h"
-
-enum EngineMode : std::int32_t {
-    MODE_MONITOR = 0,
-    MODE_SIM_FLOAT = 1,
-    MODE_SIM_INT = 2,
-    MODE_EMULATOR = 3,
-    MODE_HOLD = 4,
-};
 
 // Status texts of the engine, exactly as the operator sees them.
 inline constexpr const char* kStatusWelcome = "Welcome in the Pelkora world";

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "network/pass_values.h"
+
 std::string LocalIso8601(std::chrono::system_clock::time_point at) {
     using namespace std::chrono;
     const auto ms = duration_cast<milliseconds>(at.time_since_epoch());
@@ -82,13 +84,13 @@ std::string PassLogLine(const PassClock::Stamp& stamp, const NetInputs& inputs,
 
 const char* PassLogModeName(int mode) {
     switch (mode) {
-        case 0:
+        case MODE_MONITOR:
             return "monitor";
-        case 1:
+        case MODE_SIM_FLOAT:
             return "sim-float";
-        case 2:
+        case MODE_SIM_INT:
             return "sim-int";
-        case 3:
+        case MODE_EMULATOR:
             return "emulator";
         default:
             return "hold";

@@ -17,17 +17,8 @@
 
 #include "files/pass_log.h"
 #include "files/file_result.h"
-#include "network/weights.h"
+#include "network/pass_values.h"
 #include "os/unique_fd.h"
-
-// One pass as the worker reported it, stamped when it was reported.
-struct PassSample {
-    std::chrono::steady_clock::time_point steady{};
-    std::chrono::system_clock::time_point wall{};
-    std::int32_t mode = 0;
-    NetInputs inputs{};
-    NetOutputs outputs{};
-};
 
 // How long one line may wait for a pipe's reader to make room before the write
 // counts as failed (the caller is the UI thread).
