@@ -48,10 +48,11 @@ The Pelkora module evaluates a small feed-forward network (8 inputs,
 This package holds the window, pelkora, which monitors the module's
 inputs and outputs live, simulates the network in double precision or in
 the module's integer arithmetic, emulates the module, loads ASCII net
-files, exports flash images and records training sets; and pelkora-cli,
-its command-line companion for scripts, test benches and CI, which also
-validates a module against the host, verifies and decodes flash images,
-reports the cost of the integer arithmetic and writes JUnit XML and JSON.]=])
+files, exports flash images, records training sets and trains a network
+from them; and pelkora-cli, its command-line companion for scripts, test
+benches and CI, which also validates a module against the host, verifies
+and decodes flash images, reports the cost of the integer arithmetic and
+writes JUnit XML and JSON.]=])
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${PELKORA_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
