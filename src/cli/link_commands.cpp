@@ -241,10 +241,7 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
     engine.SetNotifier([queue](const PassReport& r) { queue->OnReport(r); });
     // Only validate needs to know that a pass's inputs held; monitor keeps its bytes.
     engine.SetConfirmInputs(command == LinkCommand::Validate);
-    {
-        std::lock_guard lock(engine.State().hMutex);
-        engine.State().nMode = command == LinkCommand::Emulate ? MODE_EMULATOR : MODE_MONITOR;
-    }
+    (void)engine.SetMode(command == LinkCommand::Emulate ? MODE_EMULATOR : MODE_MONITOR);
     if (!engine.Start()) {
         std::cerr << "pelkora-cli: the engine could not start\n";
         return kExitFailure;

@@ -28,13 +28,13 @@ struct QuantizeOptions {
 // One line per vector, inputs then both evaluators' outputs, for numpy and pandas.
 class TsvWriter {
 public:
-    explicit TsvWriter(std::ostream& out) : m_out(out) {
-        m_buffer.reserve(kCapacity);
+    explicit TsvWriter(std::ostream& out) : out_(out) {
+        buffer_.reserve(kCapacity);
         constexpr const char* kGroups[] = {"in", "float", "int"};
         for (int g = 0; g < 3; ++g) {
             for (int k = 1; k <= 8; ++k) {
-                m_buffer += kGroups[g] + std::to_string(k);
-                m_buffer += g == 2 && k == 8 ? '\n' : '\t';
+                buffer_ += kGroups[g] + std::to_string(k);
+                buffer_ += g == 2 && k == 8 ? '\n' : '\t';
             }
         }
     }
@@ -44,16 +44,16 @@ public:
 
     void Write(const NetInputs& in, const FileWeights& fileWeights,
                const ModuleWeights& moduleWeights) {
-        if (m_buffer.size() + kMaxLine > kCapacity) Flush();
+        if (buffer_.size() + kMaxLine > kCapacity) Flush();
         Append(in, '\t');
         Append(EvaluateFloat(in, fileWeights), '\t');
         Append(EvaluateInt(in, moduleWeights), '\n');
     }
 
     void Flush() {
-        if (m_buffer.empty()) return;
-        m_out.write(m_buffer.data(), static_cast<std::streamsize>(m_buffer.size()));
-        m_buffer.clear();
+        if (buffer_.empty()) return;
+        out_.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+        buffer_.clear();
     }
 
 private:
@@ -64,13 +64,13 @@ private:
         for (std::size_t k = 0; k < values.size(); ++k) {
             char digits[8];
             const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, values[k]);
-            m_buffer.append(digits, end);
-            m_buffer.push_back(k + 1 < values.size() ? '\t' : last);
+            buffer_.append(digits, end);
+            buffer_.push_back(k + 1 < values.size() ? '\t' : last);
         }
     }
 
-    std::ostream& m_out;
-    std::string m_buffer;
+    std::ostream& out_;
+    std::string buffer_;
 };
 
 int Fail(const std::string& what) {

@@ -82,7 +82,7 @@ std::string FloatUnits(std::int32_t fileUnits) {
 }  // namespace
 
 NetInputs UniformInputs::Next() {
-    const std::uint64_t draw = m_rng();
+    const std::uint64_t draw = rng_();
     NetInputs inputs;
     for (int i = 0; i < NET_INPUT_COUNT; ++i)
         inputs[i] = static_cast<std::uint16_t>((draw >> (8 * i)) & 0xFF);
@@ -90,15 +90,15 @@ NetInputs UniformInputs::Next() {
 }
 
 QuantizationAccumulator::QuantizationAccumulator(const FileWeights& fileWeights)
-    : m_fileWeights(fileWeights), m_moduleWeights(DeriveModuleWeights(fileWeights)) {}
+    : fileWeights_(fileWeights), moduleWeights_(DeriveModuleWeights(fileWeights)) {}
 
 void QuantizationAccumulator::Add(const NetInputs& inputs) {
-    const FloatEvaluation f = EvaluateFloatDetailed(inputs, m_fileWeights);
-    const IntEvaluation n = EvaluateIntDetailed(inputs, m_moduleWeights);
-    ++m_vectors;
+    const FloatEvaluation f = EvaluateFloatDetailed(inputs, fileWeights_);
+    const IntEvaluation n = EvaluateIntDetailed(inputs, moduleWeights_);
+    ++vectors_;
     for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
         const int d = std::abs(static_cast<int>(f.outputs[m]) - static_cast<int>(n.outputs[m]));
-        ErrorCounts& c = m_outputs[m];
+        ErrorCounts& c = outputs_[m];
         c.sumAbs += static_cast<std::uint64_t>(d);
         c.sumSquares += static_cast<std::uint64_t>(d * d);
         c.exact += d == 0;
@@ -107,38 +107,38 @@ void QuantizationAccumulator::Add(const NetInputs& inputs) {
     }
     for (int j = 0; j < NET_HIDDEN_COUNT; ++j) {
         const std::int32_t q = n.hiddenQuotient[j];
-        m_saturated[j] += q < -128 || q > 127;
-        m_differing[j] += std::abs(f.hidden[j] * kHiddenToByte - n.hidden[j]) > 1.0;
+        saturated_[j] += q < -128 || q > 127;
+        differing_[j] += std::abs(f.hidden[j] * kHiddenToByte - n.hidden[j]) > 1.0;
     }
 }
 
 QuantizationReport QuantizationAccumulator::Report() const {
     QuantizationReport r;
-    r.vectors = m_vectors;
+    r.vectors = vectors_;
     ErrorCounts all;
     for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
-        const ErrorCounts& c = m_outputs[m];
-        r.outputs[m] = Summarise(m_vectors, c.sumAbs, c.sumSquares, c.exact, c.withinOne, c.max);
+        const ErrorCounts& c = outputs_[m];
+        r.outputs[m] = Summarise(vectors_, c.sumAbs, c.sumSquares, c.exact, c.withinOne, c.max);
         all.sumAbs += c.sumAbs;
         all.sumSquares += c.sumSquares;
         all.exact += c.exact;
         all.withinOne += c.withinOne;
         if (c.max > all.max) all.max = c.max;
     }
-    r.all = Summarise(m_vectors * NET_OUTPUT_COUNT, all.sumAbs, all.sumSquares, all.exact,
+    r.all = Summarise(vectors_ * NET_OUTPUT_COUNT, all.sumAbs, all.sumSquares, all.exact,
                       all.withinOne, all.max);
-    if (m_vectors > 0) {
-        const double n = static_cast<double>(m_vectors);
+    if (vectors_ > 0) {
+        const double n = static_cast<double>(vectors_);
         for (int j = 0; j < NET_HIDDEN_COUNT; ++j) {
-            r.hidden[j].shareSaturated = static_cast<double>(m_saturated[j]) / n;
-            r.hidden[j].shareDiffering = static_cast<double>(m_differing[j]) / n;
+            r.hidden[j].shareSaturated = static_cast<double>(saturated_[j]) / n;
+            r.hidden[j].shareDiffering = static_cast<double>(differing_[j]) / n;
         }
     }
     for (int w = 0; w < NET_WEIGHT_COUNT; ++w) {
-        if (m_fileWeights[w] != 0 && m_moduleWeights[w] == 0) ++r.weightsLost;
+        if (fileWeights_[w] != 0 && moduleWeights_[w] == 0) ++r.weightsLost;
         // The truncation's remainder: below 2,000,000 in size, so no overflow.
         const std::int32_t error =
-            std::abs(m_fileWeights[w] - std::int32_t{m_moduleWeights[w]} * MODULE_WEIGHT_DIVISOR);
+            std::abs(fileWeights_[w] - std::int32_t{moduleWeights_[w]} * MODULE_WEIGHT_DIVISOR);
         if (error > r.largestWeightError) r.largestWeightError = error;
     }
     return r;

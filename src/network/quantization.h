@@ -20,12 +20,12 @@
 class UniformInputs {
 public:
     static constexpr std::uint64_t kDefaultSeed = 1;
-    explicit UniformInputs(std::uint64_t seed = kDefaultSeed) : m_rng(seed) {}
+    explicit UniformInputs(std::uint64_t seed = kDefaultSeed) : rng_(seed) {}
 
     [[nodiscard]] NetInputs Next();
 
 private:
-    std::mt19937_64 m_rng;
+    std::mt19937_64 rng_;
 };
 
 // Output bytes of the float against the integer evaluator, over all vectors.
@@ -75,12 +75,12 @@ private:
         int max = 0;
     };
 
-    FileWeights m_fileWeights;
-    ModuleWeights m_moduleWeights;
-    std::uint64_t m_vectors = 0;
-    std::array<ErrorCounts, NET_OUTPUT_COUNT> m_outputs{};
-    std::array<std::uint64_t, NET_HIDDEN_COUNT> m_saturated{};
-    std::array<std::uint64_t, NET_HIDDEN_COUNT> m_differing{};
+    FileWeights fileWeights_;
+    ModuleWeights moduleWeights_;
+    std::uint64_t vectors_ = 0;
+    std::array<ErrorCounts, NET_OUTPUT_COUNT> outputs_{};
+    std::array<std::uint64_t, NET_HIDDEN_COUNT> saturated_{};
+    std::array<std::uint64_t, NET_HIDDEN_COUNT> differing_{};
 };
 
 constexpr std::uint64_t kDefaultReportVectors = 10000;

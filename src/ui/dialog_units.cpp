@@ -16,17 +16,17 @@ DialogUnits::DialogUnits(const QFont& font) {
     // The average over the 52 letters, rounded, as the original platform computes it.
     const int letters = metrics.horizontalAdvance(
         QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    baseX_ = (letters / 26 + 1) / 2;
-    baseY_ = metrics.height();
-    if (baseX_ <= 0) baseX_ = 6;
-    if (baseY_ <= 0) baseY_ = 13;
+    m_baseX = (letters / 26 + 1) / 2;
+    m_baseY = metrics.height();
+    if (m_baseX <= 0) m_baseX = 6;
+    if (m_baseY <= 0) m_baseY = 13;
 }
 
 int DialogUnits::X(int dlu) const {
-    return MulDiv(dlu, baseX_, 4);
+    return MulDiv(dlu, m_baseX, 4);
 }
 int DialogUnits::Y(int dlu) const {
-    return MulDiv(dlu, baseY_, 8);
+    return MulDiv(dlu, m_baseY, 8);
 }
 
 QRect DialogUnits::Rect(int x, int y, int width, int height) const {

@@ -17,8 +17,8 @@ public:
     [[nodiscard]] QSize Size(int width, int height) const;
 
 private:
-    int baseX_;
-    int baseY_;
+    int m_baseX;
+    int m_baseY;
 };
 
 // The font the templates were drawn for (8-point sans serif) on this system.
