@@ -1,8 +1,9 @@
 #pragma once
 // Reading the rows a network is trained on: training files (16 values a line,
 // in1..in8 then out1..out8, header line optional) and recordings or timestamped
-// output (columns found by their header names in1..in8 and out1..out8). TAB or
-// blanks separate, CR LF or LF end lines, blank lines are skipped.
+// output (columns found by their header names in1..in8 and out1..out8), through
+// the one reader of value lines (files/value_lines.h), so a line means here what
+// it means to `simulate`, `quantize` and `target --replay`.
 //
 // Thread rules: pure; reads the files it is given and nothing else.
 

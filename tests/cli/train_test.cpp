@@ -50,7 +50,7 @@ TEST_F(TrainCli, ExitStatuses) {
         int exitCode;
         const char* err;
     } cases[] = {
-        {Path("bad.txt") + " --out " + Path("o.txt"), 1, "bad.txt: line 2: 3 values, expected 16"},
+        {Path("bad.txt") + " --out " + Path("o.txt"), 1, "bad.txt: line 2: expected 16 values, found 3"},
         {Path("few.txt") + " --out " + Path("o.txt"), 1, "1 rows, at least 16 needed"},
         {Path("missing.txt") + " --out " + Path("o.txt"), 1, "missing.txt: cannot open"},
         {Path("train000.txt") + " --from " + Path("missing.txt") + " --out " + Path("o.txt"), 1,
