@@ -97,11 +97,14 @@ StreamResult ReadVectors(std::istream& in, const VectorSink& sink) {
     }));
 }
 
-StreamResult StreamVectors(const ChunkReader& read, std::ostream& out,
-                           const VectorEvaluator& evaluate) {
+namespace {
+
+// Evaluates each vector of `source` (a chunk reader or a stream) into `out`.
+template <typename Source>
+StreamResult EvaluateLines(Source& source, std::ostream& out, const VectorEvaluator& evaluate) {
     OutputBuffer output(out);
     StreamResult result =
-        FromValueResult(ReadValueLines(read, NET_INPUT_COUNT, [&](const ValueRow& row) {
+        FromValueResult(ReadValueLines(source, NET_INPUT_COUNT, [&](const ValueRow& row) {
             return output.WriteLine(evaluate(row.Inputs()));
         }));
     if (result.ok && !output.Flush()) {
@@ -112,16 +115,13 @@ StreamResult StreamVectors(const ChunkReader& read, std::ostream& out,
     return result;
 }
 
+}  // namespace
+
+StreamResult StreamVectors(const ChunkReader& read, std::ostream& out,
+                           const VectorEvaluator& evaluate) {
+    return EvaluateLines(read, out, evaluate);
+}
+
 StreamResult StreamVectors(std::istream& in, std::ostream& out, const VectorEvaluator& evaluate) {
-    OutputBuffer output(out);
-    StreamResult result =
-        FromValueResult(ReadValueLines(in, NET_INPUT_COUNT, [&](const ValueRow& row) {
-            return output.WriteLine(evaluate(row.Inputs()));
-        }));
-    if (result.ok && !output.Flush()) {
-        result.ok = false;
-        result.outputFailed = true;
-        result.error = "error writing the outputs";
-    }
-    return result;
+    return EvaluateLines(in, out, evaluate);
 }
