@@ -130,6 +130,11 @@ CChartWindow::CChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
         connect(rect->axis(QCPAxis::atBottom), qOverload<const QCPRange&>(&QCPAxis::rangeChanged),
                 this, &CChartWindow::OnTimeRangeChanged);
     }
+    // The titles and the layout do not change from frame to frame: they belong in the
+    // buffer under the lines, not in the lines' own, which every frame redraws.
+    m_plot->plotLayout()->setLayer(QStringLiteral("background"));
+    for (int i = 0; i < m_plot->plotLayout()->elementCount(); ++i)
+        m_plot->plotLayout()->elementAt(i)->setLayer(QStringLiteral("background"));
     // The time axis is named once, under the lower plot.
     m_rects[0]->axis(QCPAxis::atBottom)->setLabel(QString());
 
