@@ -80,12 +80,35 @@ QCPAxisRect* MakeRect(QCustomPlot* plot, const QString& valueLabel) {
 
 }  // namespace
 
+// The plot with a cheaper way to bring one buffered layer up to date.
+class CChartPlot final : public QCustomPlot {
+public:
+    using QCustomPlot::QCustomPlot;
+
+    // Redraws `layer`'s buffer and repaints only `area`, where its layerables are
+    // clipped to: QCPLayer::replot would repaint the whole widget, axes, texts and
+    // margins included, which is most of a frame's cost. A layout or buffer change
+    // since the last replot needs the whole plot, and gets it.
+    void ReplotLayer(QCPLayer* layer, const QRegion& area) {
+        if (hasInvalidatedPaintBuffers() || layer->mode() != QCPLayer::lmBuffered) {
+            replot();
+            return;
+        }
+        const bool disabled = testAttribute(Qt::WA_UpdatesDisabled);
+        // Not setUpdatesEnabled: enabling again would schedule the whole widget.
+        setAttribute(Qt::WA_UpdatesDisabled, true);
+        layer->replot();
+        setAttribute(Qt::WA_UpdatesDisabled, disabled);
+        update(area);
+    }
+};
+
 CChartWindow::CChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Chart"));
     resize(kWidth, kHeight);
 
-    m_plot = new QCustomPlot(this);
+    m_plot = new CChartPlot(this);
     m_plot->setObjectName(QStringLiteral("plot"));
     // It paints every pixel of itself, so the window's background under it is not.
     m_plot->setAttribute(Qt::WA_OpaquePaintEvent);
@@ -107,6 +130,11 @@ CChartWindow::CChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
         connect(rect->axis(QCPAxis::atBottom), qOverload<const QCPRange&>(&QCPAxis::rangeChanged),
                 this, &CChartWindow::OnTimeRangeChanged);
     }
+    // The titles and the layout do not change from frame to frame: they belong in the
+    // buffer under the lines, not in the lines' own, which every frame redraws.
+    m_plot->plotLayout()->setLayer(QStringLiteral("background"));
+    for (int i = 0; i < m_plot->plotLayout()->elementCount(); ++i)
+        m_plot->plotLayout()->elementAt(i)->setLayer(QStringLiteral("background"));
     // The time axis is named once, under the lower plot.
     m_rects[0]->axis(QCPAxis::atBottom)->setLabel(QString());
 
@@ -216,6 +244,10 @@ CChartWindow::CChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
 QString CChartWindow::LegendText(int k, int value) {
     return QStringLiteral("%1 %2").arg(SeriesName(k)).arg(value, 3);
+}
+
+QCustomPlot* CChartWindow::Plot() const {
+    return m_plot;
 }
 
 QString CChartWindow::Readout() const {
@@ -366,8 +398,14 @@ void CChartWindow::DrawFrame() {
         m_fullReplot = false;
         m_plot->replot();
     } else {
-        m_plot->layer(QStringLiteral("main"))->replot();
+        m_plot->ReplotLayer(m_plot->layer(QStringLiteral("main")), PlotAreas());
     }
+}
+
+QRegion CChartWindow::PlotAreas() const {
+    QRegion areas;
+    for (const QCPAxisRect* rect : m_rects) areas += rect->rect();
+    return areas;
 }
 
 void CChartWindow::OnTimeRangeChanged(const QCPRange& range) {
@@ -393,7 +431,7 @@ void CChartWindow::OnPlotMouseMove(QMouseEvent* event) {
     if (half < 0) {
         if (m_tracer->visible()) {
             m_tracer->setVisible(false);
-            m_plot->layer(QStringLiteral("overlay"))->replot();
+            m_plot->ReplotLayer(m_plot->layer(QStringLiteral("overlay")), PlotAreas());
         }
         return;
     }
@@ -428,7 +466,7 @@ void CChartWindow::OnPlotMouseMove(QMouseEvent* event) {
     m_tracer->setClipAxisRect(m_rects[half]);
     m_tracer->setGraphKey(seconds);
     m_tracer->setVisible(true);
-    m_plot->layer(QStringLiteral("overlay"))->replot();
+    m_plot->ReplotLayer(m_plot->layer(QStringLiteral("overlay")), PlotAreas());
 }
 
 bool CChartWindow::SavePicture(const QString& path) {

@@ -25,6 +25,7 @@
 
 #include "files/pass_recorder.h"
 
+class CChartPlot;
 class QCPAxisRect;
 class QCPGraph;
 class QCPItemTracer;
@@ -59,7 +60,7 @@ public:
     // Series 0..7 are in1..in8, 8..15 out1..out8.
     [[nodiscard]] QCPGraph* Graph(int k) const { return m_graphs[k]; }
     [[nodiscard]] QToolButton* LegendEntry(int k) const { return m_legend[k]; }
-    [[nodiscard]] QCustomPlot* Plot() const { return m_plot; }
+    [[nodiscard]] QCustomPlot* Plot() const;
     // What the readout under the plots says (the value under the mouse while paused).
     [[nodiscard]] QString Readout() const;
     // Frames that redrew the lines since the window opened.
@@ -85,6 +86,8 @@ private:
     void OnPlotMouseMove(QMouseEvent* event);
     void OnSavePicture();
     [[nodiscard]] static QString LegendText(int k, int value);
+    // Where the lines and the tracer are drawn: the insides of the two axis rects.
+    [[nodiscard]] QRegion PlotAreas() const;
 
     Points m_points;  // oldest first, the last kChartSpanSeconds and one more
     Points m_frozen;  // what was shown when Pause froze the picture
@@ -94,7 +97,7 @@ private:
     int m_framesDrawn = 0;
     QTimer m_frameTimer;         // single shot: the next frame, when one is due
     QElapsedTimer m_sinceFrame;  // invalid until the first frame
-    QCustomPlot* m_plot = nullptr;
+    CChartPlot* m_plot = nullptr;
     std::array<QCPAxisRect*, 2> m_rects{};  // inputs, outputs
     std::array<QCPGraph*, kChartSeriesCount> m_graphs{};
     // Each series' line as last drawn, in pixels, so that a frame that would move

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QPaintEvent>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -51,6 +52,7 @@ private slots:
     void placedBesideInsideAvailableArea();
     void chartOpensInsideScreenBesideCentredWindow();
     void framesBoundedAndNoneWhenNothingChanges();
+    void liveFrameRepaintsOnlyThePlotAreas();
     void pausedChartZoomsPansAndReadsOut();
     void legendShowsHiddenSeriesAndPictureIsSaved();
 };
@@ -95,6 +97,32 @@ void ChartTest::chartOpensInsideScreenBesideCentredWindow() {
     QVERIFY(QTest::qWaitForWindowExposed(chart));
     QVERIFY(kScreen.contains(chart->frameGeometry()));
     QVERIFY(!chart->frameGeometry().intersects(main.frameGeometry()));
+}
+
+// Records the region of each paint the plot widget gets.
+class PaintRegions : public QObject {
+public:
+    QRegion painted;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) painted += static_cast<QPaintEvent*>(event)->region();
+        return false;
+    }
+};
+
+void ChartTest::liveFrameRepaintsOnlyThePlotAreas() {
+    CChartWindow chart(nullptr);
+    chart.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+    chart.AddSamples(Passes(0, 1, [](int, int k) { return std::uint16_t(k); }));
+    QTest::qWait(200);
+    PaintRegions paints;
+    chart.Plot()->installEventFilter(&paints);
+    const int before = chart.FramesDrawn();
+    chart.AddSamples(Passes(4, 1, [](int, int k) { return std::uint16_t(100 + k); }));
+    QTRY_VERIFY(chart.FramesDrawn() > before && !paints.painted.isEmpty());
+    QRegion areas;
+    for (QCPAxisRect* rect : chart.Plot()->axisRects()) areas += rect->rect();
+    QCOMPARE(paints.painted.subtracted(areas), QRegion());
 }
 
 void ChartTest::framesBoundedAndNoneWhenNothingChanges() {
