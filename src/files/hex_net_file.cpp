@@ -99,49 +99,15 @@ std::string HexExportSuccessText(const std::string& path, std::uint16_t startAdd
     return "Weights saved in file " + path + ", start adress " + address;
 }
 
-HexNetFileExport::HexNetFileExport(std::string path)
-    : file_(std::make_unique<FileReplacement>(std::move(path))) {}
-
-HexNetFileExport::~HexNetFileExport() = default;
-
-FileResult HexNetFileExport::Open() {
-    if (!file_ || opened_) return FileResult::OpenFailed;
-    const FileResult result = file_->Open();
-    if (result == FileResult::Ok) {
-        opened_ = true;
-    } else {
-        file_.reset();
-    }
-    return result;
-}
-
-bool HexNetFileExport::WriteRecords(const ModuleWeights& weights, std::uint16_t startAddress,
-                                    HexFileFormat format) {
-    if (!file_ || !opened_ || failed_ || recordsWritten_) {
-        failed_ = true;
-        return false;
-    }
-    format_ = format;
-    recordsWritten_ = true;
-    if (!WriteHexNetRecords(file_->Stream(), weights, startAddress, format)) failed_ = true;
-    return !failed_;
-}
-
-FileResult HexNetFileExport::Finish() {
-    // Finish before a successful Open, or a second time.
-    if (!file_ || !opened_) return FileResult::OpenFailed;
-    const std::unique_ptr<FileReplacement> file = std::move(file_);
-    if (!recordsWritten_ || failed_ || !WriteHexEndRecord(file->Stream(), format_)) {
-        return FileResult::WriteFailed;  // the temporary file goes with `file`
-    }
-    return file->Commit();
-}
-
 FileResult ExportHexNetFile(const std::string& path, const ModuleWeights& weights,
                             std::uint16_t startAddress, HexFileFormat format) {
-    HexNetFileExport file(path);
+    FileReplacement file(path);
     const FileResult opened = file.Open();
     if (opened != FileResult::Ok) return opened;
-    file.WriteRecords(weights, startAddress, format);
-    return file.Finish();
+    // A failed write leaves the old file as it was: the temporary goes with `file`.
+    if (!WriteHexNetRecords(file.Stream(), weights, startAddress, format) ||
+        !WriteHexEndRecord(file.Stream(), format)) {
+        return FileResult::WriteFailed;
+    }
+    return file.Commit();
 }

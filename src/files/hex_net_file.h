@@ -2,15 +2,13 @@
 // Flash images of the module weights: Motorola S-record or Intel HEX.
 // Qt-free; writers take a stream so tests can use memory.
 //
-// Thread rules: everything here is free of shared state. The caller decides which
-// lock keeps the weights consistent while they are written (the window holds
-// engine state lock around HexNetFileExport::WriteRecords).
+// Thread rules: everything here is free of shared state; callers hand in a copy of
+// the weights (the window copies them through the engine, under its lock).
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -78,36 +76,6 @@ void WriteHexByte(std::ostream& out, std::uint8_t byte, std::uint8_t& checksum);
 
 // Writes a flash image file through a FileReplacement (files/replace_file.h), so a
 // failure never leaves a partial image (which could end up flashed into a module)
-// nor destroys the file it was to replace. One object per export; not thread-safe.
-//
-//   HexNetFileExport file(path);
-//   if (file.Open() != FileResult::Ok) ...                      // nothing written
-//   { lock; file.WriteRecords(weights, start, format); }       // the lock's span
-//   const FileResult result = file.Finish();                   // end record, rename
-class HexNetFileExport {
-public:
-    explicit HexNetFileExport(std::string path);
-    ~HexNetFileExport();  // discards an unfinished temporary file
-    HexNetFileExport(const HexNetFileExport&) = delete;
-    HexNetFileExport& operator=(const HexNetFileExport&) = delete;
-
-    // Ok or OpenFailed.
-    [[nodiscard]] FileResult Open();
-    // Marker and weight records; false once a write failed (later calls do nothing).
-    bool WriteRecords(const ModuleWeights& weights, std::uint16_t startAddress,
-                      HexFileFormat format);
-    // End record, flush, sync and rename. Ok only when every record of WriteRecords
-    // and the end record reached the disk; OpenFailed when Open did not succeed.
-    [[nodiscard]] FileResult Finish();
-
-private:
-    std::unique_ptr<FileReplacement> file_;  // gone after a failed Open and after Finish
-    bool opened_ = false;
-    bool failed_ = false;
-    bool recordsWritten_ = false;
-    HexFileFormat format_ = FORMAT_S19;
-};
-
-// Open, WriteRecords and Finish in one go (for callers that need no lock).
+// nor destroys the file it was to replace. The CLI's export and the window's use it.
 [[nodiscard]] FileResult ExportHexNetFile(const std::string& path, const ModuleWeights& weights,
                                           std::uint16_t startAddress, HexFileFormat format);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "files/hex_net_file.h"
+#include "files/replace_file.h"
 #include "files_test_support.h"
 #include "os/io.h"
 
@@ -150,21 +151,11 @@ TEST_F(HexExportTest, AFullDeviceBehindALinkReportsTheWriteError) {
     EXPECT_EQ(Names(), std::vector<std::string>{"full.s19"});
 }
 
-TEST_F(HexExportTest, StepsOutOfOrderFailWithoutLeavingAFile) {
+TEST_F(HexExportTest, AnAbandonedImageLeavesNoFile) {
     {
-        HexNetFileExport notOpened((dir_ / "a.s19").string());
-        EXPECT_FALSE(notOpened.WriteRecords(ModuleWeights{}, 0xB000, FORMAT_S19));
-        EXPECT_NE(notOpened.Finish(), FileResult::Ok);
-    }
-    {
-        HexNetFileExport noRecords((dir_ / "b.s19").string());
-        ASSERT_EQ(noRecords.Open(), FileResult::Ok);
-        EXPECT_EQ(noRecords.Finish(), FileResult::WriteFailed);
-    }
-    {
-        HexNetFileExport abandoned((dir_ / "c.s19").string());
+        FileReplacement abandoned((dir_ / "c.s19").string());
         ASSERT_EQ(abandoned.Open(), FileResult::Ok);
-        EXPECT_TRUE(abandoned.WriteRecords(ModuleWeights{}, 0xB000, FORMAT_S19));
+        EXPECT_TRUE(WriteHexNetRecords(abandoned.Stream(), ModuleWeights{}, 0xB000, FORMAT_S19));
     }
     EXPECT_TRUE(Names().empty());
 }
@@ -251,9 +242,9 @@ TEST_F(HexExportTest, AFileWithOtherHardLinksIsWrittenInPlace) {
     const ino_t inode = StatOf(first).st_ino;
     {
         // Given up before the end: the old bytes are still whole.
-        HexNetFileExport abandoned(first.string());
+        FileReplacement abandoned(first.string());
         ASSERT_EQ(abandoned.Open(), FileResult::Ok);
-        EXPECT_TRUE(abandoned.WriteRecords(VariedWeights(), 0xB000, FORMAT_S19));
+        EXPECT_TRUE(WriteHexNetRecords(abandoned.Stream(), VariedWeights(), 0xB000, FORMAT_S19));
     }
     EXPECT_EQ(ReadWholeFile(dir_ / "second.s19"), std::string(3000, 'x'));
     ASSERT_EQ(ExportHexNetFile(first.string(), VariedWeights(), 0xB000, FORMAT_S19),
