@@ -20,23 +20,9 @@
 #include "engine/engine.h"
 #include "ui/dev_tool_dlg.h"
 #include "ui/dialog_seams.h"
+#include "load_seams.h"
 
 namespace {
-
-class LoadSeams final : public DialogSeams {
-public:
-    explicit LoadSeams(QString path) : m_path(std::move(path)) {}
-    QString GetOpenFileName(QWidget*, const QString&) override { return m_path; }
-    QString GetSaveFileName(QWidget*, const QString&) override { return {}; }
-    FlashBankChoice RunFlashBankDialog(QWidget*) override { return {}; }
-    void RunFileFormatDialog(QWidget*) override {}
-    void ShowMessage(QWidget*, const QString& text) override {
-        std::fprintf(stderr, "window_cpu: %s\n", qPrintable(text));
-    }
-
-private:
-    QString m_path;
-};
 
 // Runs the event loop for `ms` without waking up in between (QTest::qWait polls,
 // which would count against the window).
@@ -75,7 +61,7 @@ int main(int argc, char** argv) {
                                               : "IDC_MODE_HOLD";
 
     Engine engine;
-    LoadSeams seams(QStringLiteral(PELKORA_SOURCE_DIR "/examples/demo-net.txt"));
+    LoadSeams seams("window_cpu", QStringLiteral(PELKORA_SOURCE_DIR "/examples/demo-net.txt"));
     CDevToolDlg dlg(engine, seams);
     dlg.show();
     dlg.findChild<QAction*>(QStringLiteral("ID_FILE_LOAD_ASCII"))->trigger();

@@ -22,24 +22,9 @@
 #include "network/evaluators.h"
 #include "ui/dev_tool_dlg.h"
 #include "ui/dialog_seams.h"
+#include "load_seams.h"
 
 namespace {
-
-// Answers the load command with one file; nothing else is asked.
-class LoadSeams final : public DialogSeams {
-public:
-    explicit LoadSeams(QString path) : m_path(std::move(path)) {}
-    QString GetOpenFileName(QWidget*, const QString&) override { return m_path; }
-    QString GetSaveFileName(QWidget*, const QString&) override { return {}; }
-    FlashBankChoice RunFlashBankDialog(QWidget*) override { return {}; }
-    void RunFileFormatDialog(QWidget*) override {}
-    void ShowMessage(QWidget*, const QString& text) override {
-        std::fprintf(stderr, "window_latency: %s\n", qPrintable(text));
-    }
-
-private:
-    QString m_path;
-};
 
 // Notes when its slider paints while showing the awaited value.
 class PaintWatch final : public QObject {
@@ -84,7 +69,7 @@ int main(int argc, char** argv) {
     const ModuleWeights module = DeriveModuleWeights(weights);
 
     Engine engine;
-    LoadSeams seams(net);
+    LoadSeams seams("window_latency", net);
     CDevToolDlg dlg(engine, seams);
     dlg.show();
     dlg.findChild<QAction*>(QStringLiteral("ID_FILE_LOAD_ASCII"))->trigger();
