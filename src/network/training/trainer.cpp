@@ -34,6 +34,7 @@ constexpr int kRoundingRounds = 5;
 constexpr int kRoundingIterations = 40;
 constexpr int kRefitIterations = 300;
 constexpr int kMaxRefits = 4;
+constexpr int kModulePolishIterations = 300;
 // Module searches from other float starts, while the training rows are this few.
 constexpr std::size_t kExtraCandidates = 5;
 constexpr std::size_t kCandidateRows = 4000;
@@ -45,16 +46,36 @@ constexpr int kMinPolishIterations = 150;
 
 struct StopTraining {};  // thrown out of the objective to end the optimiser early
 
-// The double-precision network over a set of rows; `divisor` chooses between the
-// float network (1275) and a smooth stand-in for the module (1280).
+// How a neuron's sum S (module units x source bytes) becomes its 0..255 byte.
+enum class Arithmetic {
+    Float,   // the double-precision network: 255 / (1 + e^(-S / 1275))
+    Module,  // a smooth stand-in for the module: the quotient S / 80 truncated toward
+             // zero, taken as x - tanh(2x) / 2 (half a step on average, none near 0),
+             // then the table's sigmoid 255 / (1 + e^(-q / 16))
+};
+
+// A neuron's byte and its derivative by the sum.
+inline double Activate(Arithmetic arithmetic, double s, double& derivative) {
+    if (arithmetic == Arithmetic::Float) {
+        const double y = 255.0 / (1.0 + std::exp(-s / kFloatDivisor));
+        derivative = y * (255.0 - y) / (255.0 * kFloatDivisor);
+        return y;
+    }
+    const double x = s / NET_SUM_DIVISOR;
+    const double t = std::tanh(2.0 * x);
+    const double y = 255.0 / (1.0 + std::exp(-(x - 0.5 * t) / 16.0));
+    derivative = y * (255.0 - y) / (255.0 * kModuleDivisor) * t * t;
+    return y;
+}
+
+// The network over a set of rows, in either arithmetic.
 class FloatObjective {
 public:
     FloatObjective(const std::vector<TrainingRow>& rows, const std::vector<std::size_t>& index,
-                   double divisor)
-        : rows_(rows), index_(index), divisor_(divisor) {}
+                   Arithmetic arithmetic)
+        : rows_(rows), index_(index), arithmetic_(arithmetic) {}
 
     double Loss(const Vector& u, Vector* gradient) const {
-        const double inv = 1.0 / divisor_;
         double loss = 0.0;
         if (gradient) gradient->setZero(NET_WEIGHT_COUNT);
         double a[NET_INPUT_COUNT + 1];
@@ -62,6 +83,7 @@ public:
         double y[NET_OUTPUT_COUNT];
         double dOut[NET_OUTPUT_COUNT];
         double dHidden[NET_HIDDEN_COUNT];
+        double slopeHidden[NET_HIDDEN_COUNT];
         for (std::size_t r : index_) {
             const TrainingRow& row = rows_[r];
             for (int i = 0; i < NET_INPUT_COUNT; ++i) a[i] = row.in[i];
@@ -72,7 +94,7 @@ public:
                 for (int j = 0; j < NET_HIDDEN_COUNT; ++j) zh[j] += w[j] * a[i];
             }
             for (int j = 0; j < NET_HIDDEN_COUNT; ++j)
-                h[j] = 255.0 / (1.0 + std::exp(-zh[j] * inv));
+                h[j] = Activate(arithmetic_, zh[j], slopeHidden[j]);
             h[NET_HIDDEN_COUNT] = 255.0;
             double zo[NET_OUTPUT_COUNT] = {};
             for (int k = 0; k <= NET_HIDDEN_COUNT; ++k) {
@@ -80,10 +102,11 @@ public:
                 for (int m = 0; m < NET_OUTPUT_COUNT; ++m) zo[m] += w[m] * h[k];
             }
             for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
-                y[m] = 255.0 / (1.0 + std::exp(-zo[m] * inv));
+                double slope = 0.0;
+                y[m] = Activate(arithmetic_, zo[m], slope);
                 const double e = y[m] - row.out[m];
                 loss += e * e;
-                dOut[m] = 2.0 * e * y[m] * (255.0 - y[m]) * (inv / 255.0);
+                dOut[m] = 2.0 * e * slope;
             }
             if (!gradient) continue;
             double* g = gradient->data();
@@ -95,7 +118,7 @@ public:
                 const double* w = u.data() + OutputWeightIndex(j, 0);
                 double d = 0.0;
                 for (int m = 0; m < NET_OUTPUT_COUNT; ++m) d += dOut[m] * w[m];
-                dHidden[j] = d * h[j] * (255.0 - h[j]) * (inv / 255.0);
+                dHidden[j] = d * slopeHidden[j];
             }
             for (int i = 0; i <= NET_INPUT_COUNT; ++i) {
                 double* gi = g + HiddenWeightIndex(i, 0);
@@ -111,7 +134,7 @@ public:
 private:
     const std::vector<TrainingRow>& rows_;
     const std::vector<std::size_t>& index_;
-    double divisor_;
+    Arithmetic arithmetic_;
 };
 
 // The output layer alone, fed with the module's own hidden bytes of fixed integer
@@ -481,7 +504,7 @@ Vector StageOneBounds(double value) {
 Vector Trainer::StageOne(TrainingResult& result) {
     Vector lb, ub;
     CentredBounds(lb, ub);
-    const FloatObjective all(rows_, train_, kFloatDivisor);
+    const FloatObjective all(rows_, train_, Arithmetic::Float);
 
     const int polishIterations =
         std::clamp(static_cast<int>(kPolishRowEvaluations / static_cast<double>(train_.size())),
@@ -497,7 +520,7 @@ Vector Trainer::StageOne(TrainingResult& result) {
         // for large sets.
         std::vector<std::size_t> sample = train_;
         if (sample.size() > kStartSampleRows) sample.resize(kStartSampleRows);
-        const FloatObjective sampled(rows_, sample, kFloatDivisor);
+        const FloatObjective sampled(rows_, sample, Arithmetic::Float);
         const double sampleShare = static_cast<double>(sample.size()) / train_.size();
         plannedEvaluations_ = (kStarts * kStartIterations * sampleShare + polishIterations) * 1.2;
         double bestLoss = HUGE_VAL;
@@ -529,7 +552,7 @@ ModuleWeights Trainer::RoundStepByStep(const Vector& floatWeights) {
     Vector lb = StageOneBounds(-kMaxModuleWeight);
     Vector ub = StageOneBounds(kMaxModuleWeight);
     std::vector<bool> fixed(NET_WEIGHT_COUNT, false);
-    const FloatObjective module(rows_, train_, kModuleDivisor);
+    const FloatObjective module(rows_, train_, Arithmetic::Module);
     for (int round = 1; round <= kRoundingRounds && !ShouldStop(); ++round) {
         std::vector<int> free;
         for (int n = 0; n < NET_WEIGHT_COUNT; ++n) {
@@ -559,8 +582,15 @@ void Trainer::SearchFrom(const Vector& floatWeights, ModuleSearch& search, Train
     // are 1280/1275 of the float network's for the same weights.
     const Vector scaled = floatWeights * (kModuleDivisor / kFloatDivisor);
     ModuleWeights start = Rounded(scaled);
+    Vector smooth = scaled;
     if (!ShouldStop()) {
-        const ModuleWeights stepwise = RoundStepByStep(scaled);
+        Vector lb, ub;
+        CentredBounds(lb, ub);
+        const FloatObjective module(rows_, train_, Arithmetic::Module);
+        Minimise(module, smooth, kModulePolishIterations, true, lb, ub);
+    }
+    if (!ShouldStop()) {
+        const ModuleWeights stepwise = RoundStepByStep(smooth);
         if (search.SquaredError(stepwise) < search.SquaredError(start)) start = stepwise;
     }
     if (!ShouldStop()) {
