@@ -50,16 +50,16 @@ TEST(Training, SameRowsAndSeedGiveTheSameWeightsAndTheSeedMatters) {
     EXPECT_NE(TrainNetwork(rows, options).weights, a.weights);
 }
 
-// The goal is 1 LSB; the search reaches about 1.1 here today (see README).
+// The goal of realisable rows: within 1 LSB on the rows held out.
 TEST(Training, RealisableRowsAreLearntClosely) {
     const std::vector<TrainingRow> rows = RowsOf(SmallNet(), 200, 11);
     const TrainingResult r = TrainNetwork(rows, TrainingOptions{});
     EXPECT_EQ(r.trainRows, 160u);
     EXPECT_EQ(r.heldOutRows, 40u);
-    EXPECT_LE(r.moduleHeldOut.all.rmse, 1.5);
+    EXPECT_LE(r.moduleHeldOut.all.rmse, 1.0);
     EXPECT_LE(r.floatTrain.all.rmse, 0.5);
     // The module's arithmetic is what the result is scored in.
-    EXPECT_LE(ModuleErrorFigures(rows, r.weights).all.rmse, 1.5);
+    EXPECT_LE(ModuleErrorFigures(rows, r.weights).all.rmse, 1.0);
 }
 
 TEST(Training, AStopKeepsTheBestWeightsSoFar) {
@@ -124,6 +124,45 @@ TEST(Training, TheHeldOutShareSplitsTheRows) {
         EXPECT_EQ(r.trainRows + r.heldOutRows, rows.size());
         if (c.held == 0) {
             EXPECT_EQ(r.moduleHeldOut.all.rmse, 0.0);
+        }
+    }
+}
+
+// One weight of a known net put a step off: the search must mend it at its source,
+// not make up for it with the weights it happens to try first.
+TEST(ModuleSearch, AWeightOffByAStepIsMendedAtItsSource) {
+    std::mt19937_64 rng(2026);
+    // Random weights, each neuron's bias setting it about the middle of its slope.
+    ModuleWeights known{};
+    auto neuron = [&](int sources, int span, auto index) {
+        int sum = 0;
+        for (int i = 0; i < sources; ++i) {
+            sum += known[index(i)] =
+                static_cast<std::int16_t>(static_cast<int>(rng() % (2 * span + 1)) - span);
+        }
+        known[index(sources)] = static_cast<std::int16_t>(-sum / 2);
+    };
+    for (int j = 0; j < NET_HIDDEN_COUNT; ++j)
+        neuron(NET_INPUT_COUNT, 6, [j](int i) { return HiddenWeightIndex(i, j); });
+    for (int m = 0; m < NET_OUTPUT_COUNT; ++m)
+        neuron(NET_HIDDEN_COUNT, 25, [m](int k) { return OutputWeightIndex(k, m); });
+    const std::vector<TrainingRow> rows = RowsOf(known, 400, 4);
+    std::vector<std::size_t> index(rows.size());
+    for (std::size_t n = 0; n < index.size(); ++n) index[n] = n;
+    ModuleSearch search(rows, index);
+    for (const int n : {HiddenWeightIndex(1, 1), HiddenWeightIndex(2, 8),
+                        HiddenWeightIndex(NET_INPUT_COUNT, 3), OutputWeightIndex(NET_HIDDEN_COUNT, 2),
+                        OutputWeightIndex(12, 5)}) {
+        for (const int step : {1, -1}) {
+            SCOPED_TRACE(testing::Message() << "weight " << n << " by " << step);
+            ModuleWeights w = known;
+            w[n] = static_cast<std::int16_t>(w[n] + step);
+            search.Reset(w);
+            ASSERT_GT(search.Error(), 0);
+            for (int sweep = 0; sweep < ModuleSearch::kMaxSweeps && search.Sweep({}); ++sweep) {
+            }
+            EXPECT_EQ(search.Error(), 0);
+            EXPECT_EQ(search.Weights(), known);
         }
     }
 }

@@ -192,8 +192,37 @@ bool ModuleSearch::PairMoves(int i, int j) {
     return moved;
 }
 
+void ModuleSearch::LargestGainsFirst(const std::function<bool()>& stop) {
+    struct Move {
+        std::int64_t gain;
+        int n;
+        int delta;
+    };
+    std::vector<Move> moves;
+    for (int n = 0; n < NET_WEIGHT_COUNT; ++n) {
+        if (stop && stop()) return;
+        for (int step : kSteps) {
+            std::int64_t up = 0, down = 0;
+            TryMove(n, step, up, down);
+            if (up >= 0 && down >= 0) continue;
+            moves.push_back(up < down ? Move{up, n, step} : Move{down, n, -step});
+            break;
+        }
+    }
+    std::stable_sort(moves.begin(), moves.end(),
+                     [](const Move& x, const Move& y) { return x.gain < y.gain; });
+    for (const Move& move : moves) {
+        if (stop && stop()) return;
+        // The moves taken before may have done this one's work: tried again.
+        std::int64_t up = 0, down = 0;
+        TryMove(move.n, std::abs(move.delta), up, down);
+        if ((move.delta > 0 ? up : down) < 0) Apply(move.n, move.delta);
+    }
+}
+
 bool ModuleSearch::Sweep(const std::function<bool()>& stop) {
     const std::int64_t before = error_;
+    LargestGainsFirst(stop);
     for (int n = 0; n < NET_WEIGHT_COUNT; ++n) {
         if (stop && stop()) break;
         // A step of one can fall between two of the table's steps for most rows;

@@ -28,9 +28,10 @@ public:
     // Starts the search from `weights`.
     void Reset(const ModuleWeights& weights);
 
-    // Tries every weight once, in index order, one step up and down and further
-    // while that helps, keeping only moves that lower the error. True when the
-    // error fell. `stop` is asked between weights.
+    // Takes, of every weight's best single move, those that still lower the error,
+    // the largest gain first; then tries every weight once more in index order, one
+    // step up and down and further while that helps. True when the error fell.
+    // `stop` is asked between weights.
     bool Sweep(const std::function<bool()>& stop);
 
     [[nodiscard]] ModuleWeights Weights() const;
@@ -42,6 +43,9 @@ private:
 
     // The change of the error if weight n moved by +step and by -step.
     void TryMove(int n, int step, std::int64_t& up, std::int64_t& down) const;
+    // In index order the first weights make up for an error that a later one would
+    // mend at its source; ordered by gain, the source goes first.
+    void LargestGainsFirst(const std::function<bool()>& stop);
     void Apply(int n, int delta);
     [[nodiscard]] std::int64_t OutputDelta(int k, int m, int d) const;
     // Input i's weight into hidden neuron j by d and its bias by e.

@@ -34,9 +34,13 @@ constexpr int kRoundingRounds = 5;
 constexpr int kRoundingIterations = 40;
 constexpr int kRefitIterations = 300;
 constexpr int kMaxRefits = 4;
-constexpr int kModulePolishIterations = 300;
+// Iterations of the float network in the module's smooth stand-in before rounding:
+// fewer only for very many rows.
+constexpr double kModulePolishRowEvaluations = 1.6e7;
+constexpr int kMaxModulePolishIterations = 1000;
+constexpr int kMinModulePolishIterations = 300;
 // Module searches from other float starts, while the training rows are this few.
-constexpr std::size_t kExtraCandidates = 5;
+constexpr std::size_t kExtraCandidates = 3;
 constexpr std::size_t kCandidateRows = 4000;
 // Evaluations over all training rows that the polish may use: fewer iterations for
 // many rows keeps 20,000 rows within a couple of minutes.
@@ -57,8 +61,9 @@ enum class Arithmetic {
 // A neuron's byte and its derivative by the sum.
 inline double Activate(Arithmetic arithmetic, double s, double& derivative) {
     if (arithmetic == Arithmetic::Float) {
-        const double y = 255.0 / (1.0 + std::exp(-s / kFloatDivisor));
-        derivative = y * (255.0 - y) / (255.0 * kFloatDivisor);
+        constexpr double inv = 1.0 / kFloatDivisor;
+        const double y = 255.0 / (1.0 + std::exp(-s * inv));
+        derivative = y * (255.0 - y) * (inv / 255.0);
         return y;
     }
     const double x = s / NET_SUM_DIVISOR;
@@ -106,7 +111,12 @@ public:
                 y[m] = Activate(arithmetic_, zo[m], slope);
                 const double e = y[m] - row.out[m];
                 loss += e * e;
-                dOut[m] = 2.0 * e * slope;
+                // The float network's terms keep their order: a change in the last
+                // bit sends the optimiser elsewhere, and runs would no longer repeat
+                // those of earlier versions.
+                dOut[m] = arithmetic_ == Arithmetic::Float
+                              ? 2.0 * e * y[m] * (255.0 - y[m]) * (1.0 / kFloatDivisor / 255.0)
+                              : 2.0 * e * slope;
             }
             if (!gradient) continue;
             double* g = gradient->data();
@@ -118,7 +128,9 @@ public:
                 const double* w = u.data() + OutputWeightIndex(j, 0);
                 double d = 0.0;
                 for (int m = 0; m < NET_OUTPUT_COUNT; ++m) d += dOut[m] * w[m];
-                dHidden[j] = d * slopeHidden[j];
+                dHidden[j] = arithmetic_ == Arithmetic::Float
+                                 ? d * h[j] * (255.0 - h[j]) * (1.0 / kFloatDivisor / 255.0)
+                                 : d * slopeHidden[j];
             }
             for (int i = 0; i <= NET_INPUT_COUNT; ++i) {
                 double* gi = g + HiddenWeightIndex(i, 0);
@@ -137,10 +149,9 @@ private:
     Arithmetic arithmetic_;
 };
 
-// The output layer alone, fed with the module's own hidden bytes of fixed integer
-// hidden weights: a smooth stand-in for the module's output neuron (the quotient's
-// truncation toward zero taken as a half step on average) that the optimiser can
-// fit closely, so that rounding it loses little.
+// The output layer alone, in the module's smooth stand-in, fed with the module's own
+// hidden bytes of fixed integer hidden weights: the optimiser can fit it closely, so
+// that rounding it loses little.
 class OutputLayerObjective {
 public:
     OutputLayerObjective(const std::vector<TrainingRow>& rows,
@@ -166,15 +177,12 @@ public:
                 double sum = 0.0;
                 for (int k = 0; k <= NET_HIDDEN_COUNT; ++k)
                     sum += b[k] * u[OutputWeightIndex(k, m)];
-                const double x = sum / NET_SUM_DIVISOR;
-                const double t = std::tanh(2.0 * x);
-                const double q = x - 0.5 * t;
-                const double y = 255.0 / (1.0 + std::exp(-q / 16.0));
+                double slope = 0.0;
+                const double y = Activate(Arithmetic::Module, sum, slope);
                 const double e = y - rows_[index_[r]].out[m];
                 loss += e * e;
                 if (!gradient) continue;
-                const double dq = 1.0 - (1.0 - t * t);  // d(x - tanh(2x)/2)/dx
-                const double d = 2.0 * e * y * (255.0 - y) / 255.0 / 16.0 * dq / NET_SUM_DIVISOR;
+                const double d = 2.0 * e * slope;
                 for (int k = 0; k <= NET_HIDDEN_COUNT; ++k)
                     (*gradient)[OutputWeightIndex(k, m)] += d * b[k];
             }
@@ -587,7 +595,10 @@ void Trainer::SearchFrom(const Vector& floatWeights, ModuleSearch& search, Train
         Vector lb, ub;
         CentredBounds(lb, ub);
         const FloatObjective module(rows_, train_, Arithmetic::Module);
-        Minimise(module, smooth, kModulePolishIterations, true, lb, ub);
+        const int iterations =
+            std::clamp(static_cast<int>(kModulePolishRowEvaluations / static_cast<double>(train_.size())),
+                       kMinModulePolishIterations, kMaxModulePolishIterations);
+        Minimise(module, smooth, iterations, true, lb, ub);
     }
     if (!ShouldStop()) {
         const ModuleWeights stepwise = RoundStepByStep(smooth);

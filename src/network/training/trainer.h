@@ -3,7 +3,9 @@
 // outputs, 0..255 each), aimed at what the module computes:
 //  1. float: the 280 weights of the double-precision network, in module units
 //     (float weight x 50000), trained from several seeded starts with L-BFGS-B,
-//     every weight kept within -1073..1073, then rounded to integers step by step;
+//     every weight kept within -1073..1073; then trained on in a smooth stand-in
+//     for the module's arithmetic (its divisor, its quotients truncated toward
+//     zero) and rounded to integers step by step;
 //  2. module: a search over the integer weights that minimises the squared error
 //     of the module's own arithmetic (EvaluateInt) on the training rows.
 // Rows set aside by the seed ("held out") are never trained on and are reported
