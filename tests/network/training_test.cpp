@@ -53,7 +53,13 @@ TEST(Training, SameRowsAndSeedGiveTheSameWeightsAndTheSeedMatters) {
 // The goal of realisable rows: within 1 LSB on the rows held out.
 TEST(Training, RealisableRowsAreLearntClosely) {
     const std::vector<TrainingRow> rows = RowsOf(SmallNet(), 200, 11);
-    const TrainingResult r = TrainNetwork(rows, TrainingOptions{});
+    std::vector<double> fractions;
+    const TrainingResult r = TrainNetwork(rows, TrainingOptions{}, [&](const TrainingProgress& p) {
+        fractions.push_back(p.fraction);
+    });
+    // Every candidate goes through the stages again; the progress bar only moves on.
+    EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
+    EXPECT_EQ(fractions.back(), 1.0);
     EXPECT_EQ(r.trainRows, 160u);
     EXPECT_EQ(r.heldOutRows, 40u);
     EXPECT_LE(r.moduleHeldOut.all.rmse, 1.0);
@@ -168,7 +174,8 @@ TEST(ModuleSearch, AWeightOffByAStepIsMendedAtItsSource) {
 }
 
 // The search keeps every row's sums and bytes up to date move by move; after any
-// number of sweeps its error must be what a fresh evaluation gives.
+// number of sweeps, single or paired moves, its error must be what a fresh
+// evaluation gives.
 TEST(ModuleSearch, KeptErrorEqualsAFreshEvaluation) {
     std::vector<TrainingRow> rows = RowsOf(SmallNet(), 120, 8);
     std::mt19937_64 rng(13);
@@ -187,6 +194,10 @@ TEST(ModuleSearch, KeptErrorEqualsAFreshEvaluation) {
         for (int sweep = 0; sweep < 3 && search.Sweep({}); ++sweep) {
             EXPECT_EQ(search.Error(), search.SquaredError(search.Weights()));
         }
+        const std::int64_t swept = search.Error();
+        search.NeuronPairs({});
+        EXPECT_EQ(search.Error(), search.SquaredError(search.Weights()));
+        EXPECT_LT(search.Error(), swept);  // pairs were taken: their bookkeeping was checked
         EXPECT_LT(search.Error(), before);
         for (std::int16_t v : search.Weights()) EXPECT_LE(std::abs(v), kMaxModuleWeight);
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 #include "network/evaluators.h"
 
@@ -19,6 +20,7 @@ inline std::int64_t Square(std::int32_t e) {
 // Moves that lower the error are taken up to this many times in a row.
 constexpr int kMaxRepeats = 64;
 constexpr int kSteps[] = {1, 3, 9};
+constexpr std::pair<int, int> kPairSteps[] = {{1, 1}, {1, -1}, {-1, 1}, {-1, -1}};
 
 }  // namespace
 
@@ -83,24 +85,24 @@ ModuleWeights ModuleSearch::Weights() const {
     return w;
 }
 
-std::int64_t ModuleSearch::OutputDelta(int k, int m, int d) const {
+std::int64_t ModuleSearch::OutputDelta(int m, int k, int d, int k2, int e) const {
     std::int64_t delta = 0;
     for (std::size_t r = 0; r < n_; ++r) {
-        const std::int32_t b = hb_[r * kB + k];
-        if (b == 0) continue;
+        const std::int32_t change = d * hb_[r * kB + k] + e * hb_[r * kB + k2];
+        if (change == 0) continue;
         const std::size_t o = r * NET_OUTPUT_COUNT + m;
-        const std::int32_t c = Byte(os_[o] + d * b);
+        const std::int32_t c = Byte(os_[o] + change);
         if (c == oc_[o]) continue;
         delta += Square(c - t_[o]) - Square(oc_[o] - t_[o]);
     }
     return delta;
 }
 
-std::int64_t ModuleSearch::HiddenDelta(int i, int j, int d, int e) const {
+std::int64_t ModuleSearch::HiddenDelta(int j, int i, int d, int i2, int e) const {
     std::int64_t delta = 0;
     const std::int32_t* out = &w_[OutputWeightIndex(j, 0)];
     for (std::size_t r = 0; r < n_; ++r) {
-        const std::int32_t change = d * a_[r * kA + i] + e * 255;
+        const std::int32_t change = d * a_[r * kA + i] + e * a_[r * kA + i2];
         if (change == 0) continue;
         const std::int32_t b = Byte(hs_[r * NET_HIDDEN_COUNT + j] + change);
         const std::int32_t db = b - hb_[r * kB + j];
@@ -121,41 +123,45 @@ void ModuleSearch::TryMove(int n, int step, std::int64_t& up, std::int64_t& down
     up = down = 0;
     if (n < HIDDEN_WEIGHT_COUNT) {
         const int i = n / NET_HIDDEN_COUNT, j = n % NET_HIDDEN_COUNT;
-        if (canUp) up = HiddenDelta(i, j, step, 0);
-        if (canDown) down = HiddenDelta(i, j, -step, 0);
+        if (canUp) up = HiddenDelta(j, i, step, i, 0);
+        if (canDown) down = HiddenDelta(j, i, -step, i, 0);
     } else {
         const int k = (n - HIDDEN_WEIGHT_COUNT) / NET_OUTPUT_COUNT;
         const int m = (n - HIDDEN_WEIGHT_COUNT) % NET_OUTPUT_COUNT;
-        if (canUp) up = OutputDelta(k, m, step);
-        if (canDown) down = OutputDelta(k, m, -step);
+        if (canUp) up = OutputDelta(m, k, step, k, 0);
+        if (canDown) down = OutputDelta(m, k, -step, k, 0);
     }
 }
 
 void ModuleSearch::Apply(int n, int delta) {
     if (n < HIDDEN_WEIGHT_COUNT) {
-        ApplyHidden(n / NET_HIDDEN_COUNT, n % NET_HIDDEN_COUNT, delta, 0);
-        return;
-    }
-    w_[n] += delta;
-    {
+        const int i = n / NET_HIDDEN_COUNT, j = n % NET_HIDDEN_COUNT;
+        ApplyHidden(j, i, delta, i, 0);
+    } else {
         const int k = (n - HIDDEN_WEIGHT_COUNT) / NET_OUTPUT_COUNT;
         const int m = (n - HIDDEN_WEIGHT_COUNT) % NET_OUTPUT_COUNT;
-        for (std::size_t r = 0; r < n_; ++r) {
-            const std::size_t o = r * NET_OUTPUT_COUNT + m;
-            os_[o] += delta * hb_[r * kB + k];
-            const std::int32_t c = Byte(os_[o]);
-            error_ += Square(c - t_[o]) - Square(oc_[o] - t_[o]);
-            oc_[o] = c;
-        }
+        ApplyOutput(m, k, delta, k, 0);
     }
 }
 
-void ModuleSearch::ApplyHidden(int i, int j, int d, int e) {
+void ModuleSearch::ApplyOutput(int m, int k, int d, int k2, int e) {
+    w_[OutputWeightIndex(k, m)] += d;
+    w_[OutputWeightIndex(k2, m)] += e;
+    for (std::size_t r = 0; r < n_; ++r) {
+        const std::size_t o = r * NET_OUTPUT_COUNT + m;
+        os_[o] += d * hb_[r * kB + k] + e * hb_[r * kB + k2];
+        const std::int32_t c = Byte(os_[o]);
+        error_ += Square(c - t_[o]) - Square(oc_[o] - t_[o]);
+        oc_[o] = c;
+    }
+}
+
+void ModuleSearch::ApplyHidden(int j, int i, int d, int i2, int e) {
     w_[HiddenWeightIndex(i, j)] += d;
-    w_[HiddenWeightIndex(NET_INPUT_COUNT, j)] += e;
+    w_[HiddenWeightIndex(i2, j)] += e;
     const std::int32_t* out = &w_[OutputWeightIndex(j, 0)];
     for (std::size_t r = 0; r < n_; ++r) {
-        const std::int32_t change = d * a_[r * kA + i] + e * 255;
+        const std::int32_t change = d * a_[r * kA + i] + e * a_[r * kA + i2];
         if (change == 0) continue;
         std::int32_t& s = hs_[r * NET_HIDDEN_COUNT + j];
         s += change;
@@ -184,12 +190,42 @@ bool ModuleSearch::PairMoves(int i, int j) {
             const int d = 2 * sign, e = -sign;
             if (std::abs(w_[n] + d) > kMaxModuleWeight || std::abs(w_[bias] + e) > kMaxModuleWeight)
                 break;
-            if (HiddenDelta(i, j, d, e) >= 0) break;
-            ApplyHidden(i, j, d, e);
+            if (HiddenDelta(j, i, d, NET_INPUT_COUNT, e) >= 0) break;
+            ApplyHidden(j, i, d, NET_INPUT_COUNT, e);
             moved = true;
         }
     }
     return moved;
+}
+
+bool ModuleSearch::NeuronPairs(const std::function<bool()>& stop) {
+    const std::int64_t before = error_;
+    auto inBounds = [this](int n, int d) { return std::abs(w_[n] + d) <= kMaxModuleWeight; };
+    for (int j = 0; j < NET_HIDDEN_COUNT; ++j) {
+        if (stop && stop()) return error_ < before;
+        for (int i = 0; i <= NET_INPUT_COUNT; ++i) {
+            for (int i2 = i + 1; i2 <= NET_INPUT_COUNT; ++i2) {
+                for (const auto& [d, e] : kPairSteps) {
+                    if (!inBounds(HiddenWeightIndex(i, j), d) || !inBounds(HiddenWeightIndex(i2, j), e))
+                        continue;
+                    if (HiddenDelta(j, i, d, i2, e) < 0) ApplyHidden(j, i, d, i2, e);
+                }
+            }
+        }
+    }
+    for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
+        if (stop && stop()) return error_ < before;
+        for (int k = 0; k <= NET_HIDDEN_COUNT; ++k) {
+            for (int k2 = k + 1; k2 <= NET_HIDDEN_COUNT; ++k2) {
+                for (const auto& [d, e] : kPairSteps) {
+                    if (!inBounds(OutputWeightIndex(k, m), d) || !inBounds(OutputWeightIndex(k2, m), e))
+                        continue;
+                    if (OutputDelta(m, k, d, k2, e) < 0) ApplyOutput(m, k, d, k2, e);
+                }
+            }
+        }
+    }
+    return error_ < before;
 }
 
 void ModuleSearch::LargestGainsFirst(const std::function<bool()>& stop) {

@@ -34,6 +34,11 @@ public:
     // `stop` is asked between weights.
     bool Sweep(const std::function<bool()>& stop);
 
+    // Tries every two weights of one neuron a step each, together: two inputs that
+    // move alike can shift a neuron's middle or slope where each alone finds no
+    // way. True when the error fell.
+    bool NeuronPairs(const std::function<bool()>& stop);
+
     [[nodiscard]] ModuleWeights Weights() const;
     [[nodiscard]] std::int64_t Error() const { return error_; }
 
@@ -47,10 +52,13 @@ private:
     // mend at its source; ordered by gain, the source goes first.
     void LargestGainsFirst(const std::function<bool()>& stop);
     void Apply(int n, int delta);
-    [[nodiscard]] std::int64_t OutputDelta(int k, int m, int d) const;
-    // Input i's weight into hidden neuron j by d and its bias by e.
-    [[nodiscard]] std::int64_t HiddenDelta(int i, int j, int d, int e) const;
-    void ApplyHidden(int i, int j, int d, int e);
+    // The weights of output m from sources k and k2 (16: the bias) by d and e;
+    // the same source twice moves one weight.
+    [[nodiscard]] std::int64_t OutputDelta(int m, int k, int d, int k2, int e) const;
+    void ApplyOutput(int m, int k, int d, int k2, int e);
+    // The weights of hidden neuron j from inputs i and i2 (8: the bias) by d and e.
+    [[nodiscard]] std::int64_t HiddenDelta(int j, int i, int d, int i2, int e) const;
+    void ApplyHidden(int j, int i, int d, int i2, int e);
     bool PairMoves(int i, int j);
 
     std::size_t n_ = 0;

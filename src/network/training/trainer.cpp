@@ -479,7 +479,9 @@ private:
         TrainingProgress p;
         p.stage = stage;
         p.step = step;
-        p.fraction = fraction;
+        // Later candidates go through the stages again; the bar only moves on.
+        reportedFraction_ = std::max(reportedFraction_, fraction);
+        p.fraction = reportedFraction_;
         p.trainRmse = ModuleFigures(rows_, train_, w).all.rmse;
         p.heldOutRmse = held_.empty() ? 0.0 : ModuleFigures(rows_, held_, w).all.rmse;
         p.elapsedSeconds = Elapsed();
@@ -490,7 +492,8 @@ private:
     ModuleWeights RoundStepByStep(const Vector& floatWeights);
     ModuleWeights RefitOutputLayer(const ModuleWeights& weights);
     void SearchFrom(const Vector& floatWeights, ModuleSearch& search, TrainingResult& result);
-    void Descend(const ModuleWeights& start, ModuleSearch& search, TrainingResult& result);
+    void Descend(const ModuleWeights& start, ModuleSearch& search, TrainingResult& result,
+                 bool pairs = false);
 
     const std::vector<TrainingRow>& rows_;
     const TrainingOptions& options_;
@@ -502,6 +505,7 @@ private:
     std::vector<std::pair<double, Vector>> others_;  // other starts: loss, weights
     int evaluations_ = 0;
     double plannedEvaluations_ = 1.0;
+    double reportedFraction_ = 0.0;
     bool stopped_ = false;
 };
 
@@ -612,7 +616,8 @@ void Trainer::SearchFrom(const Vector& floatWeights, ModuleSearch& search, Train
 }
 
 // Searches from `start` until no sweep helps, the output layer refitted when stuck.
-void Trainer::Descend(const ModuleWeights& start, ModuleSearch& search, TrainingResult& result) {
+void Trainer::Descend(const ModuleWeights& start, ModuleSearch& search, TrainingResult& result,
+                      bool pairs) {
     search.Reset(start);
     Report(TrainingStage::Module, result.moduleSweeps, 0.6, search.Weights());
     const auto plannedSweeps = static_cast<double>(ModuleSearch::kMaxSweeps);
@@ -623,6 +628,7 @@ void Trainer::Descend(const ModuleWeights& start, ModuleSearch& search, Training
         Report(TrainingStage::Module, result.moduleSweeps,
                0.6 + 0.4 * std::min(1.0, result.moduleSweeps / plannedSweeps), search.Weights());
         if (improved) continue;
+        if (pairs && search.NeuronPairs([this] { return ShouldStop(); })) continue;
         // Stuck: the output layer fitted anew to the hidden bytes reached so far
         // may open the way again.
         if (refits++ == kMaxRefits || ShouldStop()) break;
@@ -693,7 +699,13 @@ TrainingResult Trainer::Run() {
         Descend(start, search, result);
         if (search.Error() < bestError) best = search.Weights();
     }
-    search.Reset(best);
+    // The best, searched on with pairs of weights as well: too slow to spend on
+    // every candidate.
+    if (!ShouldStop()) {
+        Descend(best, search, result, true);
+    } else {
+        search.Reset(best);
+    }
     result.weights = search.Weights();
     result.stoppedEarly = stopped_;
     result.floatEvaluations = evaluations_;
