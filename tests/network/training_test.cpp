@@ -156,9 +156,9 @@ TEST(ModuleSearch, AWeightOffByAStepIsMendedAtItsSource) {
     std::vector<std::size_t> index(rows.size());
     for (std::size_t n = 0; n < index.size(); ++n) index[n] = n;
     ModuleSearch search(rows, index);
-    for (const int n : {HiddenWeightIndex(1, 1), HiddenWeightIndex(2, 8),
-                        HiddenWeightIndex(NET_INPUT_COUNT, 3), OutputWeightIndex(NET_HIDDEN_COUNT, 2),
-                        OutputWeightIndex(12, 5)}) {
+    for (const int n :
+         {HiddenWeightIndex(1, 1), HiddenWeightIndex(2, 8), HiddenWeightIndex(NET_INPUT_COUNT, 3),
+          OutputWeightIndex(NET_HIDDEN_COUNT, 2), OutputWeightIndex(12, 5)}) {
         for (const int step : {1, -1}) {
             SCOPED_TRACE(testing::Message() << "weight " << n << " by " << step);
             ModuleWeights w = known;
@@ -216,12 +216,15 @@ TEST(TrainingRows, RefusesABadRowWithFileAndLine) {
          "", 2},
         // A recording: columns by name, whatever else stands beside them.
         {"time\tt_ms\tin1\tin2\tin3\tin4\tin5\tin6\tin7\tin8\tout1\tout2\tout3\tout4\tout5\tout6\t"
-         "out7\tout8\tmode\n2026-12-08T23:40:01.123+01:00\t0\t1\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11\t12\t13\t14\t15\t16\tmonitor",
+         "out7\tout8\tmode\n2026-12-08T23:40:01.123+01:"
+         "00\t0\t1\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11\t12\t13\t14\t15\t16\tmonitor",
          "", 1},
-        {good + "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 256\n", "t.txt: line 2: value 256 is outside 0..255", 0},
+        {good + "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 256\n",
+         "t.txt: line 2: value 256 is outside 0..255", 0},
         {good + good + "1 2 3\n", "t.txt: line 3: expected 16 values, found 3", 0},
         {good + "1 2 3 4 5 6 7 8 9 10 11 12 13 14 x 16\n", "t.txt: line 2: 'x' is not a number", 0},
-        {good + "-1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16\n", "t.txt: line 2: value -1 is outside 0..255", 0},
+        {good + "-1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16\n",
+         "t.txt: line 2: value -1 is outside 0..255", 0},
         // A header that does not name every column chooses none: rows by position.
         {"in1 in2 in3 in4 in5 in6 in7 in8 out1\n" + good, "", 1},
     };

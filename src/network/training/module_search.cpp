@@ -200,30 +200,29 @@ bool ModuleSearch::PairMoves(int i, int j) {
 
 bool ModuleSearch::NeuronPairs(const std::function<bool()>& stop) {
     const std::int64_t before = error_;
-    auto inBounds = [this](int n, int d) { return std::abs(w_[n] + d) <= kMaxModuleWeight; };
-    for (int j = 0; j < NET_HIDDEN_COUNT; ++j) {
-        if (stop && stop()) return error_ < before;
-        for (int i = 0; i <= NET_INPUT_COUNT; ++i) {
-            for (int i2 = i + 1; i2 <= NET_INPUT_COUNT; ++i2) {
-                for (const auto& [d, e] : kPairSteps) {
-                    if (!inBounds(HiddenWeightIndex(i, j), d) || !inBounds(HiddenWeightIndex(i2, j), e))
-                        continue;
-                    if (HiddenDelta(j, i, d, i2, e) < 0) ApplyHidden(j, i, d, i2, e);
+    using Delta = std::int64_t (ModuleSearch::*)(int, int, int, int, int) const;
+    using Move = void (ModuleSearch::*)(int, int, int, int, int);
+    // Every two sources of each neuron; a move that lowers the error is taken at once.
+    auto pairs = [&](int neurons, int sources, int (*index)(int, int), Delta delta, Move apply) {
+        for (int u = 0; u < neurons; ++u) {
+            if (stop && stop()) return false;
+            for (int a = 0; a < sources; ++a) {
+                for (int b = a + 1; b < sources; ++b) {
+                    for (const auto& [d, e] : kPairSteps) {
+                        if (std::abs(w_[index(a, u)] + d) > kMaxModuleWeight ||
+                            std::abs(w_[index(b, u)] + e) > kMaxModuleWeight)
+                            continue;
+                        if ((this->*delta)(u, a, d, b, e) < 0) (this->*apply)(u, a, d, b, e);
+                    }
                 }
             }
         }
-    }
-    for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
-        if (stop && stop()) return error_ < before;
-        for (int k = 0; k <= NET_HIDDEN_COUNT; ++k) {
-            for (int k2 = k + 1; k2 <= NET_HIDDEN_COUNT; ++k2) {
-                for (const auto& [d, e] : kPairSteps) {
-                    if (!inBounds(OutputWeightIndex(k, m), d) || !inBounds(OutputWeightIndex(k2, m), e))
-                        continue;
-                    if (OutputDelta(m, k, d, k2, e) < 0) ApplyOutput(m, k, d, k2, e);
-                }
-            }
-        }
+        return true;
+    };
+    if (pairs(NET_HIDDEN_COUNT, NET_INPUT_COUNT + 1, &HiddenWeightIndex, &ModuleSearch::HiddenDelta,
+              &ModuleSearch::ApplyHidden)) {
+        pairs(NET_OUTPUT_COUNT, NET_HIDDEN_COUNT + 1, &OutputWeightIndex,
+              &ModuleSearch::OutputDelta, &ModuleSearch::ApplyOutput);
     }
     return error_ < before;
 }

@@ -73,6 +73,14 @@ inline double Activate(Arithmetic arithmetic, double s, double& derivative) {
     return y;
 }
 
+// A loss summed over `rows` rows as the mean squared error per output value, the
+// same scale for any row count; the gradient likewise.
+double MeanPerOutput(double loss, std::size_t rows, Vector* gradient) {
+    const double scale = 1.0 / (static_cast<double>(rows) * NET_OUTPUT_COUNT);
+    if (gradient) *gradient *= scale;
+    return loss * scale;
+}
+
 // The network over a set of rows, in either arithmetic.
 class FloatObjective {
 public:
@@ -137,10 +145,7 @@ public:
                 for (int j = 0; j < NET_HIDDEN_COUNT; ++j) gi[j] += dHidden[j] * a[i];
             }
         }
-        // Mean squared error per output value: the same scale for any row count.
-        const double scale = 1.0 / (static_cast<double>(index_.size()) * NET_OUTPUT_COUNT);
-        if (gradient) *gradient *= scale;
-        return loss * scale;
+        return MeanPerOutput(loss, index_.size(), gradient);
     }
 
 private:
@@ -187,9 +192,7 @@ public:
                     (*gradient)[OutputWeightIndex(k, m)] += d * b[k];
             }
         }
-        const double scale = 1.0 / (static_cast<double>(index_.size()) * NET_OUTPUT_COUNT);
-        if (gradient) *gradient *= scale;
-        return loss * scale;
+        return MeanPerOutput(loss, index_.size(), gradient);
     }
 
 private:
@@ -599,9 +602,9 @@ void Trainer::SearchFrom(const Vector& floatWeights, ModuleSearch& search, Train
         Vector lb, ub;
         CentredBounds(lb, ub);
         const FloatObjective module(rows_, train_, Arithmetic::Module);
-        const int iterations =
-            std::clamp(static_cast<int>(kModulePolishRowEvaluations / static_cast<double>(train_.size())),
-                       kMinModulePolishIterations, kMaxModulePolishIterations);
+        const int iterations = std::clamp(
+            static_cast<int>(kModulePolishRowEvaluations / static_cast<double>(train_.size())),
+            kMinModulePolishIterations, kMaxModulePolishIterations);
         Minimise(module, smooth, iterations, true, lb, ub);
     }
     if (!ShouldStop()) {
