@@ -43,9 +43,11 @@ std::size_t Utf8Sequence(std::string_view text, std::size_t k) {
 
 constexpr const char* kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
-// XML 1.0 allows no control byte but TAB, LF and CR, even as a reference.
-std::string XmlText(std::string_view text) {
-    std::string out;
+// Appends `text` to `out` character by character: a byte that starts no valid UTF-8
+// sequence becomes U+FFFD, and `escape(c, out)` may write the escaped form of a
+// single-byte character c, returning false to have it copied as it stands.
+template <typename Escape>
+void AppendEscaped(std::string& out, std::string_view text, Escape escape) {
     for (std::size_t k = 0; k < text.size();) {
         const std::size_t n = Utf8Sequence(text, k);
         if (n == 0) {
@@ -53,67 +55,69 @@ std::string XmlText(std::string_view text) {
             ++k;
             continue;
         }
-        const char c = text[k];
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\t':
-                out += "&#9;";
-                break;  // kept as they are in attribute values too
-            case '\n':
-                out += "&#10;";
-                break;
-            case '\r':
-                out += "&#13;";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-                    out += kReplacement;
-                } else {
-                    out.append(text.substr(k, n));
-                }
+        if (n > 1 || !escape(static_cast<unsigned char>(text[k]), out)) {
+            out.append(text.substr(k, n));
         }
         k += n;
     }
+}
+
+// XML 1.0 allows no control byte but TAB, LF and CR, even as a reference.
+std::string XmlText(std::string_view text) {
+    std::string out;
+    AppendEscaped(out, text, [](unsigned char c, std::string& o) {
+        switch (c) {
+            case '&':
+                o += "&amp;";
+                return true;
+            case '<':
+                o += "&lt;";
+                return true;
+            case '>':
+                o += "&gt;";
+                return true;
+            case '"':
+                o += "&quot;";
+                return true;
+            case '\t':
+                o += "&#9;";  // kept as they are in attribute values too
+                return true;
+            case '\n':
+                o += "&#10;";
+                return true;
+            case '\r':
+                o += "&#13;";
+                return true;
+            default:
+                if (c < 0x20 || c == 0x7F) {
+                    o += kReplacement;
+                    return true;
+                }
+                return false;
+        }
+    });
     return out;
 }
 
 std::string JsonString(std::string_view text) {
     std::string out = "\"";
-    for (std::size_t k = 0; k < text.size();) {
-        const std::size_t n = Utf8Sequence(text, k);
-        if (n == 0) {
-            out += kReplacement;
-            ++k;
-            continue;
-        }
-        const unsigned char c = static_cast<unsigned char>(text[k]);
+    AppendEscaped(out, text, [](unsigned char c, std::string& o) {
         if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
+            o += '\\';
+            o += static_cast<char>(c);
         } else if (c == '\n') {
-            out += "\\n";
+            o += "\\n";
         } else if (c == '\t') {
-            out += "\\t";
+            o += "\\t";
         } else if (c < 0x20 || c == 0x7F) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
+            o += escaped;
         } else {
-            out.append(text.substr(k, n));
+            return false;
         }
-        k += n;
-    }
+        return true;
+    });
     return out + '"';
 }
 

@@ -227,6 +227,19 @@ bool ModuleSearch::NeuronPairs(const std::function<bool()>& stop) {
     return error_ < before;
 }
 
+int ModuleSearch::BestMove(int n, std::int64_t& gain) const {
+    // A step of one can fall between two of the table's steps for most rows;
+    // longer steps get across such plateaus.
+    for (int step : kSteps) {
+        std::int64_t up = 0, down = 0;
+        TryMove(n, step, up, down);
+        if (up >= 0 && down >= 0) continue;
+        gain = std::min(up, down);
+        return up < down ? step : -step;
+    }
+    return 0;
+}
+
 void ModuleSearch::LargestGainsFirst(const std::function<bool()>& stop) {
     struct Move {
         std::int64_t gain;
@@ -236,13 +249,8 @@ void ModuleSearch::LargestGainsFirst(const std::function<bool()>& stop) {
     std::vector<Move> moves;
     for (int n = 0; n < NET_WEIGHT_COUNT; ++n) {
         if (stop && stop()) return;
-        for (int step : kSteps) {
-            std::int64_t up = 0, down = 0;
-            TryMove(n, step, up, down);
-            if (up >= 0 && down >= 0) continue;
-            moves.push_back(up < down ? Move{up, n, step} : Move{down, n, -step});
-            break;
-        }
+        std::int64_t gain = 0;
+        if (const int delta = BestMove(n, gain); delta != 0) moves.push_back(Move{gain, n, delta});
     }
     std::stable_sort(moves.begin(), moves.end(),
                      [](const Move& x, const Move& y) { return x.gain < y.gain; });
@@ -260,20 +268,16 @@ bool ModuleSearch::Sweep(const std::function<bool()>& stop) {
     LargestGainsFirst(stop);
     for (int n = 0; n < NET_WEIGHT_COUNT; ++n) {
         if (stop && stop()) break;
-        // A step of one can fall between two of the table's steps for most rows;
-        // longer steps get across such plateaus.
-        for (int step : kSteps) {
-            std::int64_t up = 0, down = 0;
-            TryMove(n, step, up, down);
-            if (up >= 0 && down >= 0) continue;
-            const int direction = up < down ? step : -step;
+        std::int64_t gain = 0;
+        if (const int direction = BestMove(n, gain); direction != 0) {
+            const int step = std::abs(direction);
             Apply(n, direction);
             for (int repeat = 1; repeat < kMaxRepeats; ++repeat) {
+                std::int64_t up = 0, down = 0;
                 TryMove(n, step, up, down);
                 if ((direction > 0 ? up : down) >= 0) break;
                 Apply(n, direction);
             }
-            break;
         }
         if (n < HIDDEN_WEIGHT_COUNT && n / NET_HIDDEN_COUNT < NET_INPUT_COUNT) {
             PairMoves(n / NET_HIDDEN_COUNT, n % NET_HIDDEN_COUNT);

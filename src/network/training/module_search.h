@@ -48,6 +48,9 @@ private:
 
     // The change of the error if weight n moved by +step and by -step.
     void TryMove(int n, int step, std::int64_t& up, std::int64_t& down) const;
+    // Weight n's move by the shortest step that lowers the error, in the better
+    // direction (0: none does), and the change of the error it brings.
+    [[nodiscard]] int BestMove(int n, std::int64_t& gain) const;
     // In index order the first weights make up for an error that a later one would
     // mend at its source; ordered by gain, the source goes first.
     void LargestGainsFirst(const std::function<bool()>& stop);
