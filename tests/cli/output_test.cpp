@@ -165,16 +165,18 @@ TEST(CliOutput, AStalledReaderNeverHoldsTheSignals) {
     const auto start = std::chrono::steady_clock::now();
     ::kill(pid, SIGTERM);
     int status = 0;
-    for (int n = 0; n < 300 && ::waitpid(pid, &status, WNOHANG) == 0; ++n) ::usleep(10000);
-    const auto took = std::chrono::steady_clock::now() - start;
-    if (took >= std::chrono::seconds(3)) {
+    for (int n = 0; n < 600 && ::waitpid(pid, &status, WNOHANG) == 0; ++n) ::usleep(10000);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    if (took >= std::chrono::seconds(6)) {
         ::kill(pid, SIGKILL);
         ::waitpid(pid, &status, 0);
     }
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
-    // The command's own bound is 0.5 s; a sanitizer build starts and ends slowly.
-    EXPECT_LT(took, kSanitized ? std::chrono::seconds(2) : std::chrono::seconds(1));
+    // The command's own bound is 0.5 s; a sanitizer build starts and ends slowly,
+    // and a busy machine adds its own delay.
+    EXPECT_LT(took.count(), kSanitized ? 4000 : 2000) << "ms from SIGTERM to the end";
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
     EXPECT_NE(ReadWholeFile(errPath).find("error writing the output"), std::string::npos)

@@ -115,7 +115,9 @@ TEST_F(FileReadingTest, AFifoNeverHoldsAReadBeyondItsLimits) {
         FileWeights w{};
         const auto start = Clock::now();
         EXPECT_EQ(ReadNetFile(writer.Path(), w, limits), c.result) << c.name;
-        EXPECT_LT(Clock::now() - start, milliseconds(2000)) << c.name;
+        // The limits hold the read to 800 ms; the room above is for a busy machine.
+        const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+        EXPECT_LT(took.count(), 5000) << c.name;
     }
     {
         const FifoWriter quiet(dir_ / "image", image.substr(0, 200), milliseconds(0), false);

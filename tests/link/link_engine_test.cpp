@@ -65,7 +65,7 @@ protected:
 
     // Waits until a notification carried `text`; `after` skips earlier ones.
     bool WaitForStatus(const std::string& text, std::size_t after = 0,
-                       std::chrono::milliseconds timeout = 10s) {
+                       std::chrono::milliseconds timeout = 30s) {
         const auto deadline = Clock::now() + timeout;
         while (Clock::now() < deadline) {
             const auto seen = Seen();
@@ -131,12 +131,13 @@ TEST_F(LinkEngineTest, EmulatorSendsSIAndOneFrameOfTheComputedOutputs) {
         EXPECT_EQ(State().wOutputs, (NetOutputs{128, 128, 128, 128, 128, 255, 128, 128}));
     }
     const auto log = module_.Log();
-    // The module's clock reads a byte when its thread wakes, which may be a few
-    // milliseconds late: the lower bounds allow for that.
-    EXPECT_GE(Ms(log[1].at - log[0].at), 40);     // S, pause, I
-    EXPECT_GE(Ms(log[2].at - log[1].at), 40);     // reply, pause, P
+    // The module's clock reads a byte when its thread wakes, which may be late by
+    // a scheduler's slice on a busy machine: the lower bounds allow for that and
+    // still tell a pause from none (the frame's own bytes come within 1 ms).
+    EXPECT_GE(Ms(log[1].at - log[0].at), 30);     // S, pause, I
+    EXPECT_GE(Ms(log[2].at - log[1].at), 30);     // reply, pause, P
     EXPECT_LT(Ms(log[18].at - log[2].at), 50);    // the frame in one go
-    EXPECT_GE(Ms(log[19].at - log[18].at), 140);  // 100 ms + the loop's 50
+    EXPECT_GE(Ms(log[19].at - log[18].at), 120);  // 100 ms + the loop's 50
     EXPECT_LT(Ms(log[19].at - log[18].at), 600);
 }
 

@@ -88,7 +88,7 @@ public:
 
     // Waits until `count` bytes have been received (or `timeout` passed).
     bool WaitForBytes(std::size_t count,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+                      std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, timeout, [&] { return log_.size() >= count; });
     }

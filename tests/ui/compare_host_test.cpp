@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr int kWait = 10000;
+constexpr int kWait = 30000;  // ms; a wait costs only when it fails
 
 QString FirstLine(const QString& text) {
     return text.section(QLatin1Char('\n'), 0, 0);
