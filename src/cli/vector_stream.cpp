@@ -90,13 +90,6 @@ StreamResult ReadVectors(const ChunkReader& read, const VectorSink& sink) {
     }));
 }
 
-StreamResult ReadVectors(std::istream& in, const VectorSink& sink) {
-    return FromValueResult(ReadValueLines(in, NET_INPUT_COUNT, [&](const ValueRow& row) {
-        sink(row.Inputs());
-        return true;
-    }));
-}
-
 namespace {
 
 // Evaluates each vector of `source` (a chunk reader or a stream) into `out`.

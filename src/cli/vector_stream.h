@@ -39,8 +39,6 @@ using VectorSink = std::function<void(const NetInputs&)>;
 // at the first bad line or read error; the vectors before it have been handed on,
 // an unfinished line cut by a read error has not.
 [[nodiscard]] StreamResult ReadVectors(const ChunkReader& read, const VectorSink& sink);
-// The same over a stream; one that goes bad is a read error.
-[[nodiscard]] StreamResult ReadVectors(std::istream& in, const VectorSink& sink);
 
 // Reads lines until the end of the input, writes one TAB-separated line of 8
 // outputs per vector to `out`. Stops at the first bad line, read error or failed

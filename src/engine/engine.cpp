@@ -121,12 +121,6 @@ FileWeights Engine::CopyFileWeights() {
     return state_.lFileWeights;
 }
 
-PassReport Engine::SnapshotNow() {
-    // One hold for the mode and the values (hMutex is recursive).
-    std::lock_guard lock(state_.hMutex);
-    return Snapshot(PassReport::Kind::Pass, state_.nMode);
-}
-
 void Engine::LoadWeights(const FileWeights& weights) {
     const ModuleWeights module = DeriveModuleWeights(weights);
     std::lock_guard lock(state_.hMutex);

@@ -110,9 +110,6 @@ public:
     // report them without holding the lock (an export is one consistent set).
     [[nodiscard]] ModuleWeights CopyModuleWeights();
     [[nodiscard]] FileWeights CopyFileWeights();
-    // The state block as a report of kind Pass (status, inputs, outputs, mode), as
-    // the worker would send it now.
-    [[nodiscard]] PassReport SnapshotNow();
 
     // Replaces both weight forms together under hMutex with `weights` and their
     // module form. The front ends read the net file first (files/net_file.h), so

@@ -54,10 +54,6 @@ FdInputStream::FdInputStream(int fd, bool owned)
 
 FdInputStream::FdInputStream(UniqueFd fd) : FdInputStream(fd.release(), true) {}
 
-FdInputStream FdInputStream::Borrow(int fd) {
-    return FdInputStream(fd, false);
-}
-
 FdInputStream::FdInputStream(FdInputStream&& other) noexcept
     : std::istream(nullptr), buf_(std::move(other.buf_)) {
     rdbuf(buf_.get());

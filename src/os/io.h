@@ -38,8 +38,6 @@
 class FdInputStream : public std::istream {
 public:
     explicit FdInputStream(UniqueFd fd);
-    // Borrows `fd` (not closed at the end), e.g. STDIN_FILENO.
-    static FdInputStream Borrow(int fd);
     FdInputStream(FdInputStream&& other) noexcept;
     ~FdInputStream() override;
     [[nodiscard]] int error() const;

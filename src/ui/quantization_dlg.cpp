@@ -69,10 +69,6 @@ CQuantizationDlg::CQuantizationDlg(const FileWeights& fileWeights, DialogSeams& 
     resize(width, height);
 }
 
-QString CQuantizationDlg::ReportText() const {
-    return m_text->toPlainText();
-}
-
 void CQuantizationDlg::OnSave() {
     const QString path = m_seams.GetSaveFileName(this, QStringLiteral("txt"));
     if (path.isEmpty()) return;

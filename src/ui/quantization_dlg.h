@@ -19,8 +19,6 @@ public:
     // "Save..." asks for the file through `seams`, which must outlive the box.
     CQuantizationDlg(const FileWeights& fileWeights, DialogSeams& seams, QWidget* parent = nullptr);
 
-    [[nodiscard]] QString ReportText() const;
-
 private:
     void OnSave();
 
