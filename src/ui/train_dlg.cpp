@@ -98,7 +98,7 @@ CTrainingCurve::CTrainingCurve(QWidget* parent) : QWidget(parent) {
     for (int series = 0; series < 2; ++series) {
         QCPGraph* graph = m_plot->addGraph();
         graph->setPen(QPen(series == 0 ? kTrainColour : kHeldOutColour, 1.5));
-        graph->setName(series == 0 ? QStringLiteral("training rows (best so far)")
+        graph->setName(series == 0 ? QStringLiteral("training rows")
                                    : QStringLiteral("held-out rows"));
     }
     m_plot->legend->setVisible(true);
@@ -454,7 +454,7 @@ void CTrainDlg::OnProgress(const TrainingProgress& p) {
 
 void CTrainDlg::OnNotStarted(const QString& why) {
     if (m_thread.joinable()) m_thread.join();
-    m_progressModel.Finish(true);
+    m_progressModel.Finish(true, 0.0);
     m_progress->setValue(0);
     m_progress->setFormat(QString());
     m_status->clear();
@@ -464,7 +464,7 @@ void CTrainDlg::OnNotStarted(const QString& why) {
 
 void CTrainDlg::OnFinished(const TrainingResult& result) {
     if (m_thread.joinable()) m_thread.join();
-    m_progressModel.Finish(result.stoppedEarly);
+    m_progressModel.Finish(result.stoppedEarly, result.seconds);
     ShowProgress();
     if (result.stoppedEarly) m_curve->EndedEarly();
     if (m_discard) {

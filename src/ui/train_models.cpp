@@ -25,7 +25,8 @@ void TrainingProgressModel::Update(double fraction, double elapsedSeconds) {
     m_elapsed = std::max(m_elapsed, elapsedSeconds);
 }
 
-void TrainingProgressModel::Finish(bool stoppedEarly) {
+void TrainingProgressModel::Finish(bool stoppedEarly, double seconds) {
+    m_elapsed = std::max(m_elapsed, seconds);
     if (stoppedEarly) {
         m_state = State::Stopped;
         m_fraction = m_beforeEnd;
@@ -48,7 +49,7 @@ std::optional<double> TrainingProgressModel::SecondsLeft() const {
 namespace {
 
 QString Duration(double seconds) {
-    const auto s = static_cast<long long>(std::ceil(seconds));
+    const long long s = std::llround(seconds);
     if (s < 60) return QStringLiteral("%1 s").arg(s);
     return QStringLiteral("%1 min %2 s").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
 }
@@ -66,9 +67,9 @@ QString TrainingProgressModel::Text() const {
             }
             return QStringLiteral("%1 %").arg(percent);
         case State::Stopped:
-            return QStringLiteral("Stopped at %1 %").arg(percent);
+            return QStringLiteral("Stopped at %1 % after %2").arg(percent).arg(Duration(m_elapsed));
         case State::Done:
-            return QStringLiteral("Done");
+            return QStringLiteral("Done in %1").arg(Duration(m_elapsed));
     }
     return QString();
 }

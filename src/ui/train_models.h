@@ -22,10 +22,10 @@ public:
     // A run that went to its end fills the bar; a stopped one stays where it was.
     // The trainer's last report carries the final figures at fraction 1 however the
     // run ended, so a stopped run's bar keeps the share reported before that.
-    void Finish(bool stoppedEarly);
+    void Finish(bool stoppedEarly, double seconds);
 
     [[nodiscard]] int Permille() const;
-    // "37 %, about 12 s left", "Stopped at 37 %", "Done".
+    // "37 %, about 12 s left", "Stopped at 37 % after 8 s", "Done in 21 s".
     [[nodiscard]] QString Text() const;
     // The time left estimated from the pace so far; none before there is a pace.
     [[nodiscard]] std::optional<double> SecondsLeft() const;

@@ -278,13 +278,14 @@ private slots:
         p.Update(0.10, 11.0);  // a stage that reports from behind
         QCOMPARE(p.Permille(), 250);
         p.Update(1.0, 12.0);  // the final figures of a run stopped here
-        p.Finish(true);
+        p.Finish(true, 11.5);
         QCOMPARE(p.Permille(), 250);
-        QCOMPARE(p.Text(), QStringLiteral("Stopped at 25 %"));
+        QCOMPARE(p.Text(), QStringLiteral("Stopped at 25 % after 12 s"));
         p.Start();
         p.Update(0.5, 1.0);
-        p.Finish(false);
+        p.Finish(false, 1.2);
         QCOMPARE(p.Permille(), 1000);
+        QCOMPARE(p.Text(), QStringLiteral("Done in 1 s"));
 
         TrainingCurveModel curve;
         curve.Add({TrainingStage::Float, 1, 0.4, 12.0, 21.3, 1.0});
