@@ -531,10 +531,10 @@ void CTrainDlg::ShowResult() {
     QString report = QString::fromStdString(text.str());
     QStringList warnings;
     for (const std::string& w : result.warnings) warnings << QString::fromStdString(w);
+    m_warnings->setVisible(!warnings.isEmpty());
     if (!warnings.isEmpty()) {
         m_warnings->setText(QStringLiteral("Warning: ") +
                             warnings.join(QStringLiteral("\nWarning: ")));
-        m_warnings->show();
         // At the top of the report too, unless the report says them already.
         QString head;
         for (const QString& w : warnings) {

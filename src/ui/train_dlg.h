@@ -117,6 +117,8 @@ signals:
     void usedWeightsSaved(const QString& path);
 
 private:
+    friend class TrainDlgTestSeam;  // hands the dialog a result of its own making
+
     void OnAddFiles();
     void OnRemoveFiles();
     void OnProgress(const TrainingProgress& progress);

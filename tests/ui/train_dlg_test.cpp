@@ -16,6 +16,18 @@
 #include "ui/fake_seams.h"
 #include "ui/train_dlg.h"
 
+class TrainDlgTestSeam {
+public:
+    // As if a run on `rows` had ended with `result`.
+    static void Finish(CTrainDlg& dlg, std::vector<TrainingRow> rows,
+                       const TrainingResult& result) {
+        dlg.m_rows = std::move(rows);
+        dlg.m_options.holdout = 0.0;
+        dlg.m_progressModel.Start();
+        dlg.OnFinished(result);
+    }
+};
+
 namespace {
 
 // A hang guard only: each run has a work budget (the time limit below), so this
@@ -237,6 +249,34 @@ private slots:
         QCOMPARE(engine.State().sModuleWeights, w);
         QCOMPARE(engine.State().lFileWeights[0], -1073 * 2'000'000);
         QCOMPARE(engine.State().lFileWeights[150], 14'000'000);
+    }
+
+    void theTrainersWarningsStandOut() {
+        Engine engine;
+        FakeSeams seams;
+        CTrainDlg dlg(nullptr, engine, seams);
+        dlg.show();
+        TrainingResult result;
+        result.trainRows = 20;
+        result.warnings = {"20 rows for 280 weights: record more rows",
+                           "held-out RMSE 18.3 LSB, training 0.0 LSB: overfitting"};
+        TrainDlgTestSeam::Finish(dlg, std::vector<TrainingRow>(20), result);
+        auto* warnings = dlg.findChild<QLabel*>(QStringLiteral("warnings"));
+        QVERIFY(warnings->isVisible());
+        QVERIFY(warnings->text().contains(QStringLiteral("record more rows")));
+        QVERIFY(warnings->text().contains(QStringLiteral("overfitting")));
+        const QString report =
+            dlg.findChild<QPlainTextEdit*>(QStringLiteral("report"))->toPlainText();
+        QVERIFY(report.startsWith(QStringLiteral("WARNING: 20 rows for 280 weights")));
+        // No held-out rows: the view shows the rows trained on, and says so.
+        QCOMPARE(dlg.HeldOut().RowCount(), std::size_t{20});
+        QVERIFY(dlg.findChild<QLabel*>(QStringLiteral("heldOutTitle"))
+                    ->text()
+                    .startsWith(QStringLiteral("No held-out rows")));
+
+        result.warnings.clear();
+        TrainDlgTestSeam::Finish(dlg, std::vector<TrainingRow>(20), result);
+        QVERIFY(!warnings->isVisible());
     }
 
     // ---- The models, without widgets ----
