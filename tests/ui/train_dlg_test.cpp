@@ -188,6 +188,11 @@ private slots:
         QCOMPARE(dlg.isVisible(), visible);
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.Training(), kRunGuardMs);
         QCOMPARE(dlg.Result().has_value(), result);
+        if (answer != 2) {  // stopped in the middle: the bar says so, not 100 %
+            auto* bar = dlg.findChild<QProgressBar*>(QStringLiteral("progress"));
+            QVERIFY(bar->value() < 1000);
+            QVERIFY(bar->format().startsWith(QStringLiteral("Stopped at")));
+        }
     }
 
     void escapeDuringARunDoesNotDiscardIt() {
