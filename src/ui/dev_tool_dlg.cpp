@@ -450,8 +450,8 @@ bool CDevToolDlg::MayClose() {
         question = QStringLiteral("A training run is under way. Quit and lose it?");
     } else if (m_trainedUnsaved) {
         question = QStringLiteral(
-            "The engine computes with trained weights that are not "
-            "saved. Quit and lose them?");
+            "The engine computes with trained weights that are not saved. "
+            "Quit and lose them?");
     } else {
         return true;
     }

@@ -112,15 +112,16 @@ private:
     CLiveViews* m_live = nullptr;
 
     bool m_netLoaded = false;  // a net file was loaded: there is something to compare with
+    PassReport m_report;       // the latest pass shown
+    bool m_haveReport = false;
+    // What Engine::SetInputs returned last: a report copied before it carries inputs
+    // the operator has already moved away from, and does not move the sliders back.
+    std::uint64_t m_inputsSet = 0;
+
     CTrainDlg* m_trainDlg = nullptr;
     bool m_trainedUnsaved = false;
     // As they were before "Use these weights", for its undo.
     bool m_netLoadedBeforeTrained = false;
     bool m_trainedUnsavedBeforeTrained = false;
     bool m_closeConfirmed = false;  // Quit has asked already
-    PassReport m_report;            // the latest pass shown
-    bool m_haveReport = false;
-    // What Engine::SetInputs returned last: a report copied before it carries inputs
-    // the operator has already moved away from, and does not move the sliders back.
-    std::uint64_t m_inputsSet = 0;
 };
