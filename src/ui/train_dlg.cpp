@@ -22,6 +22,11 @@
 #include <numeric>
 #include <sstream>
 
+#ifdef __linux__
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 #include "files/file_reading.h"
 #include "files/replace_file.h"
 #include "files/training_rows.h"
@@ -60,6 +65,15 @@ TrainingRowsRead ReadRowsBounded(const std::vector<std::string>& paths,
         all.rows.insert(all.rows.end(), one.rows.begin(), one.rows.end());
     }
     return all;
+}
+
+// Training yields to the window and the engine's worker: on two cores a training
+// that took both would hold up the passes and the refresh. Threads the trainer
+// starts take this niceness from the thread that starts them.
+void YieldToTheWindow() {
+#ifdef __linux__
+    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 5);
+#endif
 }
 
 // The file form of trained module weights, as a net file written from them reads.
@@ -411,6 +425,7 @@ void CTrainDlg::OnTrainOrStop() {
                 this, [this, why = QString::fromStdString(why)] { OnNotStarted(why); },
                 Qt::QueuedConnection);
         };
+        YieldToTheWindow();
         TrainingRowsRead read = ReadRowsBounded(paths, m_stop);
         if (read.ok && read.rows.size() < kMinTrainingRows) {
             read.ok = false;
