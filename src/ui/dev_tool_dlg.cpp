@@ -27,8 +27,8 @@
 #include "ui/quantization_dlg.h"
 #include "ui/save_hex_command.h"
 #include "ui/track_bar.h"
-#include "ui/training_panel.h"
 #include "ui/train_dlg.h"
+#include "ui/training_panel.h"
 #include "ui/verify_hex_command.h"
 
 namespace {
@@ -397,6 +397,7 @@ void CDevToolDlg::LoadNetFile(const QString& path) {
     }
     m_engine.LoadWeights(weights);
     m_netLoaded = true;
+    SetTrainedUnsaved(false);
     // Counts against the weights before would mean nothing now.
     m_live->Comparison().Forget();
     m_live->Comparison().ClearCounts();
@@ -411,15 +412,58 @@ void CDevToolDlg::OnVerifyHexNetFile() {
 }
 
 void CDevToolDlg::OnTrainNetwork() {
-    CTrainDlg dlg(this, [this](const ModuleWeights& weights) {
-        const FileResult result = LoadTrainedWeights(m_engine, weights);
-        if (result == FileResult::Ok) m_netLoaded = true;
-        return result;
-    });
-    dlg.exec();
+    // One dialog, not modal, kept while the window lives: it keeps its files,
+    // settings and last result, and the window stays usable while it trains.
+    if (!m_trainDlg) {
+        m_trainDlg = new CTrainDlg(this, m_engine, m_seams);
+        connect(m_trainDlg, &CTrainDlg::weightsUsed, this, [this] {
+            m_netLoadedBeforeTrained = m_netLoaded;
+            m_trainedUnsavedBeforeTrained = m_trainedUnsaved;
+            m_netLoaded = true;
+            // Counts against the weights before would mean nothing now.
+            m_live->Comparison().Forget();
+            m_live->Comparison().ClearCounts();
+            SetTrainedUnsaved(true);
+        });
+        connect(m_trainDlg, &CTrainDlg::weightsUseUndone, this, [this] {
+            m_netLoaded = m_netLoadedBeforeTrained;
+            m_live->Comparison().Forget();
+            m_live->Comparison().ClearCounts();
+            SetTrainedUnsaved(m_trainedUnsavedBeforeTrained);
+        });
+        connect(m_trainDlg, &CTrainDlg::usedWeightsSaved, this,
+                [this](const QString&) { SetTrainedUnsaved(false); });
+    }
+    m_trainDlg->show();
+    m_trainDlg->raise();
+    m_trainDlg->activateWindow();
+}
+
+void CDevToolDlg::SetTrainedUnsaved(bool unsaved) {
+    m_trainedUnsaved = unsaved;
+}
+
+bool CDevToolDlg::MayClose() {
+    if (m_closeConfirmed) return true;
+    QString question;
+    if (m_trainDlg && m_trainDlg->Training()) {
+        question = QStringLiteral("A training run is under way. Quit and lose it?");
+    } else if (m_trainedUnsaved) {
+        question = QStringLiteral(
+            "The engine computes with trained weights that are not saved. "
+            "Quit and lose them?");
+    } else {
+        return true;
+    }
+    if (m_seams.Ask(this, question, {QStringLiteral("Quit"), QStringLiteral("Cancel")}) != 0) {
+        return false;
+    }
+    m_closeConfirmed = true;
+    return true;
 }
 
 void CDevToolDlg::OnFileQuit() {
+    if (!MayClose()) return;
     m_engine.RequestStop();
     // The worker's waits end at the request, so this is short; the grace bounds it.
     (void)m_engine.WaitForWorker(std::chrono::milliseconds(kQuitGraceMs));
@@ -437,6 +481,7 @@ void CDevToolDlg::OnHelpAbout() {
     about.exec();
 }
 void CDevToolDlg::done(int result) {
+    if (!MayClose()) return;
     m_engine.Stop();
     QDialog::done(result);
 }

@@ -33,6 +33,7 @@ class QSlider;
 class CLiveViews;
 class CTrackBar;
 class CTrainingPanel;
+class CTrainDlg;
 class EngineUpdatePoster;
 
 class CDevToolDlg : public QDialog {
@@ -53,6 +54,10 @@ public:
     [[nodiscard]] CLiveViews& LiveViews() { return *m_live; }
     // Where the engine's reports arrive (tests hand it reports of their own).
     [[nodiscard]] EngineUpdatePoster& Poster() { return *m_poster; }
+    // "Train network...", once opened; kept while the window lives.
+    [[nodiscard]] CTrainDlg* TrainDialog() const { return m_trainDlg; }
+    // The engine computes with trained weights that no file holds.
+    [[nodiscard]] bool TrainedUnsaved() const { return m_trainedUnsaved; }
 
 protected:
     void customEvent(QEvent* event) override;
@@ -78,6 +83,12 @@ private:
     void OnSaveHexNetFile();
     void OnVerifyHexNetFile();
     void OnTrainNetwork();
+    // Every change of whether trained, unsaved weights are in use comes here (the
+    // title says so).
+    void SetTrainedUnsaved(bool unsaved);
+    // Asks before a training run or trained, unsaved weights would be lost; false:
+    // the operator keeps the window.
+    [[nodiscard]] bool MayClose();
     void OnFileQuit();
     void OnViewQuantization();
     void OnHelpAbout();
@@ -106,4 +117,11 @@ private:
     // What Engine::SetInputs returned last: a report copied before it carries inputs
     // the operator has already moved away from, and does not move the sliders back.
     std::uint64_t m_inputsSet = 0;
+
+    CTrainDlg* m_trainDlg = nullptr;
+    bool m_trainedUnsaved = false;
+    // As they were before "Use these weights", for its undo.
+    bool m_netLoadedBeforeTrained = false;
+    bool m_trainedUnsavedBeforeTrained = false;
+    bool m_closeConfirmed = false;  // Quit has asked already
 };

@@ -3,6 +3,7 @@
 // that tests can answer them without a person. UI thread only.
 
 #include <QString>
+#include <QStringList>
 
 #include "files/hex_net_file.h"
 
@@ -36,6 +37,15 @@ public:
     virtual void RunFileFormatDialog(QWidget* parent) = 0;
     // Message box: caption = application name, OK only, no icon.
     virtual void ShowMessage(QWidget* owner, const QString& text) = 0;
+    // A question before work could be lost: caption = application name, one push
+    // button per answer, the first the default; Escape or the close box give the
+    // last, which must be the answer that loses nothing. Returns the answer's index.
+    // The default gives the last answer, so seams that never ask need not offer it.
+    [[nodiscard]] virtual int Ask(QWidget* owner, const QString& text, const QStringList& answers) {
+        (void)owner;
+        (void)text;
+        return static_cast<int>(answers.size()) - 1;
+    }
 };
 
 // The real dialogs.

@@ -4,6 +4,9 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QMessageBox>
+#include <QPushButton>
+#include <algorithm>
+#include <vector>
 
 #include "ui/dialog_seams.h"
 #include "ui/file_format_dlg.h"
@@ -69,6 +72,22 @@ public:
         QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text,
                         QMessageBox::Ok, owner);
         box.exec();
+    }
+
+    int Ask(QWidget* owner, const QString& text, const QStringList& answers) override {
+        QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text,
+                        QMessageBox::NoButton, owner);
+        std::vector<QPushButton*> buttons;
+        for (const QString& answer : answers) {
+            buttons.push_back(box.addButton(answer, QMessageBox::ActionRole));
+        }
+        if (buttons.empty()) return -1;
+        box.setDefaultButton(buttons.front());
+        box.setEscapeButton(buttons.back());
+        box.exec();
+        const auto chosen = std::find(buttons.begin(), buttons.end(), box.clickedButton());
+        return chosen == buttons.end() ? static_cast<int>(buttons.size()) - 1
+                                       : static_cast<int>(chosen - buttons.begin());
     }
 
 private:

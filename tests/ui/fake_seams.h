@@ -28,4 +28,13 @@ public:
     FlashBankChoice RunFlashBankDialog(QWidget*) override { return flashBankAnswer; }
     void RunFileFormatDialog(QWidget*) override { ++fileFormatShown; }
     void ShowMessage(QWidget*, const QString& text) override { messages << text; }
+    // Questions asked, and the answers to give in turn (index into the answers);
+    // none left: the last answer, which loses nothing.
+    QStringList questions;
+    QList<int> askAnswers;
+    int Ask(QWidget*, const QString& text, const QStringList& answers) override {
+        questions << text;
+        if (!askAnswers.isEmpty()) return askAnswers.takeFirst();
+        return static_cast<int>(answers.size()) - 1;
+    }
 };

@@ -84,6 +84,7 @@ struct TrainingResult {
     int moduleSweeps = 0;
     bool stoppedEarly = false;  // by `stop` or the time limit: the best so far
     double seconds = 0.0;
+    std::vector<std::string> warnings;
 };
 
 // Trains on `rows` (at least kMinTrainingRows). `stop`, when set, ends the work
