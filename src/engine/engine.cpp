@@ -1,5 +1,6 @@
 #include "engine/engine.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -187,6 +188,7 @@ void Engine::EngineThreadProc() {
         report.ok = !failure.failed();
         report.failure = failure;
         report.inputsMoved = report.ok && inputsMoved_;
+        report.inputsAfter = report.inputsMoved ? inputsAfter_ : report.inputs;
         report.valuesRead = report.ok && mode != MODE_HOLD;
         Notify(report);
         // What is left of a late or garbled reply must not become the next one.
@@ -258,6 +260,8 @@ constexpr LinkError kStopped{LinkStage::None, 0};
 LinkError Engine::Exchange(SerialLink& link, int comPort, char letter, NetInputs& values) {
     // Open first, so that the queue discarded is the one of the port in use.
     if (const LinkError e = link.OpenTargetPort(comPort); e.failed()) return e;
+    // A reply that came too late for its own command must not answer this one.
+    if (!link.AwaitLateReply()) return {LinkStage::Read, EINTR};
     link.DiscardInput();
     const char command[2] = {letter, '\0'};
     if (const LinkError e = link.WriteTarget(comPort, command); e.failed()) return e;
@@ -320,6 +324,7 @@ LinkError Engine::MonitorCycle(SerialLink& link) {
         if (e = Exchange(link, comPort, kCommandInputs, again); e.failed()) return failed(e);
         if (!ReplyPause(link, e)) return failed(e);
         inputsMoved_ = again != inputs;
+        inputsAfter_ = again;
     }
     return {};
 }

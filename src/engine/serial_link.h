@@ -62,6 +62,14 @@ inline constexpr int kReplyOverrunError = EMSGSIZE;
 inline constexpr std::chrono::milliseconds kLateTailQuiet{300};
 inline constexpr std::chrono::milliseconds kLateTailLimit{2000};
 
+// A reply that timed out may still come, whole or in part, seconds later. Its
+// missing bytes are owed: no command that expects a reply goes out until they
+// have come and been dropped, or until this long after the command they answer.
+// The module's replies carry no framing, so a reply owed for longer than this
+// could still be read as a later command's: the limit is where the link's
+// guarantee ends.
+inline constexpr std::chrono::milliseconds kLateReplyLimit{6000};
+
 inline constexpr std::size_t kStatusTextSize = 200;
 
 // The operator's text for a failure, as the status line shows it; `port` is the
@@ -91,8 +99,14 @@ public:
     // Reads exactly `count` bytes; fewer (time-out) is a failure. Closing on a gone
     // device as above.
     [[nodiscard]] LinkError ReadTarget(char* buffer, std::size_t count);
-    // Drops bytes received and not read (nothing when no port is open).
+    // Drops bytes received and not read (nothing when no port is open); they pay
+    // what a timed-out reply owes.
     void DiscardInput();
+    // Before a command that expects a reply: waits until what a timed-out reply
+    // owes has come (and drops it, with whatever follows it before the line falls
+    // quiet), for kLateReplyLimit after that reply's command at most. At once when
+    // nothing is owed. False on a stop request.
+    [[nodiscard]] bool AwaitLateReply();
     // Pauses for `duration` while watching the line: Arrived as soon as a byte
     // comes (the pause ends early then), Stopped on a stop request, else Quiet
     // after the whole pause (also when no port is open or the device cannot be
@@ -100,6 +114,7 @@ public:
     [[nodiscard]] InputWait WatchLine(std::chrono::milliseconds duration);
     // After a failed reply: discards whatever arrives until the line has been
     // quiet for kLateTailQuiet, for kLateTailLimit at most, or a stop request.
+    // What it discards pays what a timed-out reply owes.
     void AwaitQuietLine();
 
     [[nodiscard]] bool IsOpen() const { return hPort != nullptr; }
@@ -115,4 +130,9 @@ private:
     std::unique_ptr<SerialDevice> hPort;  // the open port; null = closed
     std::string szOpenPort;               // "COM1"/"COM2" while hPort is open, else empty
     std::string shownName_;
+    // Bytes a timed-out reply may still send, and until when they are waited for;
+    // what the link has written last, and when.
+    std::size_t owed_ = 0;
+    std::chrono::steady_clock::time_point owedUntil_{};
+    std::chrono::steady_clock::time_point lastWrite_{};
 };
