@@ -169,9 +169,10 @@ private:
     const PortMap ports_;
     EngineNotifier notifier_;  // set only while no worker runs; see thread rules
 
-    bool confirmInputs_ = false;  // set only while no worker runs
-    bool inputsMoved_ = false;    // worker only: this pass's second "I" differed
-    NetInputs inputsAfter_{};     // worker only: this pass's second "I"
+    bool confirmInputs_ = false;         // set only while no worker runs
+    bool inputsMoved_ = false;           // worker only: this pass's second "I" differed
+    NetInputs inputsAfter_{};            // worker only: this pass's second "I"
+    std::int32_t stepMode_ = MODE_HOLD;  // worker only: the mode of the step running
 
     // Only the controlling thread touches the thread object.
     std::thread worker_;

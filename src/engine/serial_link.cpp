@@ -137,24 +137,29 @@ void SerialLink::DiscardInput() {
     if (hPort) hPort->DiscardInput();
 }
 
-bool SerialLink::AwaitLateReply() {
+SerialLink::LateReplyWait SerialLink::AwaitLateReply(const std::function<bool()>& carryOn) {
     using Clock = std::chrono::steady_clock;
     bool came = false;
     while (hPort && owed_ > 0) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(owedUntil_ - Clock::now());
         if (left.count() <= 0) break;
-        const InputWait w = hPort->WaitForInput(left);
-        if (w == InputWait::Stopped) return false;
-        if (w != InputWait::Arrived) break;  // quiet to the limit: the module owes nothing
+        const InputWait w = hPort->WaitForInput(std::min(left, kLateReplySlice));
+        if (w == InputWait::Stopped) return LateReplyWait::Stopped;
+        if (w == InputWait::Quiet) {
+            if (!carryOn()) return LateReplyWait::Abandoned;
+            continue;
+        }
+        if (w != InputWait::Arrived) break;  // the next command finds out what is wrong
         const std::size_t before = owed_;
         DiscardInput();
         if (owed_ == before) break;  // nothing could be read: the next command finds out why
         came = true;
     }
+    // Quiet to the limit: the module owes nothing any more.
     owed_ = 0;
     // A module that answered late may send more behind it.
     if (came) AwaitQuietLine();
-    return true;
+    return LateReplyWait::Done;
 }
 
 InputWait SerialLink::WatchLine(std::chrono::milliseconds duration) {

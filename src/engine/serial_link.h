@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -69,6 +70,9 @@ inline constexpr std::chrono::milliseconds kLateTailLimit{2000};
 // could still be read as a later command's: the limit is where the link's
 // guarantee ends.
 inline constexpr std::chrono::milliseconds kLateReplyLimit{6000};
+// How often that wait asks whether it is still wanted (the operator may have
+// chosen another mode or port meanwhile).
+inline constexpr std::chrono::milliseconds kLateReplySlice{50};
 
 inline constexpr std::size_t kStatusTextSize = 200;
 
@@ -105,8 +109,10 @@ public:
     // Before a command that expects a reply: waits until what a timed-out reply
     // owes has come (and drops it, with whatever follows it before the line falls
     // quiet), for kLateReplyLimit after that reply's command at most. At once when
-    // nothing is owed. False on a stop request.
-    [[nodiscard]] bool AwaitLateReply();
+    // nothing is owed. Stopped on a stop request; Abandoned, still owing, as soon
+    // as `carryOn` (asked every kLateReplySlice) says the wait is no longer wanted.
+    enum class LateReplyWait { Done, Stopped, Abandoned };
+    [[nodiscard]] LateReplyWait AwaitLateReply(const std::function<bool()>& carryOn);
     // Pauses for `duration` while watching the line: Arrived as soon as a byte
     // comes (the pause ends early then), Stopped on a stop request, else Quiet
     // after the whole pause (also when no port is open or the device cannot be

@@ -168,6 +168,23 @@ TEST_F(LinkEngineTest, SilentModuleFailsTheReadAfterTheTotalTime) {
     EXPECT_TRUE(WaitForStatus("Error reading from target (110)"));
 }
 
+// After a read that timed out, the next pass waits for the late reply before its
+// "I" (6 s after the command at most); the operator's choice of another mode
+// ends that wait at once.
+TEST_F(LinkEngineTest, AModeChosenWhileALateReplyIsAwaitedTakesEffectAtOnce) {
+    module_.Serve(nullptr);
+    Run(MODE_MONITOR);
+    ASSERT_TRUE(WaitForStatus("Error reading from target (110)"));
+    ASSERT_TRUE(module_.WaitForBytes(3));  // R, I, then the next pass's R: waiting now
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(module_.Bytes(), "RIR");  // no "I" while the reply is owed
+    const std::size_t before = Seen().size();
+    const auto start = Clock::now();
+    SetMode(MODE_HOLD);
+    ASSERT_TRUE(WaitForStatus(kStatusHold, before));
+    EXPECT_LT(Ms(Clock::now() - start), 1500);
+}
+
 TEST_F(LinkEngineTest, StopDuringALongReadEndsTheWorkerAtOnce) {
     module_.Serve(nullptr);
     Run(MODE_MONITOR);
@@ -402,8 +419,13 @@ TEST_F(LinkEngineRepliesTest, LateRepliesAreNeverStored) {
         EngineMode mode;
         std::function<int(int)> delayMs;  // of the n-th reply (0-based)
         std::size_t passes;
-        std::size_t good;  // at least this many of them go well
+        std::size_t good;     // at least this many of them go well
+        bool confirm = true;  // Monitor: read the inputs again after "O", as validate does
     } cases[] = {
+        {"monitor as the window runs it: 2.2 s late one reply in seven, the next 0.3 s late",
+         MODE_MONITOR, [](int n) { return n % 7 == 4   ? 2200
+                                          : n % 7 == 5 ? 300
+                                                       : 0; }, 8, 4, false},
         {"monitor: 2.2 s late one reply in ten, the next 0.3 s late", MODE_MONITOR,
          [](int n) { return n % 10 == 4   ? 2200
                             : n % 10 == 5 ? 300
@@ -438,7 +460,7 @@ TEST_F(LinkEngineRepliesTest, LateRepliesAreNeverStored) {
                 return b == 'I' ? (late.empty() ? "01" : late) + "02030405060708"
                                 : (late.empty() ? "A0" : late) + "B0C0D0E0F0F1F2";
             },
-            c.passes, c.mode == MODE_MONITOR, 60s);
+            c.passes, c.mode == MODE_MONITOR && c.confirm, 60s);
         ASSERT_GE(passes.size(), c.passes);
         std::size_t good = 0;
         for (const PassReport& r : passes) {
