@@ -30,6 +30,7 @@ protected:
         ASSERT_EQ(RunCli("export " + Q("t.s19") + " --net " + Q("w.txt")).exitCode, 0);
         ASSERT_EQ(RunCli("verify " + Q("t.s19") + " --junit " + Q("report.xml")).exitCode, 0);
         fs::create_symlink(dir_ / "data.txt", dir_ / "data-link.txt");
+        fs::create_hard_link(dir_ / "data.txt", dir_ / "data-hard.txt");
         fs::copy_file(dir_ / "w.txt", dir_ / "w2.txt");
     }
     void TearDown() override { fs::remove_all(dir_); }
@@ -49,6 +50,8 @@ TEST_F(Refusals, OutputsNeverReplaceInputsNorFilesOfAnotherKind) {
         {"train " + Q("data.txt") + " --out " + Q("data.txt"), 2, "is the same file as the input",
          "data.txt"},
         {"train " + Q("data.txt") + " --out " + Q("data-link.txt"), 2,
+         "is the same file as the input", "data.txt"},
+        {"train " + Q("data-hard.txt") + " --out " + Q("data.txt"), 2,
          "is the same file as the input", "data.txt"},
         {"train " + Q("data.txt") + " --from " + Q("w.txt") + " --out " + Q("w.txt"), 2,
          "is the same file as the input", "w.txt"},
