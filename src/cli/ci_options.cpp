@@ -36,6 +36,8 @@ void AddCiOptions(CLI::App& sub, CiOptions& options, bool junit) {
                        "Also write the result as JUnit XML to FILE (replaced as a whole)")
             ->type_name("FILE")
             ->check(NonEmpty);
+        sub.add_flag("--force", options.force,
+                     "Let --junit replace an existing file that is not a JUnit report");
     }
     sub.add_flag("--json", options.json, "Write the result as one JSON object on stdout");
 }

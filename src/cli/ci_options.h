@@ -10,9 +10,10 @@
 struct CiOptions {
     std::string junitFile;  // empty: no JUnit report
     bool json = false;      // stdout holds one JSON object instead of the text
+    bool force = false;     // --force: the JUnit file may replace a file of another kind
 };
 
-// Adds --json, and --junit FILE when `junit` is set.
+// Adds --json, and --junit FILE and --force when `junit` is set.
 void AddCiOptions(CLI::App& sub, CiOptions& options, bool junit);
 
 // Writes the JUnit file (replaced as a whole), then the JSON object on stdout, and

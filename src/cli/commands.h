@@ -7,17 +7,27 @@
 #include <string>
 #include <vector>
 
+#include "files/replace_file.h"
 #include "network/weights.h"
 
 // Exit codes of pelkora-cli.
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitMismatch = 3;  // validate and verify: the two sides differ
+constexpr int kExitMismatch = 3;   // validate and verify: the two sides differ
+constexpr int kExitNoVerdict = 4;  // validate: no pass could be compared
 
 // Loads --net FILE into `weights` (left all zero when `path` is empty). On failure
 // prints the system's text ("Error opening file" / "Error reading file") on stderr.
 [[nodiscard]] bool LoadNetOption(const std::string& path, FileWeights& weights);
+
+// Before any work: refuses an `output` that is one of the command's `inputs`, or
+// (unless `force`) an existing file that is not of `kind`, saying why on stderr as
+// "pelkora-cli COMMAND: OUTPUT: ...". True when refused: the command then ends
+// with kExitUsage and nothing touched.
+[[nodiscard]] bool RefuseOutput(const char* command, const std::string& output,
+                                const std::vector<std::string>& inputs, OutputKind kind,
+                                bool force);
 
 struct CliCommand {
     CLI::App* app = nullptr;

@@ -14,9 +14,14 @@ struct ExportOptions {
     std::string netFile;
     std::string bank = "B000";
     std::string format = "s19";
+    bool force = false;
 };
 
 int RunExport(const ExportOptions& options) {
+    if (RefuseOutput("export", options.outFile, {options.netFile}, OutputKind::FlashImage,
+                     options.force)) {
+        return kExitUsage;
+    }
     // The all-zero network unless a file is given, as the window exports before a load.
     FileWeights fileWeights{};
     if (!LoadNetOption(options.netFile, fileWeights)) return kExitFailure;
@@ -63,5 +68,7 @@ std::vector<CliCommand> AddExportCommand(CLI::App& root) {
     AddValueOption(sub, "--format", options->format, "s19 (Motorola S-record) or hex (Intel HEX)")
         ->transform(CLI::IsMember({"s19", "hex"}, CLI::ignore_case))
         ->capture_default_str();
+    sub->add_flag("--force", options->force,
+                  "Replace an existing OUTFILE that is not a flash image");
     return {{sub, [options] { return RunExport(*options); }}};
 }

@@ -29,6 +29,7 @@ struct VerifyOptions {
 struct DecodeOptions {
     std::string imageFile;
     std::string outFile;
+    bool force = false;
 };
 
 bool ReadImageOption(const std::string& path, FlashImage& image) {
@@ -80,6 +81,10 @@ int CheckImage(const VerifyOptions& options, VerifyFigures& figures, std::ostrea
 }
 
 int RunVerify(const VerifyOptions& options) {
+    if (RefuseOutput("verify", options.ci.junitFile, {options.imageFile, options.netFile},
+                     OutputKind::JUnitReport, options.ci.force)) {
+        return kExitUsage;
+    }
     VerifyFigures figures;
     figures.imageFile = options.imageFile;
     figures.netFile = options.netFile;
@@ -93,6 +98,10 @@ int RunVerify(const VerifyOptions& options) {
 }
 
 int RunDecode(const DecodeOptions& options) {
+    if (RefuseOutput("decode", options.outFile, {options.imageFile}, OutputKind::NetFile,
+                     options.force)) {
+        return kExitUsage;
+    }
     FlashImage image;
     if (!ReadImageOption(options.imageFile, image)) return kExitFailure;
     // A net file holds weight x 2,000,000 in 32 bits: the loader would clip larger
@@ -143,6 +152,8 @@ std::vector<CliCommand> AddImageCommands(CLI::App& root) {
     AddValueOption(decodeSub, "IMAGE", decode->imageFile, "Flash image (S-record or Intel HEX)")
         ->required();
     AddValueOption(decodeSub, "--out", decode->outFile, "Net file to write (default: stdout)");
+    decodeSub->add_flag("--force", decode->force,
+                        "Replace an existing --out file that is not an ASCII net file");
 
     return {{verifySub, [verify] { return RunVerify(*verify); }},
             {decodeSub, [decode] { return RunDecode(*decode); }}};

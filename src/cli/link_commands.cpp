@@ -13,6 +13,7 @@
 #include <cstring>
 #include <deque>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -27,6 +28,7 @@
 #include "files/net_file.h"
 #include "files/pass_log.h"
 #include "network/evaluators.h"
+#include "network/pass_verdict.h"
 #include "os/io.h"
 
 namespace {
@@ -124,22 +126,31 @@ public:
     Validation(const ModuleWeights& weights, int tolerance)
         : weights_(weights), tolerance_(tolerance) {}
 
-    // The columns after in/out: host1..8 and diff1..8.
-    void Compare(const PassReport& r, std::string& line) {
-        const NetOutputs host = EvaluateInt(r.inputs, weights_);
-        std::array<int, NET_OUTPUT_COUNT> diff{};
+    // Judges a good pass by the two readings of its inputs (JudgePass). False for a
+    // pass that is no verdict on the module: it is counted apart. Otherwise adds the
+    // columns after in/out: host1..8 and diff1..8 (the host's value nearest to the
+    // module's when the readings differ).
+    bool Compare(const PassReport& r, std::string& line) {
+        const NetInputs readings[2] = {r.inputs, r.inputsAfter};
+        const PassVerdict v = JudgePass(readings, r.outputs, weights_, tolerance_);
+        if (!v.decided) {
+            ++moved_;
+            return false;
+        }
         for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
-            diff[m] = int{r.outputs[m]} - int{host[m]};
             OutputTally& t = tally_[m];
             ++t.compared;
-            t.sum += diff[m];
-            const int magnitude = std::abs(diff[m]);
+            t.sum += v.diff[m];
+            const int magnitude = std::abs(v.diff[m]);
             if (magnitude > t.largest) t.largest = magnitude;
-            if (magnitude > tolerance_) ++t.mismatches;
+            if (v.differs[m]) ++t.mismatches;
         }
-        AppendValues(line, host);
-        AppendValues(line, diff);
+        AppendValues(line, v.host);
+        AppendValues(line, v.diff);
+        return true;
     }
+
+    [[nodiscard]] long Compared() const { return tally_[0].compared; }
 
     [[nodiscard]] bool Exceeded() const {
         for (const OutputTally& t : tally_) {
@@ -148,9 +159,8 @@ public:
         return false;
     }
 
-    // A pass whose inputs moved between the two "I" replies around its "O": its
-    // outputs may belong to other inputs, so it is no verdict on the module.
-    void CountMoved() { ++moved_; }
+    // Passes whose inputs moved so far between the two "I" replies around "O" that
+    // they are no verdict on the module.
     [[nodiscard]] long Moved() const { return moved_; }
 
     // The per-output figures of the JUnit and JSON reports.
@@ -179,7 +189,7 @@ public:
         const std::string others = std::to_string(failedPasses) + " failed, " +
                                    std::to_string(moved_) + " inputs moved)\n";
         if (compared == 0) {
-            out << "no pass to compare (" << others;
+            out << "NO VERDICT: no pass could be compared with the host (" << others;
         } else if (Exceeded()) {
             out << "MISMATCH: the module differs from the host by more than " << tolerance_
                 << " LSB (" << compared << " passes compared, " << others;
@@ -217,6 +227,10 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
     // ever takes the signals.
     TerminationSignals signals;
 
+    if (RefuseOutput("validate", options.ci.junitFile, {options.netFile, options.port},
+                     OutputKind::JUnitReport, options.ci.force)) {
+        return kExitUsage;
+    }
     Engine engine(nullptr, PortMap::SingleDevice(options.port));
     std::unique_ptr<Validation> validation;
     if (command == LinkCommand::Validate) {
@@ -280,13 +294,9 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
                 continue;
             }
             printFailures(failureLines.Flush());
-            if (validation && r.inputsMoved) {
-                validation->CountMoved();
-                continue;
-            }
             std::string line =
                 PassValuesLine(options.timestamps ? &entry.stamp : nullptr, r.inputs, r.outputs);
-            if (validation) validation->Compare(r, line);
+            if (validation && !validation->Compare(r, line)) continue;
             if (passLines) {
                 out += line;
                 out += '\n';
@@ -322,9 +332,12 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
         return kExitFailure;
     }
     if (validation) {
-        const int exitCode = validation->Exceeded() ? kExitMismatch
-                             : failed > 0           ? kExitFailure
-                                                    : kExitOk;
+        // A run that judged nothing never passes: a module is only as good as a
+        // comparison showed it to be.
+        const int exitCode = validation->Exceeded()        ? kExitMismatch
+                             : failed > 0                  ? kExitFailure
+                             : validation->Compared() == 0 ? kExitNoVerdict
+                                                           : kExitOk;
         ValidateFigures figures = validation->Figures();
         figures.port = options.port;
         figures.netFile = options.netFile;
@@ -350,7 +363,8 @@ CliCommand AddModeCommand(CLI::App& root, LinkCommand command) {
         "computed here; one line of 8 inputs and 8 outputs per pass",
         "Compare the module with the host: Monitor passes, and per pass the module's outputs, "
         "the host's integer evaluation of the same inputs and their difference in LSB; a "
-        "summary on stderr. Exit 3 when an output differs by more than the tolerance"};
+        "summary on stderr. Exit 3 when an output differs by more than the tolerance, 4 when "
+        "no pass could be compared"};
     const int index = static_cast<int>(command);
     CLI::App* sub = root.add_subcommand(kNames[index], kHelp[index]);
     AddValueOption(sub, "--port", options->port,
@@ -365,13 +379,14 @@ CliCommand AddModeCommand(CLI::App& root, LinkCommand command) {
             ->required();
         AddValueOption(sub, "--tolerance", options->tolerance,
                        "Largest |module - host| still counted as a match, in LSB")
-            ->check(CLI::Range(0, 255))
+            ->check(WholeNumberIn(0, 255))
             ->capture_default_str();
         AddCiOptions(*sub, options->ci, true);
     }
     AddValueOption(sub, "--passes", options->passes,
-                   "Stop after N passes, failed ones included (default: until SIGINT/SIGTERM)")
-        ->check(CLI::NonNegativeNumber);
+                   "Stop after N passes, failed ones included (0, the default: until "
+                   "SIGINT/SIGTERM)")
+        ->check(WholeNumberIn(0, std::numeric_limits<int>::max()));
     sub->add_flag("--timestamps", options->timestamps,
                   "Start each line with the local time (ISO 8601, ms, UTC offset) and the ms "
                   "since the first pass; adds a header line");

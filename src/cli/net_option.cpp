@@ -31,3 +31,12 @@ int FinishOutput(const char* command, int exitCode) {
     std::cerr << '\n';
     return kExitFailure;
 }
+
+bool RefuseOutput(const char* command, const std::string& output,
+                  const std::vector<std::string>& inputs, OutputKind kind, bool force) {
+    if (output.empty()) return false;
+    const OutputCheck check = CheckOutput(output, inputs, kind, force);
+    if (!check.Refused()) return false;
+    std::cerr << "pelkora-cli " << command << ": " << OutputCheckText(check, output, kind) << '\n';
+    return true;
+}

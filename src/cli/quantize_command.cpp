@@ -3,6 +3,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -10,9 +11,9 @@
 #include "cli/commands.h"
 #include "cli/option_checks.h"
 #include "cli/vector_stream.h"
-#include "os/io.h"
 #include "network/evaluators.h"
 #include "network/quantization.h"
+#include "os/io.h"
 
 namespace {
 
@@ -143,10 +144,10 @@ std::vector<CliCommand> AddQuantizeCommand(CLI::App& root) {
                        "input vectors, one per line as for simulate (training files work)");
     CLI::Option* random =
         AddValueOption(sub, "--random", options->randomCount, "this many uniform random vectors")
-            ->check(CLI::NonNegativeNumber)
+            ->check(WholeNumberIn(0, std::numeric_limits<std::uint64_t>::max()))
             ->capture_default_str();
     CLI::Option* seed = AddValueOption(sub, "--seed", options->seed, "seed of the random vectors")
-                            ->check(CLI::NonNegativeNumber)
+                            ->check(WholeNumberIn(0, std::numeric_limits<std::uint64_t>::max()))
                             ->capture_default_str();
     vectors->excludes(random)->excludes(seed);
     CLI::Option* tsv = sub->add_flag("--tsv", options->tsv,

@@ -1,12 +1,15 @@
 // pelkora-cli train: a network for the module from its training sets.
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iomanip>
 #include <iostream>
+#include <limits>
 #include <sstream>
 
 #ifdef _WIN32
@@ -26,6 +29,9 @@
 
 namespace {
 
+// --time-limit: more than 0 up to this (11 days and a half).
+constexpr double kMaxTimeLimitSeconds = 1e6;
+
 struct TrainOptions {
     std::vector<std::string> files;
     std::string out;
@@ -41,8 +47,26 @@ struct TrainOptions {
 // writing nothing.
 std::atomic<bool> g_interrupted{false};
 
+// The temporary file of --out while training runs, taken back by a second SIGINT.
+char g_temporaryOutput[4096];
+
+void SetTemporaryOutput(const std::string& path) {
+    const std::size_t n = path.size() < sizeof g_temporaryOutput ? path.size() : 0;
+    std::memcpy(g_temporaryOutput, path.data(), n);
+    g_temporaryOutput[n] = '\0';
+}
+
 extern "C" void OnInterrupt(int) {
-    if (g_interrupted.load()) std::_Exit(130);
+    if (g_interrupted.load()) {
+        if (g_temporaryOutput[0] != '\0') {
+#ifdef _WIN32
+            (void)::_unlink(g_temporaryOutput);
+#else
+            (void)::unlink(g_temporaryOutput);
+#endif
+        }
+        std::_Exit(130);
+    }
     g_interrupted.store(true);
     std::signal(SIGINT, OnInterrupt);  // where the handler is reset on delivery
 }
@@ -94,6 +118,8 @@ void WriteJsonFigures(std::ostream& out, const ErrorFigures& f) {
 }
 
 void WriteJson(std::ostream& out, const TrainingResult& r, const std::string& path) {
+    // With no rows held out, the held-out figures were never measured: null.
+    const bool held = r.heldOutRows > 0;
     out << std::setprecision(6);
     out << "{\"net\":" << JsonString(path) << ",\"rows\":" << r.trainRows + r.heldOutRows
         << ",\"trainRows\":" << r.trainRows << ",\"heldOutRows\":" << r.heldOutRows
@@ -112,13 +138,36 @@ void WriteJson(std::ostream& out, const TrainingResult& r, const std::string& pa
         out << ",\"" << s.name << "\":{\"train\":";
         WriteJsonFigures(out, s.train);
         out << ",\"heldOut\":";
-        WriteJsonFigures(out, s.held);
+        if (held) {
+            WriteJsonFigures(out, s.held);
+        } else {
+            out << "null";
+        }
         out << '}';
     }
-    out << ",\"quantizationCost\":" << r.moduleHeldOut.all.rmse - r.floatHeldOut.all.rmse << "}\n";
+    out << ",\"quantizationCost\":";
+    if (held) {
+        out << r.moduleHeldOut.all.rmse - r.floatHeldOut.all.rmse;
+    } else {
+        out << "null";
+    }
+    out << "}\n";
 }
 
 int RunTrain(const TrainOptions& options) {
+    std::vector<std::string> inputs = options.files;
+    inputs.push_back(options.from);
+    if (RefuseOutput("train", options.out, inputs, OutputKind::Any, false)) return kExitUsage;
+    // Opened before the training, so that an --out that cannot be written (a
+    // missing folder, a folder, a FIFO without a reader) is found out before the
+    // run, not after it.
+    FileReplacement file(options.out);
+    errno = 0;
+    if (file.Open() != FileResult::Ok) {
+        const int cause = errno;
+        return Fail(options.out + ": " + OutputOpenText(options.out, cause));
+    }
+    SetTemporaryOutput(file.TemporaryPath());
     TrainingOptions training;
     training.holdout = options.holdout;
     training.seed = options.seed;
@@ -154,13 +203,10 @@ int RunTrain(const TrainOptions& options) {
     std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
     if (showProgress) std::fputs("\n", stderr);
 
-    FileReplacement file(options.out);
-    FileResult written = file.Open();
-    if (written == FileResult::Ok) {
-        // Module weights are within -1073..1073, which every net file can hold.
-        (void)WriteModuleNetFile(file.Stream(), result.weights);
-        written = file.Commit();
-    }
+    // Module weights are within -1073..1073, which every net file can hold.
+    (void)WriteModuleNetFile(file.Stream(), result.weights);
+    const FileResult written = file.Commit();
+    SetTemporaryOutput({});
     if (written != FileResult::Ok) return Fail(options.out + ": " + FileResultText(written));
 
     if (options.json) {
@@ -184,11 +230,12 @@ std::vector<CliCommand> AddTrainCommand(CLI::App& root) {
     AddValueOption(train, "FILE", options->files, "Training files or recordings")->required();
     AddValueOption(train, "--out", options->out, "The ASCII net file to write")->required();
     AddValueOption(train, "--holdout", options->holdout, "Share of the rows held out (0..0.9)")
-        ->check(CLI::Range(0.0, 0.9));
-    AddValueOption(train, "--seed", options->seed, "Seed of the split and the starts");
+        ->check(NumberIn(0.0, 0.9));
+    AddValueOption(train, "--seed", options->seed, "Seed of the split and the starts")
+        ->check(WholeNumberIn(0, std::numeric_limits<std::uint64_t>::max()));
     AddValueOption(train, "--time-limit", options->timeLimit,
                    "Stop after SECONDS with the best net so far")
-        ->check(CLI::PositiveNumber);
+        ->check(NumberIn(0.0, kMaxTimeLimitSeconds, true));
     AddValueOption(train, "--from", options->from, "Start from this ASCII net file");
     train->add_flag("--quiet", options->quiet, "No progress line");
     train->add_flag("--json", options->json, "The report as one JSON object");

@@ -1,5 +1,6 @@
 #include "engine/engine.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -181,6 +182,7 @@ void Engine::EngineThreadProc() {
         report.ok = !failure.failed();
         report.failure = failure;
         report.inputsMoved = report.ok && inputsMoved_;
+        report.inputsAfter = report.inputsMoved ? inputsAfter_ : report.inputs;
         report.valuesRead = report.ok && mode != MODE_HOLD;
         Notify(report);
         // What is left of a late or garbled reply must not become the next one.
@@ -193,6 +195,7 @@ void Engine::EngineThreadProc() {
 }
 
 LinkError Engine::RunStep(std::int32_t mode, SerialLink& link) {
+    stepMode_ = mode;
     switch (mode) {
         case MODE_MONITOR:
             return MonitorCycle(link);
@@ -252,6 +255,18 @@ constexpr LinkError kStopped{LinkStage::None, 0};
 LinkError Engine::Exchange(SerialLink& link, int comPort, char letter, NetInputs& values) {
     // Open first, so that the queue discarded is the one of the port in use.
     if (const LinkError e = link.OpenTargetPort(comPort); e.failed()) return e;
+    // A reply that came too late for its own command must not answer this one. The
+    // wait gives way to the operator's choice of another mode or port; the pass is
+    // then a failed read, never one that read nothing and passes for good.
+    const std::int32_t mode = stepMode_;
+    switch (link.AwaitLateReply([&] { return Mode() == mode && ComPort() == comPort; })) {
+        case SerialLink::LateReplyWait::Done:
+            break;
+        case SerialLink::LateReplyWait::Stopped:
+            return {LinkStage::Read, EINTR};
+        case SerialLink::LateReplyWait::Abandoned:
+            return {LinkStage::Read, ETIMEDOUT};
+    }
     link.DiscardInput();
     const char command[2] = {letter, '\0'};
     if (const LinkError e = link.WriteTarget(comPort, command); e.failed()) return e;
@@ -314,6 +329,7 @@ LinkError Engine::MonitorCycle(SerialLink& link) {
         if (e = Exchange(link, comPort, kCommandInputs, again); e.failed()) return failed(e);
         if (!ReplyPause(link, e)) return failed(e);
         inputsMoved_ = again != inputs;
+        inputsAfter_ = again;
     }
     return {};
 }

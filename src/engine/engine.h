@@ -53,8 +53,10 @@ struct PassReport {
     NetOutputs outputs{};     // wOutputs after the step
     bool valuesRead = false;  // Pass: the step produced new values (not Hold)
     // Pass, Monitor with SetConfirmInputs: the inputs read again after "O" differed
-    // from those read before it, so the outputs may belong to neither.
+    // from those read before it (`inputs`), so the outputs belong to inputs seen in
+    // between; `inputsAfter` is that second reading (equal to `inputs` otherwise).
     bool inputsMoved = false;
+    NetInputs inputsAfter{};
     // How many times the front end had set the inputs (Engine::SetInputs) when
     // `inputs` was copied: a report older than the operator's last move carries
     // inputs the operator has already replaced.
@@ -147,7 +149,8 @@ private:
     [[nodiscard]] PassReport Snapshot(PassReport::Kind kind, std::int32_t mode);
     [[nodiscard]] LinkError RunStep(std::int32_t mode, SerialLink& link);
     // Sends `letter` on a clean input queue, reads and decodes its reply. After a
-    // failed reply the loop waits for the line to fall quiet (AwaitQuietLine).
+    // failed reply the loop waits for the line to fall quiet (AwaitQuietLine), and
+    // the next exchange first waits out a reply that timed out (AwaitLateReply).
     [[nodiscard]] LinkError Exchange(SerialLink& link, int comPort, char letter, NetInputs& values);
     // The pause after a reply, watching the line: false on a stop, or with
     // `failure` set when bytes came that no reply accounts for.
@@ -163,8 +166,10 @@ private:
     const PortMap ports_;
     EngineNotifier notifier_;  // set only while no worker runs; see thread rules
 
-    bool confirmInputs_ = false;  // set only while no worker runs
-    bool inputsMoved_ = false;    // worker only: this pass's second "I" differed
+    bool confirmInputs_ = false;         // set only while no worker runs
+    bool inputsMoved_ = false;           // worker only: this pass's second "I" differed
+    NetInputs inputsAfter_{};            // worker only: this pass's second "I"
+    std::int32_t stepMode_ = MODE_HOLD;  // worker only: the mode of the step running
 
     // Only the controlling thread touches the thread object.
     std::thread worker_;

@@ -61,6 +61,13 @@ LinkErrorMessage LinkErrorText(const LinkError& error, const std::string& port) 
     return m;
 }
 
+namespace {
+
+// At most this many bytes are counted one by one in a discard.
+constexpr std::size_t kDropCountLimit = 256;
+
+}  // namespace
+
 SerialLink::SerialLink(SerialOpener& opener, const StopSignal& stop, PortMap ports)
     : opener_(opener), stop_(stop), ports_(std::move(ports)) {}
 
@@ -84,12 +91,14 @@ LinkError SerialLink::OpenTargetPort(int comPort) {
 void SerialLink::CloseTargetPort() {
     hPort.reset();
     szOpenPort.clear();
+    owed_ = 0;  // a device opened again starts with an empty queue
 }
 
 LinkError SerialLink::WriteTarget(int comPort, const char* text) {
     if (const LinkError opened = OpenTargetPort(comPort); opened.failed()) return opened;
     const std::size_t size = std::strlen(text);
     const SerialTransfer t = hPort->Write(text, size);
+    lastWrite_ = std::chrono::steady_clock::now();
     if (t.count == size && t.error == 0) return {};
     if (t.deviceGone) CloseTargetPort();
     return {LinkStage::Write, t.error};
@@ -100,12 +109,57 @@ LinkError SerialLink::ReadTarget(char* buffer, std::size_t count) {
     if (!hPort) return {LinkStage::Read, EBADF};
     const SerialTransfer t = hPort->Read(buffer, count);
     if (t.count == count && t.error == 0) return {};
-    if (t.deviceGone) CloseTargetPort();
+    if (t.deviceGone) {
+        CloseTargetPort();
+    } else if (t.count < count) {
+        // The rest of the reply may still come: see AwaitLateReply.
+        owed_ += count - t.count;
+        owedUntil_ = lastWrite_ + kLateReplyLimit;
+    }
     return {LinkStage::Read, t.error};
 }
 
 void SerialLink::DiscardInput() {
+    // Byte by byte, so that what is dropped is counted against what is owed.
+    std::size_t dropped = 0;
+    char byte = 0;
+    while (hPort && dropped < kDropCountLimit &&
+           hPort->WaitForInput(std::chrono::milliseconds(0)) == InputWait::Arrived) {
+        const SerialTransfer t = hPort->Read(&byte, 1);
+        if (t.count != 1) {
+            if (t.deviceGone) CloseTargetPort();
+            break;
+        }
+        ++dropped;
+    }
+    owed_ -= std::min(owed_, dropped);
+    // A line that streams: the rest goes uncounted.
     if (hPort) hPort->DiscardInput();
+}
+
+SerialLink::LateReplyWait SerialLink::AwaitLateReply(const std::function<bool()>& carryOn) {
+    using Clock = std::chrono::steady_clock;
+    bool came = false;
+    while (hPort && owed_ > 0) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(owedUntil_ - Clock::now());
+        if (left.count() <= 0) break;
+        const InputWait w = hPort->WaitForInput(std::min(left, kLateReplySlice));
+        if (w == InputWait::Stopped) return LateReplyWait::Stopped;
+        if (w == InputWait::Quiet) {
+            if (!carryOn()) return LateReplyWait::Abandoned;
+            continue;
+        }
+        if (w != InputWait::Arrived) break;  // the next command finds out what is wrong
+        const std::size_t before = owed_;
+        DiscardInput();
+        if (owed_ == before) break;  // nothing could be read: the next command finds out why
+        came = true;
+    }
+    // Quiet to the limit: the module owes nothing any more.
+    owed_ = 0;
+    // A module that answered late may send more behind it.
+    if (came) AwaitQuietLine();
+    return LateReplyWait::Done;
 }
 
 InputWait SerialLink::WatchLine(std::chrono::milliseconds duration) {
@@ -126,7 +180,8 @@ void SerialLink::AwaitQuietLine() {
     using Clock = std::chrono::steady_clock;
     const auto limit = Clock::now() + kLateTailLimit;
     while (hPort) {
-        hPort->DiscardInput();
+        DiscardInput();
+        if (!hPort) return;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(limit - Clock::now());
         if (left.count() <= 0) return;
         if (hPort->WaitForInput(std::min(left, kLateTailQuiet)) != InputWait::Arrived) return;

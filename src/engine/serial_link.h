@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -62,6 +63,17 @@ inline constexpr int kReplyOverrunError = EMSGSIZE;
 inline constexpr std::chrono::milliseconds kLateTailQuiet{300};
 inline constexpr std::chrono::milliseconds kLateTailLimit{2000};
 
+// A reply that timed out may still come, whole or in part, seconds later. Its
+// missing bytes are owed: no command that expects a reply goes out until they
+// have come and been dropped, or until this long after the command they answer.
+// The module's replies carry no framing, so a reply owed for longer than this
+// could still be read as a later command's: the limit is where the link's
+// guarantee ends.
+inline constexpr std::chrono::milliseconds kLateReplyLimit{6000};
+// How often that wait asks whether it is still wanted (the operator may have
+// chosen another mode or port meanwhile).
+inline constexpr std::chrono::milliseconds kLateReplySlice{50};
+
 inline constexpr std::size_t kStatusTextSize = 200;
 
 // The operator's text for a failure, as the status line shows it; `port` is the
@@ -91,8 +103,16 @@ public:
     // Reads exactly `count` bytes; fewer (time-out) is a failure. Closing on a gone
     // device as above.
     [[nodiscard]] LinkError ReadTarget(char* buffer, std::size_t count);
-    // Drops bytes received and not read (nothing when no port is open).
+    // Drops bytes received and not read (nothing when no port is open); they pay
+    // what a timed-out reply owes.
     void DiscardInput();
+    // Before a command that expects a reply: waits until what a timed-out reply
+    // owes has come (and drops it, with whatever follows it before the line falls
+    // quiet), for kLateReplyLimit after that reply's command at most. At once when
+    // nothing is owed. Stopped on a stop request; Abandoned, still owing, as soon
+    // as `carryOn` (asked every kLateReplySlice) says the wait is no longer wanted.
+    enum class LateReplyWait { Done, Stopped, Abandoned };
+    [[nodiscard]] LateReplyWait AwaitLateReply(const std::function<bool()>& carryOn);
     // Pauses for `duration` while watching the line: Arrived as soon as a byte
     // comes (the pause ends early then), Stopped on a stop request, else Quiet
     // after the whole pause (also when no port is open or the device cannot be
@@ -100,6 +120,7 @@ public:
     [[nodiscard]] InputWait WatchLine(std::chrono::milliseconds duration);
     // After a failed reply: discards whatever arrives until the line has been
     // quiet for kLateTailQuiet, for kLateTailLimit at most, or a stop request.
+    // What it discards pays what a timed-out reply owes.
     void AwaitQuietLine();
 
     [[nodiscard]] bool IsOpen() const { return hPort != nullptr; }
@@ -115,4 +136,9 @@ private:
     std::unique_ptr<SerialDevice> hPort;  // the open port; null = closed
     std::string szOpenPort;               // "COM1"/"COM2" while hPort is open, else empty
     std::string shownName_;
+    // Bytes a timed-out reply may still send, and until when they are waited for;
+    // what the link has written last, and when.
+    std::size_t owed_ = 0;
+    std::chrono::steady_clock::time_point owedUntil_{};
+    std::chrono::steady_clock::time_point lastWrite_{};
 };

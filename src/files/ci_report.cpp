@@ -45,14 +45,22 @@ constexpr const char* kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
 // Appends `text` to `out` character by character: a byte that starts no valid UTF-8
 // sequence becomes U+FFFD, and `escape(c, out)` may write the escaped form of a
-// single-byte character c, returning false to have it copied as it stands.
+// single-byte character c, returning false to have it copied as it stands. With
+// `xml`, the noncharacters U+FFFE and U+FFFF, which XML 1.0 forbids however they
+// are written, become U+FFFD too.
 template <typename Escape>
-void AppendEscaped(std::string& out, std::string_view text, Escape escape) {
+void AppendEscaped(std::string& out, std::string_view text, Escape escape, bool xml = false) {
     for (std::size_t k = 0; k < text.size();) {
         const std::size_t n = Utf8Sequence(text, k);
         if (n == 0) {
             out += kReplacement;
             ++k;
+            continue;
+        }
+        if (xml && n == 3 && text[k] == '\xEF' && text[k + 1] == '\xBF' &&
+            (text[k + 2] == '\xBE' || text[k + 2] == '\xBF')) {
+            out += kReplacement;
+            k += n;
             continue;
         }
         if (n > 1 || !escape(static_cast<unsigned char>(text[k]), out)) {
@@ -65,37 +73,40 @@ void AppendEscaped(std::string& out, std::string_view text, Escape escape) {
 // XML 1.0 allows no control byte but TAB, LF and CR, even as a reference.
 std::string XmlText(std::string_view text) {
     std::string out;
-    AppendEscaped(out, text, [](unsigned char c, std::string& o) {
-        switch (c) {
-            case '&':
-                o += "&amp;";
-                return true;
-            case '<':
-                o += "&lt;";
-                return true;
-            case '>':
-                o += "&gt;";
-                return true;
-            case '"':
-                o += "&quot;";
-                return true;
-            case '\t':
-                o += "&#9;";  // kept as they are in attribute values too
-                return true;
-            case '\n':
-                o += "&#10;";
-                return true;
-            case '\r':
-                o += "&#13;";
-                return true;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    o += kReplacement;
+    AppendEscaped(
+        out, text,
+        [](unsigned char c, std::string& o) {
+            switch (c) {
+                case '&':
+                    o += "&amp;";
                     return true;
-                }
-                return false;
-        }
-    });
+                case '<':
+                    o += "&lt;";
+                    return true;
+                case '>':
+                    o += "&gt;";
+                    return true;
+                case '"':
+                    o += "&quot;";
+                    return true;
+                case '\t':
+                    o += "&#9;";  // kept as they are in attribute values too
+                    return true;
+                case '\n':
+                    o += "&#10;";
+                    return true;
+                case '\r':
+                    o += "&#13;";
+                    return true;
+                default:
+                    if (c < 0x20 || c == 0x7F) {
+                        o += kReplacement;
+                        return true;
+                    }
+                    return false;
+            }
+        },
+        true);
     return out;
 }
 
@@ -275,8 +286,13 @@ void WriteValidateJUnit(std::ostream& out, const ValidateFigures& f) {
         const ValidateOutputFigures& o = f.outputs[m];
         JUnitCase c{"out" + std::to_string(m + 1)};
         if (o.compared == 0) {
-            c.result = JUnitCase::Result::Skipped;
+            // An output never judged has not passed.
+            c.result = JUnitCase::Result::Failure;
+            c.type = "no verdict";
             c.message = "no pass compared";
+            c.text = "no pass could be compared with the host: " + std::to_string(f.failedPasses) +
+                     " failed, " + std::to_string(f.movedPasses) + " inputs moved, of " +
+                     std::to_string(f.passes);
         } else if (o.mismatches > 0) {
             c.result = JUnitCase::Result::Failure;
             c.type = "mismatch";
@@ -301,7 +317,7 @@ void WriteValidateJUnit(std::ostream& out, const ValidateFigures& f) {
     cases.push_back(std::move(failed));
     JUnitCase moved{"inputs moved"};
     moved.text = std::to_string(f.movedPasses) + " of " + std::to_string(f.passes) +
-                 " passes had inputs that moved between the readings (not compared)";
+                 " passes had inputs that moved too far between the readings to be judged";
     cases.push_back(std::move(moved));
     WriteJUnit(out, "validate", f.port,
                {{"port", f.port},

@@ -8,6 +8,11 @@
 #include <unistd.h>
 #endif
 
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <streambuf>
 #include <utility>
 
@@ -104,4 +109,122 @@ void FileReplacement::Discard() {
         RemoveFile(tempPath_);
         tempPath_.clear();
     }
+}
+
+namespace {
+
+// Enough of a file to know its kind: a net file is about 2.5 KB.
+constexpr std::size_t kSniffSize = 16384;
+
+bool LooksLikeFlashImage(const std::string& head) {
+    std::size_t k = head.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    while (k < head.size() && std::isspace(static_cast<unsigned char>(head[k]))) ++k;
+    if (k + 1 >= head.size()) return false;
+    const auto next = static_cast<unsigned char>(head[k + 1]);
+    return (head[k] == 'S' && std::isdigit(next)) || (head[k] == ':' && std::isxdigit(next));
+}
+
+bool LooksLikeNetFile(const std::string& head, bool whole) {
+    if (!whole) return false;  // a net file is far smaller
+    std::size_t k = head.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    int numbers = 0;
+    while (k < head.size()) {
+        if (std::isspace(static_cast<unsigned char>(head[k]))) {
+            ++k;
+            continue;
+        }
+        if (head[k] == '-' || head[k] == '+') ++k;
+        const std::size_t digits = k;
+        while (k < head.size() && std::isdigit(static_cast<unsigned char>(head[k]))) ++k;
+        if (k == digits) return false;
+        if (k < head.size() && !std::isspace(static_cast<unsigned char>(head[k]))) return false;
+        ++numbers;
+    }
+    return numbers == 280;
+}
+
+bool LooksLikeJUnit(const std::string& head) {
+    return head.find("<testsuite") != std::string::npos;
+}
+
+const char* KindName(OutputKind kind) {
+    switch (kind) {
+        case OutputKind::FlashImage:
+            return "a flash image";
+        case OutputKind::NetFile:
+            return "an ASCII net file";
+        case OutputKind::JUnitReport:
+            return "a JUnit report";
+        case OutputKind::Any:
+            break;
+    }
+    return "a file of this command";
+}
+
+}  // namespace
+
+OutputCheck CheckOutput(const std::string& output, const std::vector<std::string>& inputs,
+                        OutputKind kind, bool force) {
+    namespace fs = std::filesystem;
+    OutputCheck check;
+    for (const std::string& input : inputs) {
+        std::error_code error;
+        if (!input.empty() && fs::equivalent(output, input, error) && !error) {
+            check.refusal = OutputCheck::Refusal::SameAsInput;
+            check.input = input;
+            return check;
+        }
+    }
+    std::error_code error;
+    const fs::file_status status = fs::status(output, error);
+    if (force || kind == OutputKind::Any || error || !fs::is_regular_file(status)) return check;
+    std::ifstream in(output, std::ios::binary);
+    std::string head(kSniffSize + 1, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    if (head.empty()) return check;  // nothing to lose
+    const bool whole = head.size() <= kSniffSize;
+    bool same = false;
+    switch (kind) {
+        case OutputKind::FlashImage:
+            same = LooksLikeFlashImage(head);
+            break;
+        case OutputKind::NetFile:
+            same = LooksLikeNetFile(head, whole);
+            break;
+        case OutputKind::JUnitReport:
+            same = LooksLikeJUnit(head);
+            break;
+        case OutputKind::Any:
+            break;
+    }
+    if (!same) check.refusal = OutputCheck::Refusal::OtherKind;
+    return check;
+}
+
+std::string OutputCheckText(const OutputCheck& check, const std::string& output, OutputKind kind) {
+    switch (check.refusal) {
+        case OutputCheck::Refusal::None:
+            break;
+        case OutputCheck::Refusal::SameAsInput:
+            return output + ": is the same file as the input " + check.input +
+                   "; it is left as it is (choose another output)";
+        case OutputCheck::Refusal::OtherKind:
+            return output + ": exists and is not " + KindName(kind) +
+                   "; it is left as it is (--force replaces it)";
+    }
+    return {};
+}
+
+std::string OutputOpenText(const std::string& path, int error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (fs::is_directory(status)) return "is a folder, not a file";
+    if (fs::is_fifo(status)) return "is a FIFO that no program reads";
+    const fs::path folder = fs::absolute(fs::path(path), ec).parent_path();
+    if (!ec && !fs::exists(folder, ec)) return "its folder " + folder.string() + " does not exist";
+    if (!ec && !fs::is_directory(folder, ec)) return folder.string() + " is not a folder";
+    return std::string("cannot be written: ") +
+           (error != 0 ? std::strerror(error) : "unknown cause");
 }

@@ -30,6 +30,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "files/file_result.h"
 #include "os/unique_fd.h"
@@ -52,6 +53,9 @@ public:
     // Flush, sync and rename: Ok, or WriteFailed when any byte did not reach the
     // disk or Open did not succeed. The object is spent afterwards.
     [[nodiscard]] FileResult Commit();
+    // The temporary file while it exists, else empty: for a signal handler that
+    // must take it back before the process leaves without unwinding.
+    [[nodiscard]] const std::string& TemporaryPath() const { return tempPath_; }
 
 private:
     enum class Kind {
@@ -76,3 +80,38 @@ private:
     std::unique_ptr<FdBuf> buf_;
     std::ostream out_{nullptr};
 };
+
+// What a command's output is, for telling whether an existing file there may be
+// replaced without --force.
+enum class OutputKind {
+    FlashImage,   // Motorola S-record or Intel HEX lines
+    NetFile,      // 280 whole numbers and nothing else
+    JUnitReport,  // XML with a <testsuite>
+    Any,          // whatever is there (only the inputs are checked)
+};
+
+// Why a command may not write its output; found before the command does any work.
+struct OutputCheck {
+    enum class Refusal {
+        None,
+        SameAsInput,  // the output is one of the inputs, by another name perhaps
+        OtherKind,    // an existing file holds something the command does not write
+    };
+    Refusal refusal = Refusal::None;
+    std::string input;  // SameAsInput: the input as the user named it
+    [[nodiscard]] bool Refused() const { return refusal != Refusal::None; }
+};
+
+// Refuses an `output` that is the same file as one of `inputs` (the same device
+// and inode, whatever links lead there), and, unless `force`, an existing regular
+// file that is not empty and not of `kind`. A missing output, a device and a FIFO
+// are never refused as of another kind.
+[[nodiscard]] OutputCheck CheckOutput(const std::string& output,
+                                      const std::vector<std::string>& inputs, OutputKind kind,
+                                      bool force);
+// Why `path` could not be opened for writing, in words ("is a folder", "its folder
+// ... does not exist", ...); `error` is the errno right after the failed Open.
+[[nodiscard]] std::string OutputOpenText(const std::string& path, int error);
+// The user's text for a refusal: "OUTPUT: ...".
+[[nodiscard]] std::string OutputCheckText(const OutputCheck& check, const std::string& output,
+                                          OutputKind kind);

@@ -1,5 +1,6 @@
 #include "files/training_rows.h"
 
+#include <filesystem>
 #include <fstream>
 
 #include "files/value_lines.h"
@@ -27,6 +28,12 @@ TrainingRowsRead ReadTrainingRows(std::istream& in, const std::string& name) {
 TrainingRowsRead ReadTrainingRows(const std::vector<std::string>& paths) {
     TrainingRowsRead all;
     for (const std::string& path : paths) {
+        std::error_code error;
+        if (std::filesystem::is_directory(path, error)) {
+            all.ok = false;
+            all.error = path + ": is a folder, not a training file";
+            return all;
+        }
         std::ifstream in(path, std::ios::binary);
         if (!in) {
             all.ok = false;

@@ -163,11 +163,20 @@ void ValueLineParser::EndField(bool empty) {
         }
         const bool number = state_ == State::Digits;
         const bool time = !number && LooksLikeTime();
+        if (quoted_ >= 3 && std::string_view(quote_, 3) == kByteOrderMark) {
+            // Files joined with cat: the second one's mark is no text of a line.
+            return Fail("a byte-order mark that does not start the input (files joined?)");
+        }
         if (number || time || StartsLikeNumber()) {
             if (emptyFirst_) return Fail("field 1 is empty");
             if (!number && !time) return Fail("'" + Quote() + "' is not a number");
             type_ = LineType::Data;
             timedLine_ = time;
+        } else if (rowSeen_) {
+            // A header names the columns of the rows after it; below a row, a line
+            // that is no row is a fault of the file, never skipped in silence.
+            return Fail("'" + Quote() +
+                        "' is not a number (header lines come before the first row)");
         } else {
             type_ = LineType::Header;
         }
@@ -275,6 +284,7 @@ bool ValueLineParser::TryPlainRow(std::string_view line, ValueRow& row) {
     row.line = lineNumber_;
     row.timed = false;
     row.ms = 0;
+    rowSeen_ = true;
     return true;
 }
 
@@ -306,6 +316,7 @@ ValueLineKind ValueLineParser::Finish(ValueRow& row, std::string& error) {
                 "expected " + std::to_string(needed_) + " values, found " + std::to_string(found_);
         } else {
             kind = ValueLineKind::Row;
+            rowSeen_ = true;
         }
     }
     if (kind != ValueLineKind::Skip) {

@@ -6,7 +6,8 @@
 //
 // The grammar:
 // - Lines end at LF; CR, space, TAB, VT and FF are blanks. A UTF-8 byte-order mark
-//   at the very start of the input is skipped.
+//   at the very start of the input is skipped; one at the start of a later line
+//   (files joined with cat) is an error.
 // - Fields are separated by blanks and by commas, so CSV lines read as they look. A
 //   comma that follows the line's start or another comma with only blanks between
 //   them marks an empty field: where a value belongs that is an error, never a
@@ -21,7 +22,9 @@
 //                                 values follow
 //     something that starts like a number (a digit, or '+', '-' or '.' before a
 //     digit) but is none          an error ("3.5", "1;2;3", "12:00:01")
-//     anything else               a header line: skipped
+//     anything else               before the first row, a header line: skipped;
+//                                 after it, an error (a header names the columns
+//                                 of the rows below it, so it comes first)
 //   N is 8 (inputs) or 16 (in1..in8 then out1..out8); fields after them are not
 //   read. A header line that names every column the rows need (in1..in8, and
 //   out1..out8 for 16 values) each once takes the values of the rows after it from
@@ -107,7 +110,8 @@ private:
 
     const int needed_;
     std::size_t lineNumber_ = 0;
-    int bom_ = 0;  // bytes of the byte-order mark matched; -1 once past the start
+    int bom_ = 0;           // bytes of the byte-order mark matched; -1 once past the start
+    bool rowSeen_ = false;  // a row was read: no header line may follow
 
     // The columns a header chose (role per column: value index, kMs or kIgnore);
     // empty while the rows are read by position.

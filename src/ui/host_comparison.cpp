@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "network/evaluators.h"
+#include "network/pass_verdict.h"
 #include "ui/track_bar.h"
 
 namespace {
@@ -56,16 +57,16 @@ void CHostComparison::Count(const std::vector<PassSample>& passes,
 
 void CHostComparison::Judge(const PassSample& before, const PassSample& pass,
                             const PassSample& after, const ModuleWeights& weights) {
-    if (before.inputs != pass.inputs || after.inputs != pass.inputs) {
+    const NetInputs readings[3] = {before.inputs, pass.inputs, after.inputs};
+    const PassVerdict v = JudgePass(readings, pass.outputs, weights, m_tolerance);
+    if (!v.decided) {
         ++m_counts.inputsMoved;
         return;
     }
     ++m_counts.judged;
-    const NetOutputs host = EvaluateInt(pass.inputs, weights);
     for (int k = 0; k < NET_OUTPUT_COUNT; ++k) {
-        const bool differs = std::abs(int(pass.outputs[k]) - int(host[k])) > m_tolerance;
-        if (differs) ++m_counts.mismatches[k];
-        m_lastJudgedDiffers[k] = differs;
+        if (v.differs[k]) ++m_counts.mismatches[k];
+        m_lastJudgedDiffers[k] = v.differs[k];
     }
 }
 

@@ -4,11 +4,12 @@
 // until cleared: per output, the passes whose module value differed from the host's
 // by more than the tolerance.
 //
-// A pass is a verdict on the module only when its inputs held still: the module
-// reads them at "I" and answers "O" a pause later, and inputs that move in between
-// give outputs of other inputs. The window cannot see between "I" and "O", so it
-// judges a Monitor pass only when the passes before and after it read the same
-// inputs; any other pass is counted apart as "inputs moved", never as a mismatch.
+// The module reads its inputs at "I" and answers "O" a pause later, and inputs that
+// move in between give outputs of other inputs. The window cannot see between "I"
+// and "O", so it judges a Monitor pass by the readings of the passes before and
+// after it too, with validate's rule (JudgePass, network/pass_verdict.h): jitter is
+// judged, and a pass whose inputs moved too far to say is counted apart as "inputs
+// moved", never as a mismatch.
 //
 // Thread rules: UI thread only.
 

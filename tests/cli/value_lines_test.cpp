@@ -67,6 +67,25 @@ TEST(ValueLines, AcceptWhatIsUnambiguousAndRefuseTheRestWithTheLine) {
         {"2026-12-08T23:40:01.123+01:00 99999999999999999999 1\n", 16, 0,
          "line 1: t_ms '99999999999999999999' is not a count of milliseconds", 0, 0},
         {"1 2 3 4 5 6 7 8\n", 16, 0, "line 1: expected 16 values, found 8", 0, 0},
+        // Below the first row a line that is no row is an error, never a header
+        // skipped in silence: the letter O for a zero, a letter l for a one, "-+1".
+        {"1 2 3 4 5 6 7 8\nO1 2 3 4 5 6 7 8\n", 8, 1,
+         "line 2: 'O1' is not a number (header lines come before the first row)", 1, 8},
+        {"1 2 3 4 5 6 7 8\nl 2 3 4 5 6 7 8\n", 8, 1,
+         "line 2: 'l' is not a number (header lines come before the first row)", 1, 8},
+        {"1 2 3 4 5 6 7 8\n-+1 2 3 4 5 6 7 8\n", 8, 1,
+         "line 2: '-+1' is not a number (header lines come before the first row)", 1, 8},
+        {"1 2 3 4 5 6 7 8\n" + kRecordingHeader, 8, 1,
+         "line 2: 'time' is not a number (header lines come before the first row)", 1, 8},
+        // Files joined with cat: a byte-order mark that does not start the input.
+        {"in1 in2 in3 in4 in5 in6 in7 in8\n\xEF\xBB\xBF"
+         "1 2 3 4 5 6 7 8\n",
+         8, 0, "line 2: a byte-order mark that does not start the input (files joined?)", 0, 0},
+        {"1 2 3 4 5 6 7 8\n\xEF\xBB\xBF"
+         "1 2 3 4 5 6 7 8\n",
+         8, 1, "line 2: a byte-order mark that does not start the input (files joined?)", 1, 8},
+        // Blank lines and headers before the first row still pass.
+        {"\n# notes\n\nin1 in2 in3 in4 in5 in6 in7 in8\n1 2 3 4 5 6 7 8\n\n", 8, 1, "", 1, 8},
     };
     for (const auto& c : cases) {
         const Read read = ReadAll(c.text, c.perRow);

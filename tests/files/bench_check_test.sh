@@ -49,7 +49,8 @@ echo "bench-check: one module ${oneMs} ms, four modules ${fourMs} ms"
 
 [ "$status" -eq 1 ] || fail "exit status $status with a faulty module, not 1"
 [ "$(grep -c ': FAILED' "$work/four.log")" -eq 1 ] || fail "not exactly one failure reported"
-grep -q "^$work/m3: FAILED (verify exit 0, validate exit 3)" "$work/four.log" \
+grep -q "^$work/m3: FAILED (verify exit 0, validate exit 3; validate: MISMATCH with the host)" \
+    "$work/four.log" \
     || fail "the faulty module m3 is not the one reported"
 grep -q '3 of 4 modules passed' "$work/four.log" || fail "no summary"
 reports=("$work"/four/*.xml)
@@ -65,6 +66,18 @@ grep -A1 'name="out3"' "$work"/four/03-m3-validate.xml | grep -q '<failure ' \
     || fail "validate --json on a good module failed"
 python3 -c 'import json,sys; o=json.load(open(sys.argv[1])); assert o["verdict"] == "MATCH" and o["exit_code"] == 0 and o["compared"] == 3, o' \
     "$work/v.json" || fail "validate --json: $(cat "$work/v.json")"
+# --passes 0 would never end: refused at once, naming the range.
+status=0
+"$src/scripts/bench-check" --net "$net" --image "$work/net.s19" --passes 0 --out "$work/zero" \
+    "$work/m1" >"$work/zero.log" 2>&1 || status=$?
+[ "$status" -eq 2 ] || fail "--passes 0: exit $status, not 2"
+grep -q 'whole number from 1' "$work/zero.log" || fail "--passes 0: $(cat "$work/zero.log")"
+# A port name of 240 characters still gives file names that can be made.
+long=$work/$(printf 'p%.0s' $(seq 240))
+ln -s "$work/m1" "$long"
+read -r status _ < <(run long "$long")
+[ "$status" -eq 0 ] || { cat "$work/long.log"; fail "a 240-character port name failed"; }
+ls "$work/long/"01-ppp*-validate.xml >/dev/null || fail "no report for the long port name"
 # Side by side: four modules in far less than four times one.
 [ "$fourMs" -lt $((oneMs * 5 / 2)) ] || fail "four modules took ${fourMs} ms, one ${oneMs} ms"
 echo "bench_check_test: ok"

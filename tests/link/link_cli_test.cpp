@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "link/pty_module.h"
 #include "support/cli_runner.h"
 
 namespace {
@@ -316,6 +317,49 @@ TEST_F(LinkCliTest, ValidateOnMovingInputsCountsThemApart) {
         EXPECT_EQ(lines.back().rfind(c.verdict, 0), 0u) << run.err;
         EXPECT_NE(lines.back().find(" inputs moved)"), std::string::npos) << run.err;
         EXPECT_EQ(target.Stop(SIGTERM), 0);
+    }
+}
+
+// Inputs that jitter between the two readings of every pass are judged against
+// the host's outputs for both; a run that judged no pass is a failure of its own.
+TEST_F(LinkCliTest, ValidateJudgesJitterAndNeverPassesWithoutAVerdict) {
+    const struct {
+        const char* name;
+        const char* secondReading;  // to every second "I"; the first is 01 x 8
+        const char* outputs;        // the host gives 183 (B7) on every output
+        int exitCode;
+        const char* verdict;
+    } cases[] = {
+        {"one LSB of jitter, healthy", "0202020202020202", "B7B7B7B7B7B7B7B7", 0, "MATCH: "},
+        {"one LSB of jitter, output 3 9 LSB off", "0101020101010102", "B7B7C0B7B7B7B7B7", 3,
+         "MISMATCH: "},
+        {"inputs far apart, output 3 off", "8080808080808080", "B7B7C0B7B7B7B7B7", 4,
+         "NO VERDICT: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PtyModule module;
+        ASSERT_TRUE(module.Ok());
+        int asked = 0;
+        module.Serve([&](char b) -> std::string {
+            if (b == 'O') return c.outputs;
+            if (b != 'I') return {};
+            return asked++ % 2 == 0 ? "0101010101010101" : c.secondReading;
+        });
+        const fs::path junit = dir_ / "validate.xml";
+        const CliRun run =
+            RunCli("validate --port " + ShellQuote(module.Path()) + " --net " +
+                   ShellQuote(BiasNet()) + " --passes 3 --junit " + ShellQuote(junit.string()));
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        const auto lines = Lines(run.err);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back().rfind(c.verdict, 0), 0u) << run.err;
+        const std::string xml = ReadWholeFile(junit);
+        EXPECT_EQ(xml.find("<failure") != std::string::npos, c.exitCode != 0) << xml;
+        if (c.exitCode == 4) {
+            EXPECT_NE(xml.find("type=\"no verdict\""), std::string::npos) << xml;
+            EXPECT_EQ(xml.find("<skipped"), std::string::npos) << xml;
+        }
     }
 }
 

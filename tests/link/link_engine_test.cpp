@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -168,6 +169,23 @@ TEST_F(LinkEngineTest, SilentModuleFailsTheReadAfterTheTotalTime) {
     EXPECT_TRUE(WaitForStatus("Error reading from target (110)"));
 }
 
+// After a read that timed out, the next pass waits for the late reply before its
+// "I" (6 s after the command at most); the operator's choice of another mode
+// ends that wait at once.
+TEST_F(LinkEngineTest, AModeChosenWhileALateReplyIsAwaitedTakesEffectAtOnce) {
+    module_.Serve(nullptr);
+    Run(MODE_MONITOR);
+    ASSERT_TRUE(WaitForStatus("Error reading from target (110)"));
+    ASSERT_TRUE(module_.WaitForBytes(3));  // R, I, then the next pass's R: waiting now
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(module_.Bytes(), "RIR");  // no "I" while the reply is owed
+    const std::size_t before = Seen().size();
+    const auto start = Clock::now();
+    SetMode(MODE_HOLD);
+    ASSERT_TRUE(WaitForStatus(kStatusHold, before));
+    EXPECT_LT(Ms(Clock::now() - start), 1500);
+}
+
 TEST_F(LinkEngineTest, StopDuringALongReadEndsTheWorkerAtOnce) {
     module_.Serve(nullptr);
     Run(MODE_MONITOR);
@@ -320,13 +338,18 @@ public:
     // Runs Monitor on `module` until `passes` passes ended (or 30 s passed).
     std::vector<PassReport> MonitorPasses(PtyModule& module, PtyModule::Responder responder,
                                           std::size_t passes, bool confirmInputs = false) {
+        return Passes(MODE_MONITOR, module, std::move(responder), passes, confirmInputs);
+    }
+    std::vector<PassReport> Passes(EngineMode mode, PtyModule& module,
+                                   PtyModule::Responder responder, std::size_t passes,
+                                   bool confirmInputs = false, std::chrono::seconds limit = 30s) {
         ::setenv("PELKORA_COM1", module.Path().c_str(), 1);
         NewEngine();
         engine().SetConfirmInputs(confirmInputs);
         module.Serve(std::move(responder));
         const std::size_t from = Reports().size();
-        Run(MODE_MONITOR);
-        const auto deadline = Clock::now() + 30s;
+        Run(mode);
+        const auto deadline = Clock::now() + limit;
         std::vector<PassReport> passed;
         while (Clock::now() < deadline && passed.size() < passes) {
             std::this_thread::sleep_for(10ms);
@@ -383,6 +406,75 @@ TEST_F(LinkEngineRepliesTest, LateTailsNeverShiftAGoodPass) {
             EXPECT_EQ(r.inputs, (NetInputs{1, 2, 3, 4, 5, 6, 7, 8}));
             EXPECT_EQ(r.outputs, (NetOutputs{0xA0, 0xB0, 0xC0, 0xD0, 0xE0, 0xF0, 0xF1, 0xF2}));
         }
+    }
+}
+
+// Replies that come after their read gave up, now and then or often, up to 5 s
+// late: such a reply is never stored as the answer to a later command, in Monitor
+// (inputs confirmed, as validate reads them) and in Emulator. A reply the module
+// sends after the read's 1700 ms carries 0xEE in its first value, so a pass that
+// stored one shows it; the other replies are 01..08 for "I" and A0..F2 for "O".
+TEST_F(LinkEngineRepliesTest, LateRepliesAreNeverStored) {
+    const struct {
+        const char* name;
+        EngineMode mode;
+        std::function<int(int)> delayMs;  // of the n-th reply (0-based)
+        std::size_t passes;
+        std::size_t good;     // at least this many of them go well
+        bool confirm = true;  // Monitor: read the inputs again after "O", as validate does
+    } cases[] = {
+        {"monitor as the window runs it: 2.2 s late one reply in seven, the next 0.3 s late",
+         MODE_MONITOR, [](int n) { return n % 7 == 4   ? 2200
+                                          : n % 7 == 5 ? 300
+                                                       : 0; }, 8, 4, false},
+        {"monitor: 2.2 s late one reply in ten, the next 0.3 s late", MODE_MONITOR,
+         [](int n) { return n % 10 == 4   ? 2200
+                            : n % 10 == 5 ? 300
+                                          : 0; }, 8, 4},
+        {"monitor: 40 % of replies 1.6 to 2.6 s late", MODE_MONITOR,
+         [](int n) { return n % 5 == 1 || n % 5 == 3 ? 1600 + (n * 3 % 6) * 200 : 0; }, 8, 1},
+        {"monitor: 5 s late now and then", MODE_MONITOR,
+         [](int n) { return n % 7 == 3 ? 5000 : 0; }, 6, 2},
+        // Every pass may hold a late reply: none need go well, none may be wrong.
+        {"monitor: 3 to 5 s late often", MODE_MONITOR,
+         [](int n) { return n % 4 == 1 ? 3000 + (n % 3) * 1000 : 0; }, 4, 0},
+        {"emulator: 2.2 s late one reply in five, the next 0.3 s late", MODE_EMULATOR,
+         [](int n) { return n % 5 == 2   ? 2200
+                            : n % 5 == 3 ? 300
+                                         : 0; }, 10, 5},
+        {"emulator: 40 % of replies 1.6 to 2.6 s late", MODE_EMULATOR,
+         [](int n) { return n % 5 == 1 || n % 5 == 3 ? 1600 + (n * 3 % 6) * 200 : 0; }, 10, 5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PtyModule module;
+        ASSERT_TRUE(module.Ok());
+        int replies = 0;
+        const auto start = Clock::now();
+        const auto passes = Passes(
+            c.mode, module,
+            [&](char b) -> std::string {
+                if (b != 'I' && b != 'O') return {};
+                const int delay = c.delayMs(replies++);
+                std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+                const std::string late = delay > 1700 ? "EE" : "";
+                return b == 'I' ? (late.empty() ? "01" : late) + "02030405060708"
+                                : (late.empty() ? "A0" : late) + "B0C0D0E0F0F1F2";
+            },
+            c.passes, c.mode == MODE_MONITOR && c.confirm, 60s);
+        ASSERT_GE(passes.size(), c.passes);
+        std::size_t good = 0;
+        for (const PassReport& r : passes) {
+            if (!r.ok) continue;
+            ++good;
+            EXPECT_EQ(r.inputs, (NetInputs{1, 2, 3, 4, 5, 6, 7, 8}));
+            if (c.mode == MODE_MONITOR) {
+                EXPECT_EQ(r.outputs, (NetOutputs{0xA0, 0xB0, 0xC0, 0xD0, 0xE0, 0xF0, 0xF1, 0xF2}));
+            }
+        }
+        EXPECT_GE(good, c.good);
+        std::printf("%s: %zu of %zu passes good, %d replies, %lld ms\n", c.name, good,
+                    passes.size(), replies, Ms(Clock::now() - start));
     }
 }
 

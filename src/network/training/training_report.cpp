@@ -17,19 +17,28 @@ void WriteFigureColumns(std::ostream& out, const ErrorFigure& f) {
         << Percent(f.shareWithinOne);
 }
 
+// No rows held out: nothing was measured, and no figure pretends it was.
+void WriteHeldOutColumns(std::ostream& out, const ErrorFigure& f, bool measured) {
+    if (measured) {
+        WriteFigureColumns(out, f);
+    } else {
+        out << std::setw(8) << "n/a" << std::setw(7) << "n/a" << std::setw(9) << "n/a";
+    }
+}
+
 void WriteTable(std::ostream& out, const char* name, const ErrorFigures& train,
-                const ErrorFigures& held, bool perOutput) {
+                const ErrorFigures& held, bool perOutput, bool heldMeasured) {
     for (int m = 0; perOutput && m < NET_OUTPUT_COUNT; ++m) {
         out << std::left << std::setw(11) << name << "out" << m + 1 << std::right << "  ";
         WriteFigureColumns(out, train.outputs[m]);
         out << "   ";
-        WriteFigureColumns(out, held.outputs[m]);
+        WriteHeldOutColumns(out, held.outputs[m], heldMeasured);
         out << '\n';
     }
     out << std::left << std::setw(11) << name << "all " << std::right << "  ";
     WriteFigureColumns(out, train.all);
     out << "   ";
-    WriteFigureColumns(out, held.all);
+    WriteHeldOutColumns(out, held.all, heldMeasured);
     out << '\n';
 }
 
@@ -45,9 +54,15 @@ void WriteTrainingReport(std::ostream& out, const TrainingResult& r) {
     out << "time: " << r.seconds << " s\n";
     out << "errors in LSB       ---- training rows ----    ---- held-out rows ----\n";
     out << "                      RMSE    max  within 1      RMSE    max  within 1\n";
-    WriteTable(out, "float", r.floatTrain, r.floatHeldOut, true);
-    WriteTable(out, "module", r.moduleTrain, r.moduleHeldOut, true);
-    WriteTable(out, "truncated", r.truncatedTrain, r.truncatedHeldOut, false);
-    out << "quantization cost (held out, module - float RMSE): " << std::showpos
-        << r.moduleHeldOut.all.rmse - r.floatHeldOut.all.rmse << std::noshowpos << " LSB\n";
+    const bool held = r.heldOutRows > 0;
+    WriteTable(out, "float", r.floatTrain, r.floatHeldOut, true, held);
+    WriteTable(out, "module", r.moduleTrain, r.moduleHeldOut, true, held);
+    WriteTable(out, "truncated", r.truncatedTrain, r.truncatedHeldOut, false, held);
+    out << "quantization cost (held out, module - float RMSE): ";
+    if (held) {
+        out << std::showpos << r.moduleHeldOut.all.rmse - r.floatHeldOut.all.rmse << std::noshowpos
+            << " LSB\n";
+    } else {
+        out << "n/a (no rows held out)\n";
+    }
 }
