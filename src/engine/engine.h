@@ -67,7 +67,8 @@ class Engine {
 public:
     // The termios opener on the devices named by the environment (PELKORA_COM1/2).
     Engine();
-    // `opener` null: the platform's serial opener.
+    // `opener` null: the platform's serial opener, and the network device for
+    // tcp:// and rfc2217:// names (serial_device_net.h).
     Engine(std::unique_ptr<SerialOpener> opener, PortMap ports);
     ~Engine();
     Engine(const Engine&) = delete;
