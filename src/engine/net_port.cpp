@@ -251,11 +251,9 @@ std::string OpeningRequests() {
                   kSuppressGoAhead});
 }
 
-const std::vector<std::uint8_t>& LineSettingCommands() {
-    static const std::vector<std::uint8_t> commands = {
-        kSetBaudRate, kSetDataSize, kSetParity,  kSetStopSize,
-        kSetControl,  kSetControl,  kSetControl, kSetControl,
-    };
+const std::vector<std::uint8_t>& AwaitedSettingCommands() {
+    static const std::vector<std::uint8_t> commands = {kSetBaudRate, kSetDataSize, kSetParity,
+                                                       kSetStopSize};
     return commands;
 }
 
@@ -357,7 +355,7 @@ void TelnetDecoder::EndSub(Decoded& out) {
 
 void TelnetDecoder::Negotiate(std::uint8_t verb, std::uint8_t option, std::string& replies) {
     const auto reply = [&](std::uint8_t answer) { replies += Bytes({kIac, answer, option}); };
-    const bool oursOk = option == kComPort || option == kBinary;
+    const bool oursOk = option == kComPort || option == kBinary || option == kSuppressGoAhead;
     const bool hisOk = option == kBinary || option == kSuppressGoAhead;
     switch (verb) {
         case kDo:

@@ -123,20 +123,22 @@ inline constexpr std::uint8_t kPurgeServerInput = 1;  // the server's receive bu
 [[nodiscard]] std::string ComPortRequest(std::uint8_t command, std::string_view value);
 
 // What the client says first: it will speak com-port control and binary, and asks
-// the server for binary and no go-ahead.
+// the server for binary and no go-ahead. (It also agrees to suppress go-ahead on its
+// own side when asked.)
 [[nodiscard]] std::string OpeningRequests();
 
 // The link's line settings: 9600 baud, 8 data bits, no parity, one stop bit, no
 // flow control either way, DTR and RTS off.
 [[nodiscard]] std::string LineSettingRequests();
 
-// The command numbers LineSettingRequests sends, each answered by +100.
-[[nodiscard]] const std::vector<std::uint8_t>& LineSettingCommands();
+// The commands of LineSettingRequests whose answers (command + 100) the opening
+// waits for: baud rate, data size, parity, stop size. Flow control and the modem
+// lines are sent without waiting: a server whose port has no modem lines (a
+// pseudo-terminal) may not answer those at all, and the link needs nothing of them.
+[[nodiscard]] const std::vector<std::uint8_t>& AwaitedSettingCommands();
 
-// True when the server's answer `value` to `command` (a LineSettingCommands
-// entry) shows the setting taken. Flow control and the modem lines are not
-// checked: a server whose port has no such lines (a pseudo-terminal) reports
-// what it has, and the link needs nothing of them.
+// True when the server's answer `value` to `command` (one of
+// AwaitedSettingCommands) shows the link's setting taken.
 [[nodiscard]] bool LineSettingTaken(std::uint8_t command, std::string_view value);
 
 // A com-port answer of the server: its command (with the +100) and value.

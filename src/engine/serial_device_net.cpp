@@ -116,6 +116,7 @@ public:
     // server agrees. LinkStage::None when the line is set.
     SerialOpenResult Negotiate(Clock::duration bound) {
         SerialOpenResult r;
+        negotiating_ = true;
         outgoing_ = telnet::OpeningRequests();
         auto deadline = Clock::now() + bound;
         if (!Flush(deadline)) return Failure(LinkStage::Open);
@@ -129,23 +130,36 @@ public:
             r.error = kNetNoComPort;
             return r;
         }
-        const std::vector<std::uint8_t>& asked = telnet::LineSettingCommands();
         answered_.clear();
         outgoing_ += telnet::LineSettingRequests();
         deadline = Clock::now() + bound;
         if (!Flush(deadline)) return Failure(LinkStage::ApplySettings);
-        if (!AwaitServer(deadline, [&] { return answered_.size() >= asked.size(); })) {
+        // The server's own notices (modem and line state) may come between the
+        // answers: each setting is looked up by its answer's command.
+        const auto answer = [this](std::uint8_t command) -> const telnet::ComPortReply* {
+            for (auto k = answered_.rbegin(); k != answered_.rend(); ++k) {
+                if (k->command == command + telnet::kServerOffset) return &*k;
+            }
+            return nullptr;
+        };
+        const std::vector<std::uint8_t>& awaited = telnet::AwaitedSettingCommands();
+        if (!AwaitServer(deadline, [&] {
+                for (std::uint8_t command : awaited) {
+                    if (answer(command) == nullptr) return false;
+                }
+                return true;
+            })) {
             return Failure(LinkStage::ApplySettings);
         }
-        // The server answers in the order asked; each answer carries what it now has.
-        for (std::size_t k = 0; k < asked.size(); ++k) {
-            if (answered_[k].command != asked[k] + telnet::kServerOffset ||
-                !telnet::LineSettingTaken(asked[k], answered_[k].value)) {
+        for (std::uint8_t command : awaited) {
+            if (!telnet::LineSettingTaken(command, answer(command)->value)) {
                 r.stage = LinkStage::ApplySettings;
                 r.error = kNetBadSetting;
                 return r;
             }
         }
+        negotiating_ = false;
+        answered_.clear();
         received_.clear();  // bytes from before the line was set are no reply
         r.stage = LinkStage::None;
         return r;
@@ -201,7 +215,10 @@ private:
             telnet::Decoded decoded;
             decoder_.Feed(chunk, io.count, decoded);
             received_ += decoded.data;
-            answered_.insert(answered_.end(), decoded.comPort.begin(), decoded.comPort.end());
+            // Only the opening needs the answers; later ones (the purges') are dropped.
+            if (negotiating_) {
+                answered_.insert(answered_.end(), decoded.comPort.begin(), decoded.comPort.end());
+            }
             if (!decoded.replies.empty()) {
                 // Answered now, without waiting for room: what does not go at once
                 // goes with the next command.
@@ -252,7 +269,8 @@ private:
     std::string received_;  // data received and not read yet
     std::string outgoing_;  // bytes owed to the server, in order
     bool purgeOwed_ = false;
-    std::vector<telnet::ComPortReply> answered_;  // the server's com-port answers
+    bool negotiating_ = false;                    // the opening runs
+    std::vector<telnet::ComPortReply> answered_;  // the server's com-port answers meanwhile
     int goneError_ = 0;                           // set once the connection is closed or broken
     SerialTransfer transferFailure_;              // why the last Flush failed
     int openError_ = 0;                           // why the last negotiation step failed
