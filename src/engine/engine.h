@@ -75,6 +75,8 @@ public:
     Engine& operator=(const Engine&) = delete;
 
     [[nodiscard]] SharedState& State() { return state_; }
+    // What COM1 and COM2 stand for; fixed for the engine's life, so any thread may look.
+    [[nodiscard]] const PortMap& Ports() const { return ports_; }
     void SetNotifier(EngineNotifier notifier);
     // Monitor passes read the inputs again after "O" and report whether they held
     // (PassReport::inputsMoved): for comparing the module's outputs with its
