@@ -1,9 +1,11 @@
 // Winsock: each socket has a network event (WSAEventSelect) that the waits wait
 // for along with the stop signal's event, so a stop ends them at once.
 
-#include <windows.h>
+// winsock2.h before windows.h, which would otherwise bring the old winsock.h.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <windows.h>
 
 #include <mutex>
 
