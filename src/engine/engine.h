@@ -65,7 +65,8 @@ using EngineNotifier = std::function<void(const PassReport&)>;
 
 class Engine {
 public:
-    // The termios opener on the devices named by the environment (PELKORA_COM1/2).
+    // The platform's opener (and the network device for tcp:// and rfc2217://
+    // names) on the ports named by the environment (PELKORA_COM1/2).
     Engine();
     // `opener` null: the platform's serial opener, and the network device for
     // tcp:// and rfc2217:// names (serial_device_net.h).

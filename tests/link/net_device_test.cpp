@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -55,9 +56,13 @@ protected:
 };
 
 TEST_F(NetDeviceTest, RawTcpPassesTheBytesBothWays) {
-    std::string got;
+    // What the server saw, handed over to the test thread.
+    std::promise<std::string> seen;
     LoopbackServer server([&](int fd, int wake) {
-        if (!ReadUntil(fd, wake, B({'I', 0xFF}), got)) return;
+        std::string got;
+        const bool complete = ReadUntil(fd, wake, B({'I', 0xFF}), got);
+        seen.set_value(got);
+        if (!complete) return;
         SendAll(fd, "0102");
         std::this_thread::sleep_for(20ms);  // within the gap between bytes
         SendAll(fd, B({'0', 0xFF}) + "0506070");
@@ -73,7 +78,7 @@ TEST_F(NetDeviceTest, RawTcpPassesTheBytesBothWays) {
     EXPECT_EQ(t.count, 13u);
     EXPECT_EQ(t.error, 0);
     EXPECT_EQ(std::string(reply, 13), "0102" + B({'0', 0xFF}) + "0506070");
-    EXPECT_EQ(got, B({'I', 0xFF}));  // raw: 0xFF is not doubled
+    EXPECT_EQ(seen.get_future().get(), B({'I', 0xFF}));  // raw: 0xFF is not doubled
 
     // Fewer bytes than asked: a time-out once the gap passes, the device usable.
     const SerialTransfer silent = r.device->Read(reply, 1);
@@ -144,13 +149,16 @@ TEST_F(NetDeviceTest, WaitingForInputEndsOnDataOrAStop) {
 }
 
 TEST_F(NetDeviceTest, Rfc2217SetsTheLineEscapesAndPurges) {
-    std::string opening;
-    std::string afterOpening;
+    std::promise<std::string> opened;  // what the client sent to open, then after it
+    std::promise<std::string> commanded;
     LoopbackServer server([&](int fd, int wake) {
-        opening = AgreeAndSetLine(fd, wake);
+        opened.set_value(AgreeAndSetLine(fd, wake));
+        std::string afterOpening;
         // The purge and the command come in one go; the reply has a doubled IAC.
         const std::string expected = telnet::ComPortRequest(12, B({1})) + B({'I', 255, 255});
-        if (!ReadUntil(fd, wake, expected, afterOpening)) return;
+        const bool complete = ReadUntil(fd, wake, expected, afterOpening);
+        commanded.set_value(afterOpening);
+        if (!complete) return;
         SendAll(fd, B({255, 250, 44, 112, 1, 255, 240}) + B({'0', 255, 255, '1'}));
         Idle(wake);
     });
@@ -163,9 +171,9 @@ TEST_F(NetDeviceTest, Rfc2217SetsTheLineEscapesAndPurges) {
     const SerialTransfer t = r.device->Read(reply, sizeof reply);
     EXPECT_EQ(t.count, 3u) << t.error;
     EXPECT_EQ(std::string(reply, 3), B({'0', 0xFF, '1'}));
-    // Both written by the server before it sent the reply.
-    EXPECT_EQ(opening, telnet::OpeningRequests() + telnet::LineSettingRequests());
-    EXPECT_EQ(afterOpening, telnet::ComPortRequest(12, B({1})) + B({'I', 255, 255}));
+    EXPECT_EQ(opened.get_future().get(), telnet::OpeningRequests() + telnet::LineSettingRequests());
+    EXPECT_EQ(commanded.get_future().get(),
+              telnet::ComPortRequest(12, B({1})) + B({'I', 255, 255}));
 }
 
 TEST_F(NetDeviceTest, Rfc2217AnswersNegotiationInTheMiddleOfAReply) {
