@@ -25,6 +25,7 @@
 #include "cli/option_checks.h"
 #include "cli/ordered_output.h"
 #include "engine/engine.h"
+#include "engine/net_port.h"
 #include "files/net_file.h"
 #include "files/pass_log.h"
 #include "network/evaluators.h"
@@ -220,6 +221,11 @@ std::string Header(LinkCommand command, bool timestamps) {
 
 constexpr const char* kNames[] = {"monitor", "emulate", "validate"};
 
+// A device path or a network port name; a bad one is a usage error that lists the
+// accepted forms.
+const CLI::Validator kPortName([](std::string& value) { return PortNameProblem(value); }, "PORT",
+                               "PORT");
+
 int RunLinkMode(LinkCommand command, const LinkOptions& options) {
     const std::string startTime = JUnitTimestamp(std::chrono::system_clock::now());
     const auto started = std::chrono::steady_clock::now();
@@ -368,8 +374,10 @@ CliCommand AddModeCommand(CLI::App& root, LinkCommand command) {
     const int index = static_cast<int>(command);
     CLI::App* sub = root.add_subcommand(kNames[index], kHelp[index]);
     AddValueOption(sub, "--port", options->port,
-                   "Serial device (e.g. /dev/ttyUSB0), named in the texts")
-        ->required();
+                   "Serial device (e.g. /dev/ttyUSB0) or a port server's port, "
+                   "tcp://HOST:PORT (raw TCP) or rfc2217://HOST:PORT; named in the texts")
+        ->required()
+        ->check(kPortName);
     if (command == LinkCommand::Emulate) {
         AddValueOption(sub, "--net", options->netFile,
                        "ASCII net file (default: all-zero network)");

@@ -6,13 +6,15 @@
 #include <cstring>
 
 #include "engine/native_serial.h"
+#include "engine/serial_device_net.h"
 #include "engine/wire_codec.h"
 #include "network/evaluators.h"
 
 Engine::Engine() : Engine(nullptr, PortMap::FromEnvironment()) {}
 
 Engine::Engine(std::unique_ptr<SerialOpener> opener, PortMap ports)
-    : opener_(opener ? std::move(opener) : MakeNativeSerialOpener()), ports_(std::move(ports)) {}
+    : opener_(opener ? std::move(opener) : MakePortOpener(MakeNativeSerialOpener())),
+      ports_(std::move(ports)) {}
 
 Engine::~Engine() {
     Stop();

@@ -67,15 +67,19 @@ using EngineNotifier = std::function<void(const PassReport&)>;
 
 class Engine {
 public:
-    // The termios opener on the devices named by the environment (PELKORA_COM1/2).
+    // The platform's opener (and the network device for tcp:// and rfc2217://
+    // names) on the ports named by the environment (PELKORA_COM1/2).
     Engine();
-    // `opener` null: the platform's serial opener.
+    // `opener` null: the platform's serial opener, and the network device for
+    // tcp:// and rfc2217:// names (serial_device_net.h).
     Engine(std::unique_ptr<SerialOpener> opener, PortMap ports);
     ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
     [[nodiscard]] SharedState& State() { return state_; }
+    // What COM1 and COM2 stand for; fixed for the engine's life, so any thread may look.
+    [[nodiscard]] const PortMap& Ports() const { return ports_; }
     void SetNotifier(EngineNotifier notifier);
     // Monitor passes read the inputs again after "O" and report whether they held
     // (PassReport::inputsMoved): for comparing the module's outputs with its

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/net_port.h"
 #include "engine/stop_signal.h"
 
 PortMap PortMap::FromEnvironment() {
@@ -30,6 +31,17 @@ PortMap PortMap::SingleDevice(const std::string& path) {
     map.ports[0] = {path, path};
     map.ports[1] = {path, path};
     return map;
+}
+
+std::string PortMap::EnvironmentProblem() {
+    for (const char* variable : {"PELKORA_COM1", "PELKORA_COM2"}) {
+        const char* value = std::getenv(variable);
+        if (value == nullptr || *value == '\0') continue;
+        if (std::string problem = PortNameProblem(value); !problem.empty()) {
+            return std::string(variable) + ": " + problem;
+        }
+    }
+    return {};
 }
 
 LinkErrorMessage LinkErrorText(const LinkError& error, const std::string& port) {

@@ -8,7 +8,8 @@
 // turns a failure into the operator's text with LinkErrorText.
 //
 // Port names: "COM1" and "COM2" are what the operator chooses and reads. A PortMap
-// says which device each stands for; see engine.h.
+// says which device each stands for (a local device, or a port server's port on
+// the network: engine/net_port.h); see engine.h.
 
 #include <array>
 #include <cerrno>
@@ -36,6 +37,10 @@ struct PortMap {
     [[nodiscard]] static PortMap FromEnvironment();
     // One device for both choices, named by its path in the texts (pelkora-cli --port).
     [[nodiscard]] static PortMap SingleDevice(const std::string& path);
+    // "" when $PELKORA_COM1 and $PELKORA_COM2 are unset or port names (a device
+    // path, tcp://HOST:PORT, rfc2217://HOST:PORT; engine/net_port.h); else, for the
+    // first that is not, "PELKORA_COMn: " and what is wrong with it.
+    [[nodiscard]] static std::string EnvironmentProblem();
 };
 
 struct LinkError {

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <string>
 
+#include "engine/net_port.h"
 #include "files/net_file.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
@@ -318,8 +319,19 @@ void CDevToolDlg::ShowReport(const PassReport& report) {
         // A read-only box shows a long text from its start, not its end; the
         // tooltip shows all of it.
         m_editStatus->setCursorPosition(0);
-        m_editStatus->setToolTip(text);
     }
+    // The texts say COM1/COM2: where that is a port server's port, the tooltip
+    // also names it, as the port chosen now.
+    QString tip = text;
+    const int port = m_comboPort->currentIndex() == 0 ? 0 : 1;
+    const std::string& device = m_engine.Ports().ports[port].device;
+    PortAddress address;
+    std::string why;
+    if (ParsePortName(device, address, why) && address.kind != PortKind::Device) {
+        tip += QStringLiteral("\n%1: %2")
+                   .arg(m_comboPort->itemText(port), QString::fromStdString(device));
+    }
+    if (m_editStatus->toolTip() != tip) m_editStatus->setToolTip(tip);
     // A report taken before the operator's last move would put the slider back.
     if (report.inputsSet >= m_inputsSet) {
         for (int k = 0; k < NET_INPUT_COUNT; ++k) ShowValue(m_sliderIn[k], report.inputs[k]);

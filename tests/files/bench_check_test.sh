@@ -80,4 +80,12 @@ read -r status _ < <(run long "$long")
 ls "$work/long/"01-ppp*-validate.xml >/dev/null || fail "no report for the long port name"
 # Side by side: four modules in far less than four times one.
 [ "$fourMs" -lt $((oneMs * 5 / 2)) ] || fail "four modules took ${fourMs} ms, one ${oneMs} ms"
+# A port name that is no port is a usage error naming the accepted forms, and no
+# module runs.
+status=0
+"$src/scripts/bench-check" --net "$net" --image "$work/net.s19" --out "$work/bad" \
+    "$work/m1" tcp://bench >"$work/bad.log" 2>&1 || status=$?
+[ "$status" -eq 2 ] || fail "a bad port name gave exit status $status, not 2"
+grep -q 'rfc2217://HOST:PORT' "$work/bad.log" || fail "no accepted forms: $(cat "$work/bad.log")"
+[ ! -e "$work/bad" ] || fail "modules were checked despite a bad port name"
 echo "bench_check_test: ok"

@@ -11,8 +11,8 @@
 #include <fstream>
 #include <thread>
 
-#include "engine/stop_signal.h"
 #include "engine/serial_device_posix.h"
+#include "engine/stop_signal.h"
 #include "link/pty_module.h"
 
 namespace {

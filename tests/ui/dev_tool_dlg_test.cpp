@@ -122,6 +122,7 @@ private slots:
     void stateValueShowsOnSlider_data();
     void stateValueShowsOnSlider();
     void windowShowsExactlyTheReport();
+    void statusTooltipNamesTheNetworkPort();
     void modeRadios_data();
     void modeRadios();
     void comPortChoice();
@@ -378,6 +379,24 @@ void DevToolDlgTest::windowShowsExactlyTheReport() {
     QCOMPARE(Status(*m_dlg), text);
     // The box is too narrow for it: the whole text is in its tooltip.
     QCOMPARE(Control<QLineEdit>(*m_dlg, "IDC_STATUS")->toolTip(), text);
+}
+
+void DevToolDlgTest::statusTooltipNamesTheNetworkPort() {
+    // COM1 on a port server (nothing listens there), COM2 a local device.
+    PortMap ports;
+    ports.ports[0] = {"rfc2217://127.0.0.1:9", "COM1"};
+    ports.ports[1] = {m_dir.filePath(QStringLiteral("no-such-port")).toStdString(), "COM2"};
+    m_engine = std::make_unique<Engine>(nullptr, ports);
+    TestEngine() = m_engine.get();
+    m_dlg = Open();
+    QTRY_COMPARE_WITH_TIMEOUT(Status(*m_dlg), QStringLiteral("Hold..."), kWait);
+    auto* status = Control<QLineEdit>(*m_dlg, "IDC_STATUS");
+    QCOMPARE(status->toolTip(), QStringLiteral("Hold...\nCOM1: rfc2217://127.0.0.1:9"));
+    auto* combo = Control<QComboBox>(*m_dlg, "IDC_COM_PORT");
+    combo->setCurrentIndex(1);
+    emit combo->activated(1);
+    // The next report, with the same text, names no port any more.
+    QTRY_COMPARE_WITH_TIMEOUT(status->toolTip(), QStringLiteral("Hold..."), kWait);
 }
 
 void DevToolDlgTest::modeRadios_data() {
