@@ -55,9 +55,9 @@ int CheckImage(const VerifyOptions& options, VerifyFigures& figures, std::ostrea
     figures.records = image.recordCount;
     FileWeights fileWeights{};
     if (!options.netFile.empty()) {
-        const FileResult loaded = ReadNetFile(options.netFile, fileWeights);
-        if (loaded != FileResult::Ok) {
-            figures.netError = FileResultText(loaded);
+        const NetFileRead loaded = ReadNetFile(options.netFile, options.netFile, fileWeights);
+        if (loaded.result != FileResult::Ok) {
+            figures.netError = loaded.message;
             std::cerr << figures.netError << '\n';
             return kExitFailure;
         }

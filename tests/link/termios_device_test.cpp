@@ -11,8 +11,8 @@
 #include <fstream>
 #include <thread>
 
-#include "engine/stop_signal.h"
 #include "engine/serial_device_posix.h"
+#include "engine/stop_signal.h"
 #include "link/pty_module.h"
 
 namespace {
@@ -190,6 +190,9 @@ TEST_F(TermiosDeviceTest, VanishedDeviceIsReportedAsGone) {
     auto device = OpenPty();
     ASSERT_TRUE(device);
     pty_.Unplug();
+    // A hung-up line reports itself readable; the pause after a reply must not take
+    // that for a stray byte.
+    EXPECT_EQ(device->WaitForInput(std::chrono::milliseconds(200)), InputWait::Failed);
     char buffer[16];
     const SerialTransfer r = device->Read(buffer, sizeof buffer);
     EXPECT_TRUE(r.deviceGone);
