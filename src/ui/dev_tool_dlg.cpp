@@ -19,6 +19,7 @@
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <chrono>
 #include <string>
 
@@ -166,7 +167,9 @@ void CDevToolDlg::OnInitDialog() {
     m_info = new QLabel(m_menuBar);
     m_info->setObjectName(QStringLiteral("info"));
     m_info->setContentsMargins(4, 0, 6, 0);
-    m_info->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_info->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // The room the menus leave; a longer text is cut, and its tooltip has it all.
+    m_info->setFixedWidth(std::max(0, units.X(kWidth) - m_menuBar->sizeHint().width() - 4));
     m_menuBar->setCornerWidget(m_info, Qt::TopRightCorner);
     m_staleTimer = new QTimer(this);
     m_staleTimer->setInterval(250);
@@ -410,8 +413,12 @@ void CDevToolDlg::UpdateInfo() {
         parts << m_notice;
         if (!m_noticeTip.isEmpty()) tips << m_noticeTip;
     }
-    const QString text = parts.join(QStringLiteral("  |  "));
-    if (m_info->text() != text) m_info->setText(text);
+    m_infoText = parts.join(QStringLiteral("  |  "));
+    const QMargins margins = m_info->contentsMargins();
+    const QString shown = m_info->fontMetrics().elidedText(
+        m_infoText, Qt::ElideRight, m_info->width() - margins.left() - margins.right());
+    if (m_info->text() != shown) m_info->setText(shown);
+    if (shown != m_infoText) tips.prepend(m_infoText);
     const QString tip = tips.join(QLatin1Char('\n'));
     if (m_info->toolTip() != tip) m_info->setToolTip(tip);
 }

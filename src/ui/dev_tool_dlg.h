@@ -57,6 +57,9 @@ public:
     // no file yet; an empty `name` gives the plain title back.
     void ShowWeightsSource(const QString& name, bool trainedNotSaved);
 
+    // What the menu bar's right says, whole (the label may cut it).
+    [[nodiscard]] const QString& InfoText() const { return m_infoText; }
+
     [[nodiscard]] CTrainingPanel& TrainingPanel() { return *m_training; }
     [[nodiscard]] CLiveViews& LiveViews() { return *m_live; }
     // Where the engine's reports arrive (tests hand it reports of their own).
@@ -115,6 +118,7 @@ private:
     CLiveViews* m_live = nullptr;
 
     QLabel* m_info = nullptr;  // the menu bar's corner: what the window is doing
+    QString m_infoText;        // what m_info says, whole
     QString m_notice;          // the last notice, shown in m_info
     QString m_noticeTip;
     QTimer* m_staleTimer = nullptr;  // runs while a link mode does, to notice silence

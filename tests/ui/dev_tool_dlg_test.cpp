@@ -818,17 +818,17 @@ void DevToolDlgTest::windowNamesItsState() {
     auto* info = m_dlg->findChild<QLabel*>(QStringLiteral("info"));
     QVERIFY(info);
     QCOMPARE(m_dlg->windowTitle(), QStringLiteral("Pelkora Development Tool"));
-    QCOMPARE(info->text(), QString());  // the window starts as it always has
+    QCOMPARE(m_dlg->InfoText(), QString());  // the window starts as it always has
 
     // Compare with host before any net: it says what it needs.
     m_dlg->findChild<QAction*>(QStringLiteral("ID_VIEW_COMPARE_HOST"))->setChecked(true);
-    QCOMPARE(info->text(), QStringLiteral("Compare with host needs a net file"));
+    QCOMPARE(m_dlg->InfoText(), QStringLiteral("Compare with host needs a net file"));
     m_seams.openAnswer = WriteFile(m_dir, "named.txt", NetFileText(SampleWeights()));
     m_dlg->findChild<QAction*>(QStringLiteral("ID_FILE_LOAD_ASCII"))->trigger();
     QCOMPARE(m_dlg->windowTitle(), QStringLiteral("named.txt - Pelkora Development Tool"));
-    QCOMPARE(info->text(), QStringLiteral("Compare: no pass judged yet"));
+    QCOMPARE(m_dlg->InfoText(), QStringLiteral("Compare: no pass judged yet"));
     m_dlg->findChild<QAction*>(QStringLiteral("ID_VIEW_COMPARE_HOST"))->setChecked(false);
-    QCOMPARE(info->text(), QString());
+    QCOMPARE(m_dlg->InfoText(), QString());
 
     m_dlg->ShowWeightsSource(QStringLiteral("trained"), true);
     QCOMPARE(m_dlg->windowTitle(),
@@ -841,15 +841,17 @@ void DevToolDlgTest::windowNamesItsState() {
     QTest::mouseClick(Control<QCheckBox>(*m_dlg, "IDC_TRAINING_MODE"), Qt::LeftButton);
     auto* store = Control<QPushButton>(*m_dlg, "IDC_STORE_TRAINING_SET");
     QTest::mouseClick(store, Qt::LeftButton);
-    QCOMPARE(info->text(), QStringLiteral("Stored row 1 in train004.txt"));
-    QCOMPARE(info->toolTip(), QStringLiteral("Folder: ") + QDir::currentPath());
+    QCOMPARE(m_dlg->InfoText(), QStringLiteral("Stored row 1 in train004.txt"));
+    QVERIFY(info->toolTip().endsWith(QStringLiteral("Folder: ") + QDir::currentPath()));
+    QVERIFY(!info->text().isEmpty());
     QTest::mouseClick(store, Qt::LeftButton);
-    QCOMPARE(info->text(), QStringLiteral("Stored row 2 in train004.txt (the same values as row "
-                                          "1: a double click?)"));
+    QCOMPARE(m_dlg->InfoText(),
+             QStringLiteral("Stored row 2 in train004.txt (the same values as row "
+                            "1: a double click?)"));
     In(*m_dlg, 1)->setValue(9);
     QTest::qWait(QApplication::doubleClickInterval() + 50);
     QTest::mouseClick(store, Qt::LeftButton);
-    QCOMPARE(info->text(), QStringLiteral("Stored row 3 in train004.txt"));
+    QCOMPARE(m_dlg->InfoText(), QStringLiteral("Stored row 3 in train004.txt"));
 }
 
 void DevToolDlgTest::enterInAnOpenPortListOnlyChoosesIt() {
