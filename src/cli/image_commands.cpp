@@ -57,8 +57,10 @@ int CheckImage(const VerifyOptions& options, VerifyFigures& figures, std::ostrea
     if (!options.netFile.empty()) {
         const NetFileRead loaded = ReadNetFile(options.netFile, options.netFile, fileWeights);
         if (loaded.result != FileResult::Ok) {
-            figures.netError = loaded.message;
-            std::cerr << figures.netError << '\n';
+            // The report names the file itself.
+            figures.netError = FileResultText(loaded.result);
+            if (!loaded.reason.empty()) figures.netError += ": " + loaded.reason;
+            std::cerr << loaded.message << '\n';
             return kExitFailure;
         }
     }

@@ -17,15 +17,14 @@ NetFileRead ReadNetFile(const std::string& path, const std::string& name, FileWe
     // complete while its digits were still on their way.
     if (in.Result() != FileResult::Ok) {
         read.result = FileResult::ReadFailed;
-        read.message = std::string(FileResultText(read.result)) + ": " + name +
-                       ": the file cannot be read (a folder, a read error, or a writer that "
-                       "stopped)";
+        read.reason = "the file cannot be read (a folder, a read error, or a writer that stopped)";
+        read.message = std::string(FileResultText(read.result)) + ": " + name + ": " + read.reason;
         return read;
     }
     if (parsed.status != NetReadStatus::Ok) {
         read.result = FileResult::ReadFailed;
-        read.message = std::string(FileResultText(read.result)) + ": " + name + ": " +
-                       NetReadErrorText(parsed);
+        read.reason = NetReadErrorText(parsed);
+        read.message = std::string(FileResultText(read.result)) + ": " + name + ": " + read.reason;
         return read;
     }
     weights = scratch;

@@ -25,6 +25,7 @@
 struct NetFileRead {
     FileResult result = FileResult::Ok;
     std::string message;  // empty for Ok
+    std::string reason;   // the part after the file's name ("line 51: ..."), if any
 };
 [[nodiscard]] NetFileRead ReadNetFile(const std::string& path, const std::string& name,
                                       FileWeights& weights, ReadLimits limits = {});

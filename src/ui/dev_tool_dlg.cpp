@@ -172,7 +172,10 @@ void CDevToolDlg::OnInitDialog() {
     m_info->setFixedWidth(std::max(0, units.X(kWidth) - m_menuBar->sizeHint().width() - 4));
     m_menuBar->setCornerWidget(m_info, Qt::TopRightCorner);
     m_staleTimer = new QTimer(this);
-    m_staleTimer->setInterval(250);
+    // Due just after a good pass would have grown old: it fires only when the link
+    // falls silent, so a healthy link costs no wake-up.
+    m_staleTimer->setSingleShot(true);
+    m_staleTimer->setInterval(kStaleAfter + std::chrono::milliseconds(20));
     connect(m_staleTimer, &QTimer::timeout, this, &CDevToolDlg::UpdateLinkState);
     connect(m_training, &CTrainingPanel::notice, this, &CDevToolDlg::ShowNotice);
     const int menuHeight = m_menuBar->sizeHint().height();
@@ -342,8 +345,8 @@ void CDevToolDlg::OnEngineUpdate() {
             if (!m_report.ok) m_live->AddFailure(now);
             // Silence is noticed by the clock, not by a pass: only while a link runs.
             const bool link = m_report.mode == MODE_MONITOR || m_report.mode == MODE_EMULATOR;
-            if (link && !m_staleTimer->isActive()) m_staleTimer->start();
-            if (!link && m_staleTimer->isActive()) m_staleTimer->stop();
+            if (link && m_report.ok) m_staleTimer->start();
+            if (!link) m_staleTimer->stop();
             UpdateLinkState();
         }
     }

@@ -121,7 +121,7 @@ private:
     QString m_infoText;        // what m_info says, whole
     QString m_notice;          // the last notice, shown in m_info
     QString m_noticeTip;
-    QTimer* m_staleTimer = nullptr;  // runs while a link mode does, to notice silence
+    QTimer* m_staleTimer = nullptr;  // due when a link's good passes stop: notices silence
     LinkHealth m_health;
     bool m_stale = false;
 
