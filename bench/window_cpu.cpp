@@ -2,7 +2,7 @@
 // stretch of seconds while the real window runs on the display Qt is given (run it
 // under Xvfb), in a mode, with or without "Compare with host".
 //
-// Usage: window_cpu [--compare] [--mode monitor|sim-int|sim-float|hold] [SECONDS]
+// Usage: window_cpu [--compare] [--chart] [--mode monitor|sim-int|sim-float|hold] [SECONDS]
 // COM1 is what PELKORA_COM1 names (e.g. `pelkora-cli target --link /tmp/x`); the
 // demo network is loaded first, so the comparison has weights to compare with.
 
@@ -18,9 +18,9 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "load_seams.h"
 #include "ui/dev_tool_dlg.h"
 #include "ui/dialog_seams.h"
-#include "load_seams.h"
 
 namespace {
 
@@ -44,11 +44,14 @@ double CpuSeconds() {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     bool compare = false;
+    bool chart = false;
     std::string mode = "monitor";
     int seconds = 20;
     for (int n = 1; n < argc; ++n) {
         if (std::strcmp(argv[n], "--compare") == 0) {
             compare = true;
+        } else if (std::strcmp(argv[n], "--chart") == 0) {
+            chart = true;
         } else if (std::strcmp(argv[n], "--mode") == 0 && n + 1 < argc) {
             mode = argv[++n];
         } else {
@@ -67,12 +70,13 @@ int main(int argc, char** argv) {
     dlg.findChild<QAction*>(QStringLiteral("ID_FILE_LOAD_ASCII"))->trigger();
     dlg.findChild<QAction*>(QStringLiteral("ID_VIEW_COMPARE_HOST"))->setChecked(compare);
     dlg.findChild<QRadioButton*>(QString::fromLatin1(radio))->click();
+    if (chart) dlg.findChild<QAction*>(QStringLiteral("ID_VIEW_CHART"))->trigger();
     RunFor(3000);  // the mode has settled
 
     const double start = CpuSeconds();
     RunFor(seconds * 1000);
     const double used = CpuSeconds() - start;
-    std::printf("%s, compare %s: %.2f%% of a core over %d s\n", mode.c_str(),
-                compare ? "on" : "off", 100.0 * used / seconds, seconds);
+    std::printf("%s, compare %s, chart %s: %.2f%% of a core over %d s\n", mode.c_str(),
+                compare ? "on" : "off", chart ? "open" : "closed", 100.0 * used / seconds, seconds);
     return 0;
 }

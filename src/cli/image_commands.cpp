@@ -56,10 +56,12 @@ int CheckImage(const VerifyOptions& options, VerifyFigures& figures, std::ostrea
     figures.records = image.recordCount;
     FileWeights fileWeights{};
     if (!options.netFile.empty()) {
-        const FileResult loaded = ReadNetFile(options.netFile, fileWeights);
-        if (loaded != FileResult::Ok) {
-            figures.netError = FileResultText(loaded);
-            std::cerr << figures.netError << '\n';
+        const NetFileRead loaded = ReadNetFile(options.netFile, options.netFile, fileWeights);
+        if (loaded.result != FileResult::Ok) {
+            // The report names the file itself.
+            figures.netError = FileResultText(loaded.result);
+            if (!loaded.reason.empty()) figures.netError += ": " + loaded.reason;
+            std::cerr << loaded.message << '\n';
             return kExitFailure;
         }
     }

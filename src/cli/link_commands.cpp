@@ -242,17 +242,17 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
     if (command == LinkCommand::Validate) {
         // The window's own loader: exactly its reading rules and texts.
         FileWeights weights{};
-        const FileResult loaded = ReadNetFile(options.netFile, weights);
-        if (loaded != FileResult::Ok) {
-            std::cerr << FileResultText(loaded) << '\n';
+        const NetFileRead loaded = ReadNetFile(options.netFile, options.netFile, weights);
+        if (loaded.result != FileResult::Ok) {
+            std::cerr << loaded.message << '\n';
             return kExitUsage;
         }
         validation = std::make_unique<Validation>(DeriveModuleWeights(weights), options.tolerance);
     } else if (!options.netFile.empty()) {
         FileWeights weights{};
-        const FileResult loaded = ReadNetFile(options.netFile, weights);
-        if (loaded != FileResult::Ok) {
-            std::cerr << FileResultText(loaded) << '\n';
+        const NetFileRead loaded = ReadNetFile(options.netFile, options.netFile, weights);
+        if (loaded.result != FileResult::Ok) {
+            std::cerr << loaded.message << '\n';
             return kExitFailure;
         }
         engine.LoadWeights(weights);
@@ -296,7 +296,12 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
                 if (firstFailure.empty()) firstFailure = r.status.text;
                 output.Out(std::move(out));
                 out.clear();
-                printFailures(failureLines.Failed(r.status.text, FailureLines::Clock::now()));
+                // The numbered text as the window shows it, then its cause in words.
+                std::string text = r.status.text;
+                if (const std::string cause = LinkCauseText(r.failure); !cause.empty()) {
+                    text += ": " + cause;
+                }
+                printFailures(failureLines.Failed(text, FailureLines::Clock::now()));
                 continue;
             }
             printFailures(failureLines.Flush());

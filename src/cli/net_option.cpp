@@ -7,9 +7,9 @@
 
 bool LoadNetOption(const std::string& path, FileWeights& weights) {
     if (path.empty()) return true;  // the all-zero network, as at the window's start
-    const FileResult result = ReadNetFile(path, weights);
-    if (result == FileResult::Ok) return true;
-    std::cerr << FileResultText(result) << '\n';
+    const NetFileRead read = ReadNetFile(path, path, weights);
+    if (read.result == FileResult::Ok) return true;
+    std::cerr << read.message << '\n';
     return false;
 }
 

@@ -159,6 +159,7 @@ PassReport Engine::Snapshot(PassReport::Kind kind, std::int32_t mode) {
     report.inputs = state_.wInputs;
     report.outputs = state_.wOutputs;
     report.inputsSet = inputsSet_;
+    report.comPort = state_.nComPort;
     return report;
 }
 

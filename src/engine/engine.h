@@ -46,12 +46,13 @@ struct PassReport {
     };
     Kind kind = Kind::Pass;
     std::int32_t mode = MODE_HOLD;
-    bool ok = true;           // Pass: the step ended well (always so in Hold and the simulators)
-    LinkError failure;        // Pass, !ok: where and why the link failed
-    StatusText status{};      // szStatus as the step left it
-    NetInputs inputs{};       // wInputs after the step
-    NetOutputs outputs{};     // wOutputs after the step
-    bool valuesRead = false;  // Pass: the step produced new values (not Hold)
+    std::int32_t comPort = 0;  // nComPort when the report was made
+    bool ok = true;            // Pass: the step ended well (always so in Hold and the simulators)
+    LinkError failure;         // Pass, !ok: where and why the link failed
+    StatusText status{};       // szStatus as the step left it
+    NetInputs inputs{};        // wInputs after the step
+    NetOutputs outputs{};      // wOutputs after the step
+    bool valuesRead = false;   // Pass: the step produced new values (not Hold)
     // Pass, Monitor with SetConfirmInputs: the inputs read again after "O" differed
     // from those read before it (`inputs`), so the outputs belong to inputs seen in
     // between; `inputsAfter` is that second reading (equal to `inputs` otherwise).
@@ -110,6 +111,11 @@ public:
     [[nodiscard]] std::int32_t Mode();
     // nComPort := 0 ("COM1") or 1 ("COM2"); any other value changes nothing.
     void SetComPort(int port);
+    // The device path that port `port` (0 "COM1", other "COM2") opens. Fixed when
+    // the engine is made, so any thread may ask.
+    [[nodiscard]] const std::string& PortDevice(int port) const {
+        return ports_.ports[port == 0 ? 0 : 1].device;
+    }
     // wInputs := `inputs`. Returns the count that reports copied after it carry.
     std::uint64_t SetInputs(const NetInputs& inputs);
     // Copies of the weights, taken under hMutex, so that a caller can write or

@@ -102,8 +102,11 @@ public:
     InputWait WaitForInput(std::chrono::milliseconds duration) override {
         switch (WaitFor(fd_.get(), POLLIN, wakeFd_, Clock::now() + duration)) {
             case WaitResult::Ready:
-            case WaitResult::ReadyHungUp:
                 return InputWait::Arrived;
+            case WaitResult::ReadyHungUp:
+                // A hung-up terminal reports itself readable with nothing queued: that
+                // is a device gone, not a byte that came (a stray byte is told apart).
+                return Queued() > 0 ? InputWait::Arrived : InputWait::Failed;
             case WaitResult::TimedOut:
                 return InputWait::Quiet;
             case WaitResult::Woken:
@@ -116,6 +119,12 @@ public:
     }
 
 private:
+    // Bytes received and not read; 0 when the device cannot tell.
+    int Queued() const {
+        int queued = 0;
+        return ::ioctl(fd_.get(), FIONREAD, &queued) == 0 ? queued : 0;
+    }
+
     static std::chrono::milliseconds Budget(int perByte, int constant, std::size_t size) {
         return std::chrono::milliseconds(
             static_cast<long long>(perByte) * static_cast<long long>(size) + constant);

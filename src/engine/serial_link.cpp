@@ -78,7 +78,122 @@ namespace {
 // At most this many bytes are counted one by one in a discard.
 constexpr std::size_t kDropCountLimit = 256;
 
+#ifdef _WIN32
+// GetLastError codes, by number: the engine layer includes no <windows.h> here.
+constexpr int kWinFileNotFound = 2;
+constexpr int kWinPathNotFound = 3;
+constexpr int kWinAccessDenied = 5;  // a COM port another program holds
+constexpr int kWinGenFailure = 31;
+constexpr int kWinSharingViolation = 32;
+constexpr int kWinTimeout = 1460;
+constexpr int kWinAborted = 995;
+constexpr int kWinDeviceNotConnected = 1167;
+constexpr int kWinNoSuchDevice = 433;
+
+const char* OpenCause(int code) {
+    switch (code) {
+        case kWinFileNotFound:
+        case kWinPathNotFound:
+        case kWinNoSuchDevice:
+            return "no such device";
+        case kWinAccessDenied:
+        case kWinSharingViolation:
+            return "in use by another program";
+        default:
+            return nullptr;
+    }
+}
+
+const char* TransferCause(int code) {
+    switch (code) {
+        case kWinTimeout:
+            return "no answer in time";
+        case kWinAborted:
+            return "stopped";
+        case kWinGenFailure:
+        case kWinDeviceNotConnected:
+        case kWinNoSuchDevice:
+        case kWinAccessDenied:
+            return "the device went away (unplugged or closed)";
+        default:
+            return nullptr;
+    }
+}
+#else
+const char* OpenCause(int code) {
+    switch (code) {
+        case ENOENT:
+        case ENXIO:
+        case ENODEV:
+            return "no such device";
+        // flock() and TIOCEXCL: another program has the port open.
+        case EBUSY:
+        case EWOULDBLOCK:
+            return "in use by another program";
+        case EACCES:
+        case EPERM:
+            return "no permission (is the user in the dialout group?)";
+        case ENOTTY:
+            return "not a serial port";
+        default:
+            return nullptr;
+    }
+}
+
+const char* TransferCause(int code) {
+    switch (code) {
+        case ETIMEDOUT:
+            return "no answer in time";
+        case EINTR:
+            return "stopped";
+        case EIO:
+        case ENXIO:
+        case ENODEV:
+            return "the device went away (unplugged or closed)";
+        default:
+            return nullptr;
+    }
+}
+#endif
+
 }  // namespace
+
+std::string LinkCauseText(const LinkError& error) {
+    if (!error.failed()) return {};
+    const int code = error.code;
+    const char* cause = nullptr;
+    switch (error.stage) {
+        case LinkStage::None:
+            break;
+        case LinkStage::Open:
+        case LinkStage::ReadSettings:
+        case LinkStage::ApplySettings:
+        case LinkStage::ApplyTimeouts:
+            cause = OpenCause(code);
+            break;
+        case LinkStage::Write:
+        case LinkStage::Read:
+            // Before the system's codes: these two are the reply's own faults.
+            if (error.stage == LinkStage::Read && code == kBadReplyError) {
+                cause = "a reply character that is not a hexadecimal digit";
+            } else if (error.stage == LinkStage::Read && code == kReplyOverrunError) {
+                cause = "bytes came after the reply (a stray byte, or a module that streams)";
+            } else {
+                cause = TransferCause(code);
+            }
+            if (cause == nullptr) break;
+            if (error.stage == LinkStage::Read && std::strcmp(cause, "no answer in time") == 0) {
+                cause = "no reply in time (the module is silent or too slow)";
+            }
+            break;
+    }
+    if (cause != nullptr) return cause;
+#ifdef _WIN32
+    return "system error " + std::to_string(code);
+#else
+    return std::strerror(code);
+#endif
+}
 
 SerialLink::SerialLink(SerialOpener& opener, const StopSignal& stop, PortMap ports)
     : opener_(opener), stop_(stop), ports_(std::move(ports)) {}

@@ -88,6 +88,14 @@ struct LinkErrorMessage {
 };
 [[nodiscard]] LinkErrorMessage LinkErrorText(const LinkError& error, const std::string& port);
 
+// The cause of a failure in words, for the operator beside the numbered text:
+// "no such device", "in use by another program", "no permission", "the device
+// went away" (a reply cut off by an unplugged or closed device), "bytes came after
+// the reply" (a stray byte), ... Empty for no failure. The one place that reads
+// the codes of any device's failures, so a device of another kind only has to
+// report the system's code for its stage.
+[[nodiscard]] std::string LinkCauseText(const LinkError& error);
+
 class SerialLink {
 public:
     // `opener` and `stop` outlive the link.

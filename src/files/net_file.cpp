@@ -2,16 +2,35 @@
 
 #include "network/net_file_reader.h"
 
-FileResult ReadNetFile(const std::string& path, FileWeights& weights, ReadLimits limits) {
+NetFileRead ReadNetFile(const std::string& path, const std::string& name, FileWeights& weights,
+                        ReadLimits limits) {
+    NetFileRead read;
     BoundedFileStream in(limits);
-    const FileResult opened = in.Open(path);
-    if (opened != FileResult::Ok) return opened;
+    read.result = in.Open(path);
+    if (read.result != FileResult::Ok) {
+        read.message = FileResultText(read.result);
+        return read;
+    }
     FileWeights scratch{};
+    const NetReadResult parsed = ReadAsciiNet(in, scratch);
     // A time-out ends the stream like its end; the last value could then look
     // complete while its digits were still on their way.
-    if (ReadAsciiNet(in, scratch).status != NetReadStatus::Ok || in.Result() != FileResult::Ok) {
-        return FileResult::ReadFailed;
+    if (in.Result() != FileResult::Ok) {
+        read.result = FileResult::ReadFailed;
+        read.reason = "the file cannot be read (a folder, a read error, or a writer that stopped)";
+        read.message = std::string(FileResultText(read.result)) + ": " + name + ": " + read.reason;
+        return read;
+    }
+    if (parsed.status != NetReadStatus::Ok) {
+        read.result = FileResult::ReadFailed;
+        read.reason = NetReadErrorText(parsed);
+        read.message = std::string(FileResultText(read.result)) + ": " + name + ": " + read.reason;
+        return read;
     }
     weights = scratch;
-    return FileResult::Ok;
+    return read;
+}
+
+FileResult ReadNetFile(const std::string& path, FileWeights& weights, ReadLimits limits) {
+    return ReadNetFile(path, path, weights, limits).result;
 }

@@ -17,3 +17,15 @@
 // writer, one whose writer stays quiet longer than `limits`) is ReadFailed.
 [[nodiscard]] FileResult ReadNetFile(const std::string& path, FileWeights& weights,
                                      ReadLimits limits = {});
+
+// The same, with the operator's text of a failure: the system's text, then where
+// and why, in the form of the training-file reader -- "Error reading file:
+// net.txt: line 51: '3.5' is not a number". `name` stands for the file in it (the
+// path as the user gave it, or the file's name in the window).
+struct NetFileRead {
+    FileResult result = FileResult::Ok;
+    std::string message;  // empty for Ok
+    std::string reason;   // the part after the file's name ("line 51: ..."), if any
+};
+[[nodiscard]] NetFileRead ReadNetFile(const std::string& path, const std::string& name,
+                                      FileWeights& weights, ReadLimits limits = {});

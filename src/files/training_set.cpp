@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
 
 #include "files/file_platform.h"
 #include "os/io.h"
@@ -77,4 +79,25 @@ FileResult AppendTrainingSet(const std::string& path, const TrainingSet& values)
     }
     if (::close(fd.release()) != 0) ok = false;
     return ok ? FileResult::Ok : FileResult::WriteFailed;
+}
+
+long CountTrainingRows(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return 0;
+    long lines = 0;
+    bool header = false;
+    bool first = true;
+    char last = '\n';
+    char chunk[4096];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+        const std::streamsize count = in.gcount();
+        if (first && count > 0) {
+            header = chunk[0] < '0' || chunk[0] > '9';
+            first = false;
+        }
+        lines += std::count(chunk, chunk + count, '\n');
+        last = chunk[count - 1];
+    }
+    if (last != '\n') ++lines;  // a last line without its end
+    return header && lines > 0 ? lines - 1 : lines;
 }

@@ -36,3 +36,7 @@ using TrainingSet = std::array<int, 16>;
 // the header again).
 // Ok, OpenFailed or WriteFailed.
 [[nodiscard]] FileResult AppendTrainingSet(const std::string& path, const TrainingSet& values);
+
+// The rows the training file at `path` holds: its lines, less a header line at the
+// start (one not starting with a digit). 0 when it cannot be read.
+[[nodiscard]] long CountTrainingRows(const std::string& path);

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "network/evaluators.h"
 #include "ui/dialog_seams.h"
 #include "ui/window_placement.h"
 
@@ -38,9 +39,12 @@ QString SeriesName(int k) {
                                : QStringLiteral("out%1").arg(k - NET_INPUT_COUNT + 1);
 }
 
-// Values above 255 show at the top edge, as on the sliders.
-std::uint16_t Clipped(std::uint16_t value) {
-    return value > 255 ? 255 : value;
+// How many outages the chart marks at most; more in one minute is one long fault.
+constexpr std::size_t kMaxBands = 8;
+const QColor kBandColour(0xd0, 0xd0, 0xd0, 0x90);
+
+double Seconds(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(t.time_since_epoch()).count();
 }
 
 QColor SeriesColour(int k) {
@@ -65,7 +69,7 @@ QCPAxisRect* MakeRect(QCustomPlot* plot, const QString& valueLabel) {
     QCPAxis* time = rect->axis(QCPAxis::atBottom);
     QCPAxis* value = rect->axis(QCPAxis::atLeft);
     time->setRange(-kChartSpanSeconds, 0);
-    time->setLabel(QStringLiteral("Seconds before the newest pass"));
+    time->setLabel(QStringLiteral("Seconds before now"));
     auto ticks = QSharedPointer<QCPAxisTickerText>::create();
     for (int v : {0, 64, 128, 192, 255}) ticks->addTick(v, QString::number(v));
     value->setTicker(ticks);
@@ -155,6 +159,15 @@ CChartWindow::CChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
         graph->setName(SeriesName(k));
         graph->setPen(QPen(SeriesColour(k), 1));
         m_graphs[k] = graph;
+        if (k >= NET_INPUT_COUNT) {
+            // The host's prediction beside the module's output, in its colour, dashed.
+            QCPGraph* host =
+                m_plot->addGraph(rect->axis(QCPAxis::atBottom), rect->axis(QCPAxis::atLeft));
+            host->setName(QStringLiteral("host%1").arg(k - NET_INPUT_COUNT + 1));
+            host->setPen(QPen(SeriesColour(k), 1, Qt::DashLine));
+            host->setVisible(false);
+            m_hostGraphs[k - NET_INPUT_COUNT] = host;
+        }
 
         auto* entry = new QToolButton(this);
         entry->setObjectName(QStringLiteral("legend_%1").arg(SeriesName(k)));
@@ -219,6 +232,17 @@ CChartWindow::CChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
     m_readout = new QLabel(this);
     m_readout->setObjectName(QStringLiteral("readout"));
+    // Pause and Resume must not resize the window: the read-out's texts take the
+    // room there is (never more), and the button is as wide as its wider text.
+    m_readout->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_readout->setMinimumWidth(0);
+    {
+        const QFontMetrics metrics(m_pause->font());
+        m_pause->setText(QStringLiteral("Resume"));
+        const int resume = m_pause->sizeHint().width();
+        m_pause->setText(QStringLiteral("Pause"));
+        m_pause->setMinimumWidth(std::max(resume, m_pause->sizeHint().width()));
+    }
     // The buttons go under the plots, not under the legend: the window stays low
     // enough for a small screen at scale 2.
     auto* controls = new QHBoxLayout;
@@ -254,19 +278,54 @@ QString CChartWindow::Readout() const {
     return m_readout->text();
 }
 
-void CChartWindow::AddSamples(const std::vector<PassSample>& samples) {
+void CChartWindow::AddSamples(const std::vector<PassSample>& samples,
+                              const std::vector<bool>& afterGap, const ModuleWeights* host) {
     if (samples.empty()) return;
-    for (const PassSample& sample : samples) {
-        Point point{std::chrono::duration<double>(sample.steady.time_since_epoch()).count(), {}};
-        for (int k = 0; k < NET_INPUT_COUNT; ++k) point.values[k] = Clipped(sample.inputs[k]);
-        for (int k = 0; k < NET_OUTPUT_COUNT; ++k)
-            point.values[NET_INPUT_COUNT + k] = Clipped(sample.outputs[k]);
-        m_points.push_back(point);
+    for (std::size_t n = 0; n < samples.size(); ++n) {
+        const PassSample& sample = samples[n];
+        std::optional<NetOutputs> predicted;
+        if (host != nullptr) predicted = EvaluateInt(sample.inputs, *host);
+        m_series.Add(Seconds(sample.steady), sample.inputs, sample.outputs,
+                     n < afterGap.size() && afterGap[n], predicted);
     }
-    // One point older than the span stays, so the lines run in from the left edge.
-    const double oldest = m_points.back().seconds - kChartSpanSeconds;
-    while (m_points.size() > 1 && m_points[1].seconds <= oldest) m_points.pop_front();
+    const bool hostShown = host != nullptr;
+    if (hostShown != m_hostShown) {
+        m_hostShown = hostShown;
+        for (QCPGraph* graph : m_hostGraphs) graph->setVisible(hostShown);
+        m_fullReplot = true;
+    }
     if (!m_paused) RequestFrame();
+}
+
+void CChartWindow::AddFailure(std::chrono::steady_clock::time_point steady) {
+    m_series.AddFailure(Seconds(steady));
+    if (!m_paused) RequestFrame();
+}
+
+void CChartWindow::SetStale(bool stale) {
+    if (stale == m_stale) return;
+    m_stale = stale;
+    // Greyed values say "last known", not "now"; the tooltip says why.
+    for (int k = 0; k < kChartSeriesCount; ++k) {
+        m_legend[k]->setEnabled(true);
+        QFont font = m_legend[k]->font();
+        font.setItalic(stale);
+        m_legend[k]->setFont(font);
+        m_legend[k]->setStyleSheet(stale ? QStringLiteral("QToolButton { color: gray; }")
+                                         : QString());
+        m_legend[k]->setToolTip(
+            stale ? QStringLiteral("%1: last value before the link stopped (not current)")
+                        .arg(SeriesName(k))
+                  : QStringLiteral("Click to hide or show %1").arg(SeriesName(k)));
+    }
+}
+
+QStringList CChartWindow::OutageLabels() const {
+    QStringList labels;
+    for (const Band& band : m_bands) {
+        if (band.label->visible()) labels << band.label->text();
+    }
+    return labels;
 }
 
 void CChartWindow::RequestFrame() {
@@ -292,13 +351,13 @@ void CChartWindow::SetPaused(bool paused) {
     m_plot->layer(QStringLiteral("overlay"))
         ->setMode(paused ? QCPLayer::lmBuffered : QCPLayer::lmLogical);
     if (paused) {
-        m_frozen = m_points;
+        m_frozen = m_series;
         m_readout->setText(QStringLiteral("Wheel: zoom, drag: move in time"));
         // The picture shows what the read-out reads: the passes up to this moment.
         DrawFrame();
         return;
     }
-    m_frozen.clear();
+    m_frozen = ChartSeries{};
     m_readout->clear();
     m_tracer->setVisible(false);
     for (QCPAxisRect* rect : m_rects)
@@ -335,9 +394,9 @@ void CChartWindow::DrawFrame() {
         return;
     }
     m_sinceFrame.start();
-    const Points& points = Shown();
-    if (points.empty()) return;
-    const Point& last = points.back();
+    const ChartSeries& series = Shown();
+    if (series.Empty()) return;
+    const ChartPoint& last = series.Points().back();
     for (int k = 0; k < kChartSeriesCount; ++k) {
         const int value = last.values[k];
         if (m_shownValue[k] != value) {
@@ -351,45 +410,31 @@ void CChartWindow::DrawFrame() {
     const QRect area = m_rects[0]->rect();
     const double xScale = std::max(area.width(), 1) / double(kChartSpanSeconds);
     const double yScale = std::max(area.height(), 1) / (255 + 2 * kValueMargin);
-    const double newest = last.seconds;
     const double left = -kChartSpanSeconds;
-    bool changed = false;
+    bool changed = PlaceOutages();
+    std::vector<ChartLinePoint> points;
     QVector<QCPGraphData> line;
     std::vector<QPoint> pixels;
-    for (int k = 0; k < kChartSeriesCount; ++k) {
-        if (!m_graphs[k]->visible()) continue;
+    for (int k = 0; k < kChartSeriesCount + NET_OUTPUT_COUNT; ++k) {
+        const bool host = k >= kChartSeriesCount;
+        QCPGraph* graph = host ? m_hostGraphs[k - kChartSeriesCount] : m_graphs[k];
+        if (!graph->visible()) continue;
+        series.Line(host ? k - kChartSeriesCount : k, left, points, host);
         line.clear();
         line.reserve(qsizetype(points.size()));
-        const auto at = [&](std::size_t n) {
-            return QCPGraphData(points[n].seconds - newest, points[n].values[k]);
-        };
-        for (std::size_t n = 0; n < points.size(); ++n) {
-            QCPGraphData point = at(n);
-            // The point before the span becomes the line's crossing of the left edge,
-            // which stays put while values stay; the passing time does not move it.
-            if (n == 0 && point.key < left && points.size() > 1) {
-                const QCPGraphData next = at(1);
-                point.value +=
-                    (next.value - point.value) * (left - point.key) / (next.key - point.key);
-                point.key = left;
-            }
-            // Inside a run of one value only the run's ends shape the line.
-            const bool sameBefore = n > 0 && points[n - 1].values[k] == points[n].values[k];
-            const bool sameAfter =
-                n + 1 < points.size() && points[n + 1].values[k] == points[n].values[k];
-            if (sameBefore && sameAfter) continue;
-            line.append(point);
-        }
         pixels.clear();
-        for (const QCPGraphData& point : line) {
-            const QPoint pixel(int(std::lround(point.key * xScale)),
-                               int(std::lround(point.value * yScale)));
+        for (const ChartLinePoint& point : points) {
+            line.append(QCPGraphData(point.key, point.value));
+            // A break is a pixel of its own kind, so moving one redraws.
+            const QPoint pixel(
+                int(std::lround(point.key * xScale)),
+                std::isnan(point.value) ? -1 : int(std::lround(point.value * yScale)));
             if (pixels.empty() || pixels.back() != pixel) pixels.push_back(pixel);
         }
         if (pixels == m_drawn[k]) continue;
         m_drawn[k].swap(pixels);
         // One set per series: the container takes the points sorted, in one go.
-        m_graphs[k]->data()->set(line, true);
+        graph->data()->set(line, true);
         changed = true;
     }
     if (!changed) return;
@@ -400,6 +445,74 @@ void CChartWindow::DrawFrame() {
     } else {
         m_plot->ReplotLayer(m_plot->layer(QStringLiteral("main")), PlotAreas());
     }
+}
+
+bool CChartWindow::PlaceOutages() {
+    const ChartSeries& series = Shown();
+    const double now = series.Now();
+    const double xScale = std::max(m_rects[0]->rect().width(), 1) / double(kChartSpanSeconds);
+    std::vector<std::pair<int, int>> pixels;
+    const auto& outages = series.Outages();
+    const std::size_t first = outages.size() > kMaxBands ? outages.size() - kMaxBands : 0;
+    for (std::size_t n = first; n < outages.size(); ++n) {
+        const double start = std::max(outages[n].start - now, -double(kChartSpanSeconds));
+        const double end = outages[n].end - now;
+        pixels.emplace_back(int(std::lround(start * xScale)), int(std::lround(end * xScale)));
+    }
+    // A label's text changes without its pixels moving (its seconds, its end).
+    const auto labelText = [](const ChartOutage& outage) {
+        const long seconds = std::lround(outage.Length());
+        return outage.ongoing ? QStringLiteral("link down %1 s…").arg(seconds)
+                              : QStringLiteral("link down %1 s").arg(seconds);
+    };
+    const bool sameLabel =
+        outages.empty() ||
+        (!m_bands.empty() && m_bands.back().label && m_bands.size() >= pixels.size() &&
+         m_bands[pixels.size() - 1].label->text() == labelText(outages.back()));
+    if (pixels == m_bandPixels && sameLabel) return false;
+    m_bandPixels = pixels;
+    while (m_bands.size() < pixels.size()) {
+        Band band;
+        for (int half = 0; half < 2; ++half) {
+            auto* rect = new QCPItemRect(m_plot);
+            rect->setClipAxisRect(m_rects[half]);
+            for (QCPItemPosition* corner : {rect->topLeft, rect->bottomRight}) {
+                corner->setAxes(m_rects[half]->axis(QCPAxis::atBottom),
+                                m_rects[half]->axis(QCPAxis::atLeft));
+            }
+            rect->setPen(Qt::NoPen);
+            rect->setBrush(kBandColour);
+            rect->setLayer(QStringLiteral("main"));
+            band.rects[half] = rect;
+        }
+        band.label = new QCPItemText(m_plot);
+        band.label->setClipAxisRect(m_rects[1]);
+        band.label->position->setAxes(m_rects[1]->axis(QCPAxis::atBottom),
+                                      m_rects[1]->axis(QCPAxis::atLeft));
+        band.label->setPositionAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        band.label->setColor(Qt::black);
+        band.label->setBrush(QColor(0xff, 0xff, 0xff, 0xc0));
+        band.label->setPadding(QMargins(2, 1, 2, 1));
+        band.label->setLayer(QStringLiteral("main"));
+        m_bands.push_back(band);
+    }
+    for (std::size_t b = 0; b < m_bands.size(); ++b) {
+        Band& band = m_bands[b];
+        const bool used = b < pixels.size();
+        for (QCPItemRect* rect : band.rects) rect->setVisible(used);
+        band.label->setVisible(used);
+        if (!used) continue;
+        const ChartOutage& outage = outages[first + b];
+        const double start = std::max(outage.start - now, -double(kChartSpanSeconds));
+        const double end = outage.end - now;
+        for (QCPItemRect* rect : band.rects) {
+            rect->topLeft->setCoords(start, 255 + kValueMargin);
+            rect->bottomRight->setCoords(end, -kValueMargin);
+        }
+        band.label->setText(labelText(outage));
+        band.label->position->setCoords((start + end) / 2, 250);
+    }
+    return true;
 }
 
 QRegion CChartWindow::PlotAreas() const {
@@ -422,7 +535,7 @@ void CChartWindow::OnTimeRangeChanged(const QCPRange& range) {
 }
 
 void CChartWindow::OnPlotMouseMove(QMouseEvent* event) {
-    if (!m_paused || m_frozen.empty()) return;
+    if (!m_paused || m_frozen.Empty()) return;
     const QPointF position = event->position();
     int half = -1;
     for (int h = 0; h < 2; ++h) {
@@ -435,18 +548,12 @@ void CChartWindow::OnPlotMouseMove(QMouseEvent* event) {
         }
         return;
     }
-    const double newest = m_frozen.back().seconds;
+    const double now = m_frozen.Now();
     const double time = m_rects[half]->axis(QCPAxis::atBottom)->pixelToCoord(position.x());
     const double value = m_rects[half]->axis(QCPAxis::atLeft)->pixelToCoord(position.y());
     // The pass nearest the mouse in time...
-    const auto after = std::lower_bound(
-        m_frozen.begin(), m_frozen.end(), newest + time,
-        [](const Point& point, double seconds) { return point.seconds < seconds; });
-    auto nearest = after == m_frozen.end() ? after - 1 : after;
-    if (after != m_frozen.begin() && after != m_frozen.end() &&
-        (newest + time) - (after - 1)->seconds < after->seconds - (newest + time)) {
-        nearest = after - 1;
-    }
+    const ChartPoint* nearest = m_frozen.Nearest(now + time);
+    if (nearest == nullptr) return;
     // ...and of its shown series, the one nearest the mouse in value.
     const int first = half == 0 ? 0 : NET_INPUT_COUNT;
     int best = -1;
@@ -457,7 +564,7 @@ void CChartWindow::OnPlotMouseMove(QMouseEvent* event) {
             best = k;
     }
     if (best < 0) return;
-    const double seconds = nearest->seconds - newest;
+    const double seconds = nearest->seconds - now;
     m_readout->setText(QStringLiteral("%1 %2 at %3 s")
                            .arg(SeriesName(best))
                            .arg(nearest->values[best])

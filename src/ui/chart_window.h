@@ -1,11 +1,14 @@
 #pragma once
 // The live chart: the sixteen values of the last minute of passes, inputs in the
 // upper plot and outputs in the lower one, each 0..255 against the seconds before
-// the newest pass. A legend beside the plots shows each series' current value and
-// hides or shows the series on a click; Pause (or Space) freezes the picture while
-// the values keep being collected, Resume brings it up to date. While paused, the
-// wheel zooms and a drag pans the time axis, and the value under the mouse is read
-// out. "Save picture..." writes the window as a PNG file.
+// now (the newest pass, good or failed). Lines break where passes failed or did
+// not come, and an outage shows as a band with its length; with Compare on, the
+// host's prediction of each output is a dashed line beside the module's. What is
+// drawn comes from a ChartSeries (chart_series.h); this window only draws it. A legend beside the
+// plots shows each series' current value and hides or shows the series on a click; Pause (or Space)
+// freezes the picture while the values keep being collected, Resume brings it up to date. While
+// paused, the wheel zooms and a drag pans the time axis, and the value under the mouse is read out.
+// "Save picture..." writes the window as a PNG file.
 //
 // Drawing is what costs, so the chart draws at most kChartFramesPerSecond frames a
 // second, however fast passes come, and none when the picture would not change: a
@@ -17,17 +20,22 @@
 // from the engine's poster.
 
 #include <QElapsedTimer>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 #include <array>
+#include <chrono>
 #include <deque>
 #include <vector>
 
 #include "files/pass_recorder.h"
+#include "ui/chart_series.h"
 
 class CChartPlot;
 class QCPAxisRect;
 class QCPGraph;
+class QCPItemRect;
+class QCPItemText;
 class QCPItemTracer;
 class QCPRange;
 class QCustomPlot;
@@ -36,10 +44,6 @@ class QMouseEvent;
 class QPushButton;
 class QToolButton;
 
-// How far back the chart reaches.
-inline constexpr int kChartSpanSeconds = 60;
-// Inputs then outputs.
-inline constexpr int kChartSeriesCount = NET_INPUT_COUNT + NET_OUTPUT_COUNT;
 // More than a person follows on a slowly moving line; fewer would look jerky.
 inline constexpr int kChartFramesPerSecond = 10;
 
@@ -50,8 +54,15 @@ public:
     explicit CChartWindow(QWidget* parent);
 
     // Takes the values of `samples` (oldest first); unless paused, they are drawn
-    // with the next frame.
-    void AddSamples(const std::vector<PassSample>& samples);
+    // with the next frame. `afterGap` (beside `samples`, or empty): a sample not
+    // joined to the one before. `host`: the weights to draw the host's prediction
+    // with (Compare on), or null.
+    void AddSamples(const std::vector<PassSample>& samples, const std::vector<bool>& afterGap = {},
+                    const ModuleWeights* host = nullptr);
+    // A pass that failed at `steady`: the lines break, the outage band grows.
+    void AddFailure(std::chrono::steady_clock::time_point steady);
+    // The values are no longer current: the legend says so.
+    void SetStale(bool stale);
     void SetPaused(bool paused);
     [[nodiscard]] bool Paused() const { return m_paused; }
     // Writes the window's picture to `path` as PNG; false when it cannot be written.
@@ -59,6 +70,11 @@ public:
 
     // Series 0..7 are in1..in8, 8..15 out1..out8.
     [[nodiscard]] QCPGraph* Graph(int k) const { return m_graphs[k]; }
+    // The host's dashed line of output k (0..7).
+    [[nodiscard]] QCPGraph* HostGraph(int k) const { return m_hostGraphs[k]; }
+    [[nodiscard]] const ChartSeries& Series() const { return m_series; }
+    // The band texts drawn now ("link down 13 s"), oldest first.
+    [[nodiscard]] QStringList OutageLabels() const;
     [[nodiscard]] QToolButton* LegendEntry(int k) const { return m_legend[k]; }
     [[nodiscard]] QCustomPlot* Plot() const;
     // What the readout under the plots says (the value under the mouse while paused).
@@ -70,17 +86,13 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    struct Point {
-        double seconds;  // on the steady clock
-        std::array<std::uint16_t, kChartSeriesCount> values;
-    };
-    using Points = std::deque<Point>;
-
     // Draws now if the last frame is old enough, else once it is.
     void RequestFrame();
     void DrawFrame();
-    // The points the picture shows: the live ones, or those frozen by Pause.
-    [[nodiscard]] const Points& Shown() const { return m_paused ? m_frozen : m_points; }
+    // The series the picture shows: the live one, or the one frozen by Pause.
+    [[nodiscard]] const ChartSeries& Shown() const { return m_paused ? m_frozen : m_series; }
+    // Places the outage bands of the shown series; true when any moved.
+    bool PlaceOutages();
     void OnLegendToggled(int k, bool shown);
     void OnTimeRangeChanged(const QCPRange& range);
     void OnPlotMouseMove(QMouseEvent* event);
@@ -89,8 +101,10 @@ private:
     // Where the lines and the tracer are drawn: the insides of the two axis rects.
     [[nodiscard]] QRegion PlotAreas() const;
 
-    Points m_points;  // oldest first, the last kChartSpanSeconds and one more
-    Points m_frozen;  // what was shown when Pause froze the picture
+    ChartSeries m_series;  // the last kChartSpanSeconds and one more
+    ChartSeries m_frozen;  // what was shown when Pause froze the picture
+    bool m_stale = false;
+    bool m_hostShown = false;  // the host's lines carry values
     bool m_paused = false;
     bool m_drawWhenRestored = false;  // a frame came due while minimised
     bool m_fullReplot = true;         // the axes changed since the last full replot
@@ -100,9 +114,17 @@ private:
     CChartPlot* m_plot = nullptr;
     std::array<QCPAxisRect*, 2> m_rects{};  // inputs, outputs
     std::array<QCPGraph*, kChartSeriesCount> m_graphs{};
+    std::array<QCPGraph*, NET_OUTPUT_COUNT> m_hostGraphs{};
+    // A band and a label per outage and plot, made as needed and hidden when unused.
+    struct Band {
+        std::array<QCPItemRect*, 2> rects{};
+        QCPItemText* label = nullptr;  // in the outputs plot
+    };
+    std::vector<Band> m_bands;
+    std::vector<std::pair<int, int>> m_bandPixels;  // each band's drawn edges
     // Each series' line as last drawn, in pixels, so that a frame that would move
     // nothing draws nothing.
-    std::array<std::vector<QPoint>, kChartSeriesCount> m_drawn;
+    std::array<std::vector<QPoint>, kChartSeriesCount + NET_OUTPUT_COUNT> m_drawn;
     std::array<QToolButton*, kChartSeriesCount> m_legend{};
     std::array<int, kChartSeriesCount> m_shownValue{};  // what each legend entry says
     QCPItemTracer* m_tracer = nullptr;                  // marks the value read out

@@ -1,20 +1,25 @@
 #include "ui/dev_tool_dlg.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QActionGroup>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <chrono>
 #include <string>
 
@@ -158,6 +163,22 @@ void CDevToolDlg::OnInitDialog() {
     m_live = new CLiveViews(m_engine, m_poster, outputs, m_seams, this);
 
     CreateMenu();
+    // What the window is doing beside the menus: the template's controls stay as
+    // they are.
+    m_info = new QLabel(m_menuBar);
+    m_info->setObjectName(QStringLiteral("info"));
+    m_info->setContentsMargins(4, 0, 6, 0);
+    m_info->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // The room the menus leave; a longer text is cut, and its tooltip has it all.
+    m_info->setFixedWidth(std::max(0, units.X(kWidth) - m_menuBar->sizeHint().width() - 4));
+    m_menuBar->setCornerWidget(m_info, Qt::TopRightCorner);
+    m_staleTimer = new QTimer(this);
+    // Due just after a good pass would have grown old: it fires only when the link
+    // falls silent, so a healthy link costs no wake-up.
+    m_staleTimer->setSingleShot(true);
+    m_staleTimer->setInterval(kStaleAfter + std::chrono::milliseconds(20));
+    connect(m_staleTimer, &QTimer::timeout, this, &CDevToolDlg::UpdateLinkState);
+    connect(m_training, &CTrainingPanel::notice, this, &CDevToolDlg::ShowNotice);
     const int menuHeight = m_menuBar->sizeHint().height();
     m_menuBar->setGeometry(0, 0, units.X(kWidth), menuHeight);
     m_client->setGeometry(0, menuHeight, units.X(kWidth), units.Y(kHeight));
@@ -186,8 +207,9 @@ void CDevToolDlg::OnInitDialog() {
     // Only a choice from the list counts; typed text is never used.
     connect(m_comboPort, &QComboBox::activated, this, &CDevToolDlg::OnSelchangeComPort);
     connect(m_live, &CLiveViews::recordingChanged, this, [this](bool recording) {
-        m_recordAction->setText(recording ? QStringLiteral("Stop recording")
-                                          : QStringLiteral("Record values..."));
+        m_recordAction->setText(recording ? QStringLiteral("Stop &recording")
+                                          : QStringLiteral("&Record values..."));
+        UpdateInfo();
     });
     connect(&m_live->Comparison(), &CHostComparison::countsChanged, this,
             &CDevToolDlg::OnCompareCountsChanged);
@@ -213,14 +235,14 @@ void CDevToolDlg::CreateMenu() {
     save->setObjectName(QStringLiteral("ID_FILE_SAVE_HEX"));
     save->setShortcut(QKeySequence::Save);
     connect(save, &QAction::triggered, this, &CDevToolDlg::OnSaveHexNetFile);
-    QAction* verify = file->addAction(QStringLiteral("Verify hexadecimal net file..."));
+    QAction* verify = file->addAction(QStringLiteral("&Verify hexadecimal net file..."));
     verify->setObjectName(QStringLiteral("ID_FILE_VERIFY_HEX"));
     connect(verify, &QAction::triggered, this, &CDevToolDlg::OnVerifyHexNetFile);
-    QAction* train = file->addAction(QStringLiteral("Train network..."));
+    QAction* train = file->addAction(QStringLiteral("&Train network..."));
     train->setObjectName(QStringLiteral("ID_FILE_TRAIN"));
     connect(train, &QAction::triggered, this, &CDevToolDlg::OnTrainNetwork);
     file->addSeparator();
-    m_recordAction = file->addAction(QStringLiteral("Record values..."));
+    m_recordAction = file->addAction(QStringLiteral("&Record values..."));
     m_recordAction->setObjectName(QStringLiteral("ID_FILE_RECORD"));
     connect(m_recordAction, &QAction::triggered, m_live, &CLiveViews::OnRecordValues);
     file->addSeparator();
@@ -235,11 +257,22 @@ void CDevToolDlg::CreateMenu() {
     m_compareHost->setCheckable(true);
     // A refresh shows or hides the comparison at once.
     connect(m_compareHost, &QAction::toggled, this, &CDevToolDlg::OnEngineUpdate);
+    connect(m_compareHost, &QAction::toggled, this, [this](bool on) {
+        // Without weights there is nothing to compare with: say so, not nothing.
+        if (on && !m_netLoaded) {
+            ShowNotice(QStringLiteral("Compare with host needs a net file"),
+                       QStringLiteral("Load one with File > Load ASCII net file; the host "
+                                      "computes what the module should answer from it."));
+        } else if (!on && m_notice.startsWith(QStringLiteral("Compare with host"))) {
+            ShowNotice(QString());
+        }
+        UpdateInfo();
+    });
     CreateCompareMenu(view);
-    QAction* quantization = view->addAction(QStringLiteral("Quantization report..."));
+    QAction* quantization = view->addAction(QStringLiteral("&Quantization report..."));
     quantization->setObjectName(QStringLiteral("ID_VIEW_QUANTIZATION"));
     connect(quantization, &QAction::triggered, this, &CDevToolDlg::OnViewQuantization);
-    QAction* chart = view->addAction(QStringLiteral("Chart"));
+    QAction* chart = view->addAction(QStringLiteral("C&hart"));
     chart->setObjectName(QStringLiteral("ID_VIEW_CHART"));
     connect(chart, &QAction::triggered, m_live, &CLiveViews::OnViewChart);
 
@@ -253,11 +286,11 @@ void CDevToolDlg::CreateMenu() {
 }
 
 void CDevToolDlg::CreateCompareMenu(QMenu* view) {
-    QMenu* tolerance = view->addMenu(QStringLiteral("Compare tolerance"));
+    QMenu* tolerance = view->addMenu(QStringLiteral("Compare &tolerance"));
     tolerance->setObjectName(QStringLiteral("ID_VIEW_COMPARE_TOLERANCE"));
     auto* group = new QActionGroup(this);
     for (int lsb : kCompareTolerances) {
-        QAction* action = tolerance->addAction(QStringLiteral("%1 LSB").arg(lsb));
+        QAction* action = tolerance->addAction(QStringLiteral("&%1 LSB").arg(lsb));
         action->setObjectName(QStringLiteral("ID_VIEW_COMPARE_TOLERANCE_%1").arg(lsb));
         action->setCheckable(true);
         action->setChecked(lsb == m_live->Comparison().Tolerance());
@@ -283,9 +316,10 @@ void CDevToolDlg::OnCompareCountsChanged() {
     const CHostComparison::Counts& counts = m_live->Comparison().GetCounts();
     QStringList perOutput;
     for (int k = 0; k < NET_OUTPUT_COUNT; ++k) perOutput << QString::number(counts.mismatches[k]);
-    m_compareCounts->setText(QStringLiteral("Clear compare counts (mismatches %1 of %2)")
+    m_compareCounts->setText(QStringLiteral("C&lear compare counts (mismatches %1 of %2)")
                                  .arg(perOutput.join(QLatin1Char(' ')))
                                  .arg(counts.judged));
+    if (m_info) UpdateInfo();
 }
 
 void CDevToolDlg::customEvent(QEvent* event) {
@@ -303,12 +337,106 @@ bool CDevToolDlg::Comparing(std::int32_t mode) const {
 }
 
 void CDevToolDlg::OnEngineUpdate() {
-    if (m_poster->TakeLatest(m_report)) m_haveReport = true;
+    if (m_poster->TakeLatest(m_report)) {
+        m_haveReport = true;
+        if (m_report.kind == PassReport::Kind::Pass) {
+            const auto now = std::chrono::steady_clock::now();
+            m_health.Pass(m_report.mode, m_report.ok, m_report.failure, now,
+                          std::chrono::system_clock::now());
+            if (!m_report.ok) m_live->AddFailure(now);
+            // Silence is noticed by the clock, not by a pass: only while a link runs.
+            const bool link = m_report.mode == MODE_MONITOR || m_report.mode == MODE_EMULATOR;
+            if (link && m_report.ok) m_staleTimer->start();
+            if (!link) m_staleTimer->stop();
+            UpdateLinkState();
+        }
+    }
     // Before the first report there is nothing to show (a toggle of the comparison).
     if (!m_haveReport) return;
     // The passes first, so the comparison's counts include the pass shown.
     m_live->TakePasses(Comparing(m_report.mode));
     ShowReport(m_report);
+    if (m_live->Recording()) UpdateInfo();
+}
+
+void CDevToolDlg::UpdateLinkState() {
+    const auto now = std::chrono::steady_clock::now();
+    const bool stale = m_health.Stale(now);
+    if (stale != m_stale) {
+        m_stale = stale;
+        for (QSlider* slider : m_sliderIn) {
+            if (auto* bar = qobject_cast<CTrackBar*>(slider)) bar->SetStale(stale);
+        }
+        for (QSlider* slider : m_sliderOut) {
+            if (auto* bar = qobject_cast<CTrackBar*>(slider)) bar->SetStale(stale);
+        }
+        m_live->SetStale(stale);
+        if (m_haveReport) m_live->ShowComparison(Comparing(m_report.mode), m_report, stale);
+    }
+    // The status line keeps the engine's text; its tooltip says the rest.
+    QStringList tip;
+    tip << m_editStatus->text();
+    const int port = m_comboPort->currentIndex() == 1 ? 1 : 0;
+    tip << QStringLiteral("Port %1: %2")
+               .arg(port == 0 ? QStringLiteral("COM1") : QStringLiteral("COM2"),
+                    QString::fromStdString(m_engine.PortDevice(port)));
+    if (m_haveReport && !m_report.ok) {
+        tip << QStringLiteral("Cause: %1")
+                   .arg(QString::fromStdString(LinkCauseText(m_report.failure)));
+    }
+    if (stale) {
+        const auto since = m_health.SinceGood(now);
+        tip << (since ? QStringLiteral("Values not current: last good pass %1 s ago")
+                            .arg(std::chrono::duration<double>(*since).count(), 0, 'f', 1)
+                      : QStringLiteral("Values not current: no good pass yet"));
+    }
+    for (const LinkHealth::Outage& outage : m_health.Outages()) {
+        tip << QString::fromStdString(LinkHealth::OutageText(outage));
+    }
+    const QString text = tip.join(QLatin1Char('\n'));
+    if (m_editStatus->toolTip() != text) m_editStatus->setToolTip(text);
+}
+
+void CDevToolDlg::ShowNotice(const QString& text, const QString& tip) {
+    m_notice = text;
+    m_noticeTip = tip;
+    UpdateInfo();
+}
+
+void CDevToolDlg::UpdateInfo() {
+    QStringList parts;
+    QStringList tips;
+    if (m_live->Recording()) {
+        parts << m_live->RecordingText();
+        tips << m_live->RecordingPath();
+    }
+    if (m_compareHost->isChecked() && m_netLoaded) {
+        parts << m_live->Comparison().Summary();
+    }
+    if (!m_notice.isEmpty()) {
+        parts << m_notice;
+        if (!m_noticeTip.isEmpty()) tips << m_noticeTip;
+    }
+    m_infoText = parts.join(QStringLiteral("  |  "));
+    const QMargins margins = m_info->contentsMargins();
+    const QString shown = m_info->fontMetrics().elidedText(
+        m_infoText, Qt::ElideRight, m_info->width() - margins.left() - margins.right());
+    if (m_info->text() != shown) m_info->setText(shown);
+    if (shown != m_infoText) tips.prepend(m_infoText);
+    const QString tip = tips.join(QLatin1Char('\n'));
+    if (m_info->toolTip() != tip) m_info->setToolTip(tip);
+}
+
+void CDevToolDlg::ShowWeightsSource(const QString& name, bool trainedNotSaved) {
+    const QString base = QStringLiteral("Pelkora Development Tool");
+    if (name.isEmpty() && !trainedNotSaved) {
+        setWindowTitle(base);
+        return;
+    }
+    const QString source = name.isEmpty()      ? QStringLiteral("trained, not saved")
+                           : trainedNotSaved ? QStringLiteral("%1 (trained, not saved)").arg(name)
+                                             : name;
+    setWindowTitle(QStringLiteral("%1 - %2").arg(source, base));
 }
 
 void CDevToolDlg::ShowReport(const PassReport& report) {
@@ -320,18 +448,9 @@ void CDevToolDlg::ShowReport(const PassReport& report) {
         // tooltip shows all of it.
         m_editStatus->setCursorPosition(0);
     }
-    // The texts say COM1/COM2: where that is a port server's port, the tooltip
-    // also names it, as the port chosen now.
-    QString tip = text;
-    const int port = m_comboPort->currentIndex() == 0 ? 0 : 1;
-    const std::string& device = m_engine.Ports().ports[port].device;
-    PortAddress address;
-    std::string why;
-    if (ParsePortName(device, address, why) && address.kind != PortKind::Device) {
-        tip += QStringLiteral("\n%1: %2")
-                   .arg(m_comboPort->itemText(port), QString::fromStdString(device));
-    }
-    if (m_editStatus->toolTip() != tip) m_editStatus->setToolTip(tip);
+    // The tooltip: all of the text, the port chosen now with its device (a port
+    // server's address where COM1/COM2 is one), and what the link did.
+    UpdateLinkState();
     // A report taken before the operator's last move would put the slider back.
     if (report.inputsSet >= m_inputsSet) {
         for (int k = 0; k < NET_INPUT_COUNT; ++k) ShowValue(m_sliderIn[k], report.inputs[k]);
@@ -340,7 +459,7 @@ void CDevToolDlg::ShowReport(const PassReport& report) {
     if (!m_training->Training()) {
         for (int k = 0; k < NET_OUTPUT_COUNT; ++k) ShowValue(m_sliderOut[k], report.outputs[k]);
     }
-    m_live->ShowComparison(Comparing(report.mode), report);
+    m_live->ShowComparison(Comparing(report.mode), report, m_stale);
 }
 
 void CDevToolDlg::OnVScroll() {
@@ -402,14 +521,18 @@ void CDevToolDlg::LoadNetFile(const QString& path) {
     // only whole sets are handed over, so the refresh keeps running while the
     // message is up.
     FileWeights weights{};
-    const FileResult result = ReadNetFile(QFile::encodeName(path).toStdString(), weights);
-    if (result != FileResult::Ok) {
-        m_seams.ShowMessage(this, QString::fromLatin1(FileResultText(result)));
+    const QString name = QFileInfo(path).fileName();
+    const NetFileRead read =
+        ReadNetFile(QFile::encodeName(path).toStdString(), name.toStdString(), weights);
+    if (read.result != FileResult::Ok) {
+        m_seams.ShowMessage(this, QString::fromStdString(read.message));
         return;
     }
     m_engine.LoadWeights(weights);
     m_netLoaded = true;
+    m_weightsName = name;
     SetTrainedUnsaved(false);
+    if (m_notice.startsWith(QStringLiteral("Compare with host"))) ShowNotice(QString());
     // Counts against the weights before would mean nothing now.
     m_live->Comparison().Forget();
     m_live->Comparison().ClearCounts();
@@ -431,6 +554,7 @@ void CDevToolDlg::OnTrainNetwork() {
         connect(m_trainDlg, &CTrainDlg::weightsUsed, this, [this] {
             m_netLoadedBeforeTrained = m_netLoaded;
             m_trainedUnsavedBeforeTrained = m_trainedUnsaved;
+            m_weightsNameBeforeTrained = m_weightsName;
             m_netLoaded = true;
             // Counts against the weights before would mean nothing now.
             m_live->Comparison().Forget();
@@ -439,12 +563,15 @@ void CDevToolDlg::OnTrainNetwork() {
         });
         connect(m_trainDlg, &CTrainDlg::weightsUseUndone, this, [this] {
             m_netLoaded = m_netLoadedBeforeTrained;
+            m_weightsName = m_weightsNameBeforeTrained;
             m_live->Comparison().Forget();
             m_live->Comparison().ClearCounts();
             SetTrainedUnsaved(m_trainedUnsavedBeforeTrained);
         });
-        connect(m_trainDlg, &CTrainDlg::usedWeightsSaved, this,
-                [this](const QString&) { SetTrainedUnsaved(false); });
+        connect(m_trainDlg, &CTrainDlg::usedWeightsSaved, this, [this](const QString& path) {
+            m_weightsName = QFileInfo(path).fileName();
+            SetTrainedUnsaved(false);
+        });
     }
     m_trainDlg->show();
     m_trainDlg->raise();
@@ -453,6 +580,8 @@ void CDevToolDlg::OnTrainNetwork() {
 
 void CDevToolDlg::SetTrainedUnsaved(bool unsaved) {
     m_trainedUnsaved = unsaved;
+    // Trained weights are no file's: the title says only that they are unsaved.
+    ShowWeightsSource(unsaved ? QString() : m_weightsName, unsaved);
 }
 
 bool CDevToolDlg::MayClose() {
@@ -502,6 +631,11 @@ void CDevToolDlg::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();
     if ((key == Qt::Key_Return || key == Qt::Key_Enter) &&
         (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier)) {
+        // An open port list takes Enter as the choice, and only that.
+        if (m_comboPort->view()->isVisible()) {
+            m_comboPort->hidePopup();
+            return;
+        }
         // Enter presses the focused push button; anywhere else it ends the dialog.
         if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
             if (button->isEnabled()) button->click();

@@ -21,8 +21,11 @@
 #include "engine/engine.h"
 #include "network/weights.h"
 #include "ui/dialog_seams.h"
+#include "ui/link_health.h"
 
 class QAction;
+class QLabel;
+class QTimer;
 class QActionGroup;
 class QButtonGroup;
 class QComboBox;
@@ -49,6 +52,14 @@ public:
 
     // Every way of ending the dialog comes through here: it stops the worker first.
     void done(int result) override;
+
+    // Where the weights came from, in the title: "demo-net.txt - Pelkora Development
+    // Tool", with "(trained, not saved)" for weights a training run made that are in
+    // no file yet; an empty `name` gives the plain title back.
+    void ShowWeightsSource(const QString& name, bool trainedNotSaved);
+
+    // What the menu bar's right says, whole (the label may cut it).
+    [[nodiscard]] const QString& InfoText() const { return m_infoText; }
 
     [[nodiscard]] CTrainingPanel& TrainingPanel() { return *m_training; }
     [[nodiscard]] CLiveViews& LiveViews() { return *m_live; }
@@ -93,6 +104,12 @@ private:
     void OnViewQuantization();
     void OnHelpAbout();
     void OnCompareCountsChanged();
+    // The link's state: the sliders' and chart's staleness, and the status tooltip.
+    void UpdateLinkState();
+    // The line at the menu bar's right: recording, Compare summary, last notice.
+    void UpdateInfo();
+    // A short notice there ("Stored row 51 in train003.txt"), `tip` as its tooltip.
+    void ShowNotice(const QString& text, const QString& tip = QString());
 
     Engine& m_engine;
     DialogSeams& m_seams;
@@ -111,6 +128,14 @@ private:
     CTrainingPanel* m_training = nullptr;
     CLiveViews* m_live = nullptr;
 
+    QLabel* m_info = nullptr;  // the menu bar's corner: what the window is doing
+    QString m_infoText;        // what m_info says, whole
+    QString m_notice;          // the last notice, shown in m_info
+    QString m_noticeTip;
+    QTimer* m_staleTimer = nullptr;  // due when a link's good passes stop: notices silence
+    LinkHealth m_health;
+    bool m_stale = false;
+
     bool m_netLoaded = false;  // a net file was loaded: there is something to compare with
     PassReport m_report;       // the latest pass shown
     bool m_haveReport = false;
@@ -123,5 +148,8 @@ private:
     // As they were before "Use these weights", for its undo.
     bool m_netLoadedBeforeTrained = false;
     bool m_trainedUnsavedBeforeTrained = false;
+    // The file name of the weights in use, for the title; empty when none was loaded.
+    QString m_weightsName;
+    QString m_weightsNameBeforeTrained;
     bool m_closeConfirmed = false;  // Quit has asked already
 };

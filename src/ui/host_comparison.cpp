@@ -1,9 +1,11 @@
 #include "ui/host_comparison.h"
 
+#include <QStringList>
 #include <cstdlib>
 
 #include "network/evaluators.h"
 #include "network/pass_verdict.h"
+#include "ui/link_health.h"
 #include "ui/track_bar.h"
 
 namespace {
@@ -33,6 +35,7 @@ void CHostComparison::Forget() {
 void CHostComparison::ClearCounts() {
     m_counts = Counts{};
     m_lastJudgedDiffers.fill(false);
+    for (CHostMarker* marker : m_marker) marker->SetCount(0);
     emit countsChanged();
 }
 
@@ -42,6 +45,8 @@ void CHostComparison::Count(const std::vector<PassSample>& passes,
     for (std::size_t n = 0; n < passes.size(); ++n) {
         const PassSample& pass = passes[n];
         if (n < afterGap.size() && afterGap[n]) Forget();
+        // Passes that came more than kStaleAfter apart are no neighbours either.
+        if (m_pending && pass.steady - m_pending->steady > kStaleAfter) Forget();
         if (pass.mode != MODE_MONITOR) {
             Forget();
             continue;
@@ -51,6 +56,7 @@ void CHostComparison::Count(const std::vector<PassSample>& passes,
         m_pending = pass;
     }
     if (before.judged != m_counts.judged || before.inputsMoved != m_counts.inputsMoved) {
+        for (int k = 0; k < NET_OUTPUT_COUNT; ++k) m_marker[k]->SetCount(m_counts.mismatches[k]);
         emit countsChanged();
     }
 }
@@ -79,7 +85,24 @@ QString CHostComparison::ToolTip(int k, int module, int host) const {
            QStringLiteral("\ninputs moved: %1 passes, not compared").arg(m_counts.inputsMoved);
 }
 
-void CHostComparison::Show(bool on, const PassReport& report, const ModuleWeights& weights) {
+QString CHostComparison::Summary() const {
+    if (m_counts.judged == 0) return QStringLiteral("Compare: no pass judged yet");
+    int total = 0;
+    QStringList outputs;
+    for (int k = 0; k < NET_OUTPUT_COUNT; ++k) {
+        total += m_counts.mismatches[k];
+        if (m_counts.mismatches[k] > 0) outputs << QStringLiteral("out%1").arg(k + 1);
+    }
+    if (total == 0) return QStringLiteral("Compare: no mismatch in %1 passes").arg(m_counts.judged);
+    return QStringLiteral("Compare: %1 %2 in %3 passes, %4")
+        .arg(total)
+        .arg(total == 1 ? QStringLiteral("mismatch") : QStringLiteral("mismatches"))
+        .arg(m_counts.judged)
+        .arg(outputs.join(QStringLiteral(", ")));
+}
+
+void CHostComparison::Show(bool on, const PassReport& report, const ModuleWeights& weights,
+                           bool stale) {
     if (!on) {
         if (!m_shown) return;
         m_shown = false;
@@ -94,11 +117,15 @@ void CHostComparison::Show(bool on, const PassReport& report, const ModuleWeight
     for (int k = 0; k < NET_OUTPUT_COUNT; ++k) {
         const int module = Shown(report.outputs[k]);
         CHostMarker::Verdict verdict = CHostMarker::Verdict::Agrees;
-        if (std::abs(module - int(host[k])) > m_tolerance) {
+        if (stale) {
+            verdict = CHostMarker::Verdict::Unsettled;  // no verdict on old values
+        } else if (std::abs(module - int(host[k])) > m_tolerance) {
             verdict = m_lastJudgedDiffers[k] ? CHostMarker::Verdict::Differs
                                              : CHostMarker::Verdict::Unsettled;
         }
         m_marker[k]->Show(host[k], module, verdict);
-        m_sliderOut[k]->SetToolTipText(ToolTip(k, module, host[k]));
+        QString tip = ToolTip(k, module, host[k]);
+        if (stale) tip += QStringLiteral("\nnot current: the link stopped, nothing compared");
+        m_sliderOut[k]->SetToolTipText(tip);
     }
 }

@@ -11,6 +11,11 @@
 // judged, and a pass whose inputs moved too far to say is counted apart as "inputs
 // moved", never as a mismatch.
 //
+// A value that is not current is never judged: a pass is judged only between
+// neighbours that came without a failure and within kStaleAfter of each other, and
+// the markers give no verdict on the values of a link that stopped (they show grey).
+// Each output's mismatch count stays as a badge at its slider's foot until cleared.
+//
 // Thread rules: UI thread only.
 
 #include <QObject>
@@ -52,8 +57,11 @@ public:
     [[nodiscard]] const Counts& GetCounts() const { return m_counts; }
 
     // Shows the markers and the tooltips for `report`, or hides them (`on` false),
-    // giving the sliders their plain value tooltips back.
-    void Show(bool on, const PassReport& report, const ModuleWeights& weights);
+    // giving the sliders their plain value tooltips back. `stale`: the report's
+    // values are not current, so no verdict is given on them.
+    void Show(bool on, const PassReport& report, const ModuleWeights& weights, bool stale = false);
+    // One line for the window: "Compare: 78 mismatches in 328 passes, out3".
+    [[nodiscard]] QString Summary() const;
 
     [[nodiscard]] CHostMarker* Marker(int k) const { return m_marker[k]; }
 

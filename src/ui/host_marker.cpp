@@ -31,6 +31,12 @@ void CHostMarker::Show(std::optional<int> host, int module, Verdict verdict) {
     update();
 }
 
+void CHostMarker::SetCount(int mismatches) {
+    if (mismatches == m_count) return;
+    m_count = mismatches;
+    update();
+}
+
 bool CHostMarker::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_slider && event->type() == QEvent::Resize) setGeometry(m_slider->rect());
     return QWidget::eventFilter(watched, event);
@@ -77,4 +83,17 @@ void CHostMarker::paintEvent(QPaintEvent*) {
                               QPointF(width(), y + s)};
     painter.drawPolygon(left, 3);
     painter.drawPolygon(right, 3);
+    if (m_count > 0) {
+        // A fault that came and went keeps its count here until cleared.
+        const QString text = m_count > 999 ? QStringLiteral("999+") : QString::number(m_count);
+        QFont font = painter.font();
+        font.setPixelSize(std::max(8, width() * 2 / 3));
+        font.setBold(true);
+        painter.setFont(font);
+        const QRect badge(0, height() - font.pixelSize() - 3, width(), font.pixelSize() + 3);
+        painter.setBrush(QColor(0xE0, 0x6C, 0x00));
+        painter.drawRoundedRect(badge, 3, 3);
+        painter.setPen(Qt::white);
+        painter.drawText(badge, Qt::AlignCenter, text);
+    }
 }

@@ -29,6 +29,10 @@ public:
     // Shows `host` against the module's value `module`; nullopt hides the marker.
     void Show(std::optional<int> host, int module, Verdict verdict);
     [[nodiscard]] std::optional<int> HostValue() const { return m_host; }
+    // The output's mismatch count, shown as a badge at the slider's foot while the
+    // marker shows and the count is not 0 (it stays until the counts are cleared).
+    void SetCount(int mismatches);
+    [[nodiscard]] int Count() const { return m_count; }
     [[nodiscard]] Verdict CurrentVerdict() const { return m_verdict; }
     // How often the marker has painted (for tests of the repaint cost).
     [[nodiscard]] int PaintCount() const { return m_paintCount; }
@@ -47,5 +51,6 @@ private:
     std::optional<int> m_host;
     int m_module = 0;
     Verdict m_verdict = Verdict::Agrees;
+    int m_count = 0;
     int m_paintCount = 0;
 };

@@ -1,6 +1,7 @@
 #include "ui/live_views.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QWidget>
 
 #include "engine/engine.h"
@@ -30,12 +31,15 @@ void CLiveViews::TakePasses(bool comparing) {
         for (const PassSample& pass : m_passes) {
             recorded = m_recorder.Append(pass);
             if (recorded != FileResult::Ok) break;
+            ++m_recordedLines;
         }
     }
-    if (m_chart) m_chart->AddSamples(m_passes);
     if (comparing) {
-        m_comparison->Count(m_passes, m_afterGap, m_engine.CopyModuleWeights());
+        const ModuleWeights weights = m_engine.CopyModuleWeights();
+        if (m_chart) m_chart->AddSamples(m_passes, m_afterGap, &weights);
+        m_comparison->Count(m_passes, m_afterGap, weights);
     } else {
+        if (m_chart) m_chart->AddSamples(m_passes, m_afterGap);
         m_comparison->Forget();
     }
     // The message box runs a nested event loop whose refreshes reuse m_passes, so it
@@ -46,17 +50,35 @@ void CLiveViews::TakePasses(bool comparing) {
     }
 }
 
-void CLiveViews::ShowComparison(bool on, const PassReport& report) {
+void CLiveViews::AddFailure(std::chrono::steady_clock::time_point steady) {
+    if (m_chart) m_chart->AddFailure(steady);
+}
+
+void CLiveViews::SetStale(bool stale) {
+    m_stale = stale;
+    if (m_chart) m_chart->SetStale(stale);
+}
+
+void CLiveViews::ShowComparison(bool on, const PassReport& report, bool stale) {
     if (!on) {
         m_comparison->Show(false, report, ModuleWeights{});
         return;
     }
-    m_comparison->Show(true, report, m_engine.CopyModuleWeights());
+    m_comparison->Show(true, report, m_engine.CopyModuleWeights(), stale);
+}
+
+QString CLiveViews::RecordingText() const {
+    if (!m_recorder.Recording()) return {};
+    return QStringLiteral("Recording %1: %2 %3")
+        .arg(QFileInfo(m_recordPath).fileName())
+        .arg(m_recordedLines)
+        .arg(m_recordedLines == 1 ? QStringLiteral("line") : QStringLiteral("lines"));
 }
 
 void CLiveViews::OnRecordValues() {
     if (m_recorder.Recording()) {
         m_recorder.Stop();
+        m_recordPath.clear();
         emit recordingChanged(false);
         return;
     }
@@ -67,12 +89,15 @@ void CLiveViews::OnRecordValues() {
         m_seams.ShowMessage(m_owner, QString::fromLatin1(FileResultText(result)));
         return;
     }
+    m_recordPath = path;
+    m_recordedLines = 0;
     emit recordingChanged(true);
 }
 
 void CLiveViews::OnViewChart() {
     if (!m_chart) {
         m_chart = new CChartWindow(m_owner);
+        m_chart->SetStale(m_stale);
         m_chart->show();
     }
     m_chart->raise();

@@ -8,7 +8,9 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QString>
 #include <array>
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -31,14 +33,22 @@ public:
                QWidget* owner);
 
     // Writes, draws and counts the passes queued since the last call. `comparing`:
-    // the comparison shows, so its counts take the passes.
+    // the comparison shows, so its counts take the passes and the chart draws the
+    // host's lines.
     void TakePasses(bool comparing);
-    // The markers for the latest report, or none.
-    void ShowComparison(bool on, const PassReport& report);
+    // A pass failed at `steady`: the chart breaks its lines there.
+    void AddFailure(std::chrono::steady_clock::time_point steady);
+    // The values shown are not current (the chart's legend says so).
+    void SetStale(bool stale);
+    // The markers for the latest report, or none; `stale`: no verdict on it.
+    void ShowComparison(bool on, const PassReport& report, bool stale = false);
 
     // "Record values..." / "Stop recording".
     void OnRecordValues();
     [[nodiscard]] bool Recording() const { return m_recorder.Recording(); }
+    // While recording: "Recording rec.txt: 51 lines"; the file's path apart.
+    [[nodiscard]] QString RecordingText() const;
+    [[nodiscard]] const QString& RecordingPath() const { return m_recordPath; }
     // Opens the chart, or raises it.
     void OnViewChart();
 
@@ -58,4 +68,7 @@ private:
     QPointer<CChartWindow> m_chart;    // null while the chart is closed (it deletes itself)
     std::vector<PassSample> m_passes;  // reused by TakePasses, so it allocates once
     std::vector<bool> m_afterGap;      // beside m_passes
+    QString m_recordPath;              // the recording's file, while it runs
+    long m_recordedLines = 0;          // lines this recording wrote
+    bool m_stale = false;
 };

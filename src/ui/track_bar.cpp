@@ -17,6 +17,12 @@ void CTrackBar::SetToolTipText(const QString& text) {
     RefreshToolTip();
 }
 
+void CTrackBar::SetStale(bool stale) {
+    if (stale == m_stale) return;
+    m_stale = stale;
+    update();
+}
+
 void CTrackBar::sliderChange(SliderChange change) {
     QSlider::sliderChange(change);
     // Called for every change of the value, whether or not its signals are blocked.
@@ -62,6 +68,10 @@ void CTrackBar::keyPressEvent(QKeyEvent* event) {
 
 void CTrackBar::paintEvent(QPaintEvent* event) {
     QSlider::paintEvent(event);
+    if (m_stale) {
+        QPainter painter(this);
+        painter.fillRect(rect(), QBrush(QColor(0x70, 0x70, 0x70, 0xA0), Qt::BDiagPattern));
+    }
     // Until the keyboard is used the focus stays unmarked, so the window at start
     // looks as it always has.
     if (!hasFocus() || !window()->testAttribute(Qt::WA_KeyboardFocusChange)) return;

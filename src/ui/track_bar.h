@@ -15,6 +15,10 @@ public:
     // A text to show instead of the bare value (e.g. a comparison that names the
     // value); empty gives the value back.
     void SetToolTipText(const QString& text);
+    // The value shown is the last one known, not a current one: the slider is
+    // hatched over until it is current again.
+    void SetStale(bool stale);
+    [[nodiscard]] bool Stale() const { return m_stale; }
 
 protected:
     void sliderChange(SliderChange change) override;
@@ -27,4 +31,5 @@ private:
     void OnSliderMoved(int value);
 
     QString m_text;
+    bool m_stale = false;
 };

@@ -1,6 +1,8 @@
 #include "ui/training_panel.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -54,10 +56,28 @@ void CTrainingPanel::OnStoreTrainingSet() {
     for (int k = 0; k < NET_OUTPUT_COUNT; ++k) {
         values[NET_INPUT_COUNT + k] = m_sliderOut[k]->value();
     }
-    const FileResult result = AppendTrainingSet(TrainingFileName(m_wTrainingFileNumber), values);
+    const std::string name = TrainingFileName(m_wTrainingFileNumber);
+    const QString file = QString::fromStdString(name);
+    const QString folder = QDir::currentPath();
+    const FileResult result = AppendTrainingSet(name, values);
     if (result != FileResult::Ok) {
         m_seams.ShowMessage(m_owner, QString::fromLatin1(TrainingFileResultText(result)));
+        return;
     }
+    // Every click stores, as it always has; a second click on the same set (a double
+    // click) is not silent: the notice says that the row repeats the one before.
+    const bool again = m_sinceStore.isValid() &&
+                       !m_sinceStore.hasExpired(QApplication::doubleClickInterval()) &&
+                       values == m_lastStored && m_wTrainingFileNumber == m_lastStoredFile;
+    const long previous = m_lastRow;
+    m_sinceStore.start();
+    m_lastStored = values;
+    m_lastStoredFile = m_wTrainingFileNumber;
+    m_lastRow = CountTrainingRows(name);
+    QString text = QStringLiteral("Stored row %1 in %2").arg(m_lastRow).arg(file);
+    if (again)
+        text += QStringLiteral(" (the same values as row %1: a double click?)").arg(previous);
+    emit notice(text, QStringLiteral("Folder: %1").arg(folder));
 }
 
 void CTrainingPanel::OnDeltaposSpinFile(int delta) {

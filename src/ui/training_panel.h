@@ -5,10 +5,12 @@
 //
 // Thread rules: UI thread only.
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <array>
 #include <cstdint>
 
+#include "files/training_set.h"
 #include "network/weights.h"
 
 class DialogSeams;
@@ -36,6 +38,11 @@ public:
     // Chooses the file as the arrows would and shows its name.
     void SetFileNumber(std::uint16_t number);
 
+signals:
+    // What a store did, for the window to show: "Stored row 51 in train003.txt",
+    // with the folder in `tip`.
+    void notice(const QString& text, const QString& tip);
+
 private:
     void OnTrainingMode();
     void OnStoreTrainingSet();
@@ -50,4 +57,9 @@ private:
     QLineEdit* m_editTrainFile;
     CUpDownCtrl* m_spinFile;
     std::uint16_t m_wTrainingFileNumber = 0;
+    // The last store, so that a double click does not store one set twice.
+    QElapsedTimer m_sinceStore;
+    TrainingSet m_lastStored{};
+    std::uint16_t m_lastStoredFile = 0;
+    long m_lastRow = 0;
 };

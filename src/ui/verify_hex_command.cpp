@@ -1,6 +1,7 @@
 #include "ui/verify_hex_command.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
 
@@ -14,13 +15,16 @@ constexpr int kShownDifferences = 8;
 
 }  // namespace
 
-QString VerifyHexMessage(const FlashImageRead& read, const ModuleWeights& loaded) {
+QString VerifyHexMessage(const FlashImageRead& read, const ModuleWeights& loaded,
+                         const QString& name) {
+    const QString where = name.isEmpty() ? QString() : name + QStringLiteral(": ");
     if (read.error == ImageError::OpenFailed || read.error == ImageError::ReadFailed) {
-        return QString::fromLatin1(FlashImageErrorText(read).c_str());
+        const QString text = QString::fromLatin1(FlashImageErrorText(read).c_str());
+        return name.isEmpty() ? text : text + QStringLiteral(": ") + name;
     }
     if (!read.Ok()) {
-        return QStringLiteral("The image is not well formed: %1")
-            .arg(QString::fromStdString(FlashImageErrorText(read)));
+        return QStringLiteral("The image is not well formed: %1%2")
+            .arg(where, QString::fromStdString(FlashImageErrorText(read)));
     }
     QStringList lines;
     lines << QStringLiteral("The image is well formed: %1, bank %2, %3 records.")
@@ -47,5 +51,6 @@ void RunVerifyHexNetFileCommand(QWidget* owner, DialogSeams& dialogs, Engine& en
     const QString path = dialogs.GetOpenImageFileName(owner);
     if (path.isEmpty()) return;
     const FlashImageRead read = ReadFlashImageFile(QFile::encodeName(path).toStdString());
-    dialogs.ShowMessage(owner, VerifyHexMessage(read, engine.CopyModuleWeights()));
+    dialogs.ShowMessage(
+        owner, VerifyHexMessage(read, engine.CopyModuleWeights(), QFileInfo(path).fileName()));
 }

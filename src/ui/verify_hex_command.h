@@ -12,8 +12,10 @@
 class QWidget;
 class DialogSeams;
 
-// The message for an image read and the weights it was compared with.
-[[nodiscard]] QString VerifyHexMessage(const FlashImageRead& read, const ModuleWeights& loaded);
+// The message for an image read and the weights it was compared with; `name`
+// (the file's name) says which file a failure is about, as the net file's do.
+[[nodiscard]] QString VerifyHexMessage(const FlashImageRead& read, const ModuleWeights& loaded,
+                                       const QString& name = QString());
 
 class Engine;
 

@@ -98,7 +98,7 @@ TEST_F(ExportCliTest, FailuresLeaveTheExistingFileUntouched) {
         const char* err;
     } cases[] = {
         {" --net " + Quoted(dir_ / "none.txt"), 1, "Error opening file\n"},
-        {" --net " + Quoted(shortNet), 1, "Error reading file\n"},
+        {" --net " + Quoted(shortNet), 1, "Error reading file: "},
         {" --bank E000", 2, ""},
         {" --format bin", 2, ""},
     };

@@ -94,7 +94,9 @@ TEST_F(ImageCliTest, VerifyReportsAndCompares) {
         {"verify " + Quoted(dir_), 1, "", dir_.string() + ": Error reading file\n"},
         {"verify " + Quoted(image) + " --net " +
              Quoted(Write("octal.txt", "08\n" + NetFileText(weights))),
-         1, "", "Error reading file\n"},
+         1, "",
+         "Error reading file: " + (dir_ / "octal.txt").string() +
+             ": line 1: '08' is not a number\n"},
         {"decode " + Quoted(Write("bad.s19", "S104B000AAA2\r\n")), 1, "",
          (dir_ / "bad.s19").string() + ": line 1: bad checksum\n"},
         {"decode " + Quoted(Write("big.s19", Image(VariedWeights(), 0xB000, FORMAT_S19))), 1, "",

@@ -69,6 +69,23 @@ TEST_F(TrainingStoreTest, HeaderOnlyForAFileThatDidNotExist) {
     EXPECT_EQ(ReadWholeFile(old), "keep me\r\n" + TrainingSetLine(a));
 }
 
+TEST_F(TrainingStoreTest, RowsAreCountedWithoutTheHeader) {
+    const struct {
+        const char* text;
+        long rows;
+    } cases[] = {
+        {"", 0},
+        {"in1\tin2\r\n", 0},
+        {"in1\tin2\r\n1\t2\r\n3\t4\r\n", 2},
+        {"1\t2\r\n3\t4", 2},  // the last line without its end
+        {"keep me\r\n5\r\n", 1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CountTrainingRows(Write("count.txt", c.text).string()), c.rows) << c.text;
+    }
+    EXPECT_EQ(CountTrainingRows((dir_ / "missing.txt").string()), 0);
+}
+
 TEST_F(TrainingStoreTest, FailuresNameTheirCauseAndWriteNothing) {
     const fs::path plain = Write("plain", "a file, not a folder");
     fs::create_directories(dir_ / "train003.txt");

@@ -1,6 +1,7 @@
 // "Verify hexadecimal net file..." in the main window, behind fake dialogs.
 
 #include <QAction>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTemporaryDir>
@@ -49,8 +50,8 @@ private slots:
         QStringList texts;
         for (QAction* action : file->actions()) texts << action->text();
         QCOMPARE(texts, (QStringList{"&Load ASCII net file", "&Save hexadecimal net file",
-                                     "Verify hexadecimal net file...", "Train network...", "", "Record values...", "",
-                                     "&Quit"}));
+                                     "&Verify hexadecimal net file...", "&Train network...", "",
+                                     "&Record values...", "", "&Quit"}));
     }
 
     void verifyShowsBankAndDifferences() {
@@ -75,9 +76,9 @@ private slots:
              "1 of 280 weights differ from the weights loaded now:\n"
              "weight 17 (hidden layer, neuron 1, input 2): image 5, net -788"},
             {WriteImage(dir, "bad.s19", damaged),
-             "The image is not well formed: line 2: bad checksum"},
-            {dir.filePath(QStringLiteral("missing.s19")), "Error opening file"},
-            {dir.path(), "Error reading file"},  // a folder
+             "The image is not well formed: bad.s19: line 2: bad checksum"},
+            {dir.filePath(QStringLiteral("missing.s19")), "Error opening file: missing.s19"},
+            {dir.path(), "Error reading file: " + QFileInfo(dir.path()).fileName()},  // a folder
         };
         for (const auto& c : cases) {
             FakeSeams seams;

@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -80,7 +82,7 @@ TEST_F(LinkCliTest, FailedPassesReportTheirTextAndCount) {
     const CliRun run = RunCli("monitor --port " + ShellQuote(missing) + " --passes 2");
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "");
-    const std::string text = "Error opening " + missing + " port (1-2)\n";
+    const std::string text = "Error opening " + missing + " port (1-2): no such device\n";
     EXPECT_EQ(run.err, text + text);
 }
 
@@ -126,6 +128,33 @@ std::vector<std::string> Columns(const std::string& line) {
     std::istringstream in(line);
     for (std::string c; std::getline(in, c, '\t');) columns.push_back(c);
     return columns;
+}
+
+// The window keeps the port open across modes; a command run beside it on the same
+// device is told why it cannot have it, not just a number.
+TEST_F(LinkCliTest, ABusyPortSaysSoOnStderr) {
+    CliChild target({"target"});
+    const std::string device = target.ReadLine();
+    ASSERT_FALSE(device.empty());
+    // Held as the window holds it: exclusive use and a lock.
+    const int held = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    ASSERT_EQ(::ioctl(held, TIOCEXCL), 0);
+    const CliRun run = RunCli("validate --port " + ShellQuote(device) + " --net " +
+                              ShellQuote(BiasNet()) + " --passes 2");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    const auto lines = Lines(run.err);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].rfind("Error opening " + device + " port (1-", 0), 0u) << run.err;
+    EXPECT_NE(lines[0].find("): in use by another program"), std::string::npos) << run.err;
+    ::ioctl(held, TIOCNXCL);
+    ::close(held);
+    // Released, the same command gets the port.
+    const CliRun again = RunCli("validate --port " + ShellQuote(device) + " --net " +
+                                ShellQuote(BiasNet()) + " --passes 1");
+    EXPECT_EQ(again.err.find("Error opening"), std::string::npos) << again.err;
+    EXPECT_EQ(target.Stop(SIGTERM), 0);
 }
 
 TEST_F(LinkCliTest, ValidateCountsExactlyThePassesTheModuleGotWrong) {
@@ -180,7 +209,7 @@ TEST_F(LinkCliTest, ARepeatedFailureIsPrintedAtMostOnceASecondWithItsCount) {
     const std::string missing = (dir_ / "unplugged").string();
     const CliRun run = RunCli("monitor --port " + ShellQuote(missing) + " --passes 40");
     EXPECT_EQ(run.exitCode, 1);
-    const std::string text = "Error opening " + missing + " port (1-2)";
+    const std::string text = "Error opening " + missing + " port (1-2): no such device";
     // 40 passes of about 50 ms: the first at once, then one line a second.
     const auto lines = Lines(run.err);
     ASSERT_GE(lines.size(), 2u) << run.err;

@@ -139,6 +139,31 @@ TEST_F(SerialLinkTest, OpenAndConfigurationFailuresCloseTheLinkWithTheirText) {
     EXPECT_EQ(port_.written, "R");
 }
 
+TEST(LinkCauseTextTest, SaysTheCauseInWords) {
+    const struct {
+        LinkError error;
+        const char* cause;
+    } cases[] = {
+        {{LinkStage::None, 0}, ""},
+        {{LinkStage::Open, ENOENT}, "no such device"},
+        {{LinkStage::Open, EBUSY}, "in use by another program"},        // TIOCEXCL
+        {{LinkStage::Open, EWOULDBLOCK}, "in use by another program"},  // flock
+        {{LinkStage::Open, EACCES}, "no permission (is the user in the dialout group?)"},
+        {{LinkStage::ReadSettings, ENOTTY}, "not a serial port"},
+        {{LinkStage::Read, ETIMEDOUT}, "no reply in time (the module is silent or too slow)"},
+        {{LinkStage::Write, ETIMEDOUT}, "no answer in time"},
+        // A reply cut off by a vanished device is no stray byte.
+        {{LinkStage::Read, EIO}, "the device went away (unplugged or closed)"},
+        {{LinkStage::Read, kReplyOverrunError},
+         "bytes came after the reply (a stray byte, or a module that streams)"},
+        {{LinkStage::Read, kBadReplyError}, "a reply character that is not a hexadecimal digit"},
+        {{LinkStage::Write, EPIPE}, std::strerror(EPIPE)},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(LinkCauseText(c.error), c.cause) << int(c.error.stage) << " " << c.error.code;
+    }
+}
+
 TEST_F(SerialLinkTest, PortNamesMapToDevices) {
     EXPECT_EQ(ComPortDevice(0), "/dev/fake-com1");
     EXPECT_EQ(ComPortDevice(1), "/dev/fake-com2");

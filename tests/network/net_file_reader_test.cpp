@@ -107,6 +107,37 @@ TEST(NetFileReader, ATokenThatIsNoWholeValueFailsWhereItStands) {
     EXPECT_EQ(w[101], 31);
 }
 
+TEST(NetFileReader, AFailureSaysItsLineAndReason) {
+    struct Case {
+        std::string text;
+        std::string message;
+    } cases[] = {
+        {Ones(50) + "3.5\n" + Ones(229), "line 51: '3.5' is not a number"},
+        {Ones(2) + "7 12abc 9\n", "line 3: '12abc' is not a number"},
+        {"\xEF\xBB\xBF" + Ones(4) + "99999999999\n",
+         "line 5: '99999999999' is outside the signed 32-bit range"},
+        {Ones(279), "line 280: the file ends after 279 of 280 values"},
+        {"", "line 1: the file ends after 0 of 280 values"},
+        {"-\n", "line 1: '-' is not a number"},
+        {std::string(60, 'x'), "line 1: '" + std::string(40, 'x') + "' is not a number"},
+        // A mark that is not whole is no mark: the first value fails.
+        {"\xEF\xBB" + Ones(280),
+         "line 1: '\xEF\xBB"
+         "1' is not a number"},
+    };
+    for (const Case& c : cases) {
+        FileWeights w{};
+        EXPECT_EQ(NetReadErrorText(Read(c.text, w)), c.message) << c.text.substr(0, 20);
+    }
+}
+
+TEST(NetFileReader, AByteOrderMarkAtTheStartIsSkipped) {
+    FileWeights w{};
+    ASSERT_EQ(Read("\xEF\xBB\xBF-5\n" + Ones(279), w).status, NetReadStatus::Ok);
+    EXPECT_EQ(w[0], -5);
+    EXPECT_EQ(NetReadErrorText(Read(Ones(280), w)), "");
+}
+
 TEST(NetFileReader, BlanksOnOneLineLoadLikeOneValuePerLine) {
     std::string lines, oneLine;
     for (int n = 0; n < NET_WEIGHT_COUNT; ++n) {

@@ -124,10 +124,10 @@ void ChartRecordTest::recordingWritesHeaderAndPassLines() {
     OpenSimulating(77);
     QAction* record = Action(*m_dlg, "ID_FILE_RECORD");
     record->trigger();
-    QCOMPARE(record->text(), QStringLiteral("Stop recording"));
+    QCOMPARE(record->text(), QStringLiteral("Stop &recording"));
     QTRY_VERIFY_WITH_TIMEOUT(Lines(path).size() >= 4, kWait);
     record->trigger();
-    QCOMPARE(record->text(), QStringLiteral("Record values..."));
+    QCOMPARE(record->text(), QStringLiteral("&Record values..."));
     const QList<QByteArray> lines = Lines(path);
     QTest::qWait(200);
     QCOMPARE(Lines(path).size(), lines.size());  // stopped means stopped
@@ -158,7 +158,7 @@ void ChartRecordTest::recordingThatCannotWriteStopsWithMessage() {
     signal(SIGXFSZ, previousHandler);
 
     QCOMPARE(m_seams.messages, QStringList{QStringLiteral("Error writing file")});
-    QCOMPARE(record->text(), QStringLiteral("Record values..."));
+    QCOMPARE(record->text(), QStringLiteral("&Record values..."));
     // Whole lines only: the header, then lines of 19 fields, the last one ended.
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll().endsWith('\n'));

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <cmath>
 
 #include "ui/chart_window.h"
 #include "ui/window_placement.h"
@@ -55,6 +56,7 @@ private slots:
     void liveFrameRepaintsOnlyThePlotAreas();
     void pausedChartZoomsPansAndReadsOut();
     void legendShowsHiddenSeriesAndPictureIsSaved();
+    void outageShowsAsABandWithItsLengthAndPauseKeepsTheSize();
 };
 
 void ChartTest::placedBesideInsideAvailableArea_data() {
@@ -220,6 +222,40 @@ void ChartTest::legendShowsHiddenSeriesAndPictureIsSaved() {
     QVERIFY(chart.SavePicture(path));
     QCOMPARE(QImage(path).size(), chart.size() * chart.devicePixelRatio());
     QVERIFY(!chart.SavePicture(dir.filePath(QStringLiteral("missing/chart.png"))));
+}
+
+void ChartTest::outageShowsAsABandWithItsLengthAndPauseKeepsTheSize() {
+    CChartWindow chart(nullptr);
+    chart.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+    chart.AddSamples(Passes(0, 100, Constant));
+    // The module is gone for 13 s: the passes fail, and the chart moves on with them.
+    for (int n = 1; n <= 13; ++n) {
+        chart.AddFailure(
+            std::chrono::steady_clock::time_point(std::chrono::milliseconds(50 * 99 + 1000 * n)));
+    }
+    chart.SetStale(true);
+    QTRY_COMPARE(chart.OutageLabels(), QStringList{QStringLiteral("link down 13 s…")});
+    QVERIFY(chart.LegendEntry(0)->font().italic());
+    std::vector<bool> gap(1, true);
+    chart.AddSamples(Passes(99 + 13 * 20 + 1, 1, Constant), gap);
+    chart.SetStale(false);
+    QTRY_COMPARE(chart.OutageLabels(), QStringList{QStringLiteral("link down 13 s")});
+    // No line across the outage: the drawn data holds a break (NaN) there.
+    bool broken = false;
+    for (auto it = chart.Graph(2)->data()->constBegin(); it != chart.Graph(2)->data()->constEnd();
+         ++it) {
+        broken |= std::isnan(it->value);
+    }
+    QVERIFY(broken);
+
+    const QSize size = chart.size();
+    chart.SetPaused(true);
+    QApplication::processEvents();
+    QCOMPARE(chart.size(), size);
+    chart.SetPaused(false);
+    QApplication::processEvents();
+    QCOMPARE(chart.size(), size);
 }
 
 int main(int argc, char** argv) {

@@ -5,7 +5,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <QAbstractItemView>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -14,7 +16,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -22,6 +26,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSet>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
@@ -41,6 +46,7 @@
 #include "ui/engine_update_poster.h"
 #include "ui/fake_seams.h"
 #include "ui/quantization_dlg.h"
+#include "ui/track_bar.h"
 #include "ui/training_panel.h"
 
 namespace {
@@ -144,6 +150,10 @@ private slots:
     void closePaths();
     void quitWhileReadingASilentModule();
     void viewMenuShowsQuantizationReport();
+    void windowNamesItsState();
+    void enterInAnOpenPortListOnlyChoosesIt();
+    void statusTooltipSaysDeviceAndCause();
+    void everyMenuEntryHasAMnemonic();
 
 private:
     std::unique_ptr<CDevToolDlg> Open();
@@ -377,8 +387,9 @@ void DevToolDlgTest::windowShowsExactlyTheReport() {
     }
     const QString text = QString::fromLatin1(report.status.text);
     QCOMPARE(Status(*m_dlg), text);
-    // The box is too narrow for it: the whole text is in its tooltip.
-    QCOMPARE(Control<QLineEdit>(*m_dlg, "IDC_STATUS")->toolTip(), text);
+    // The box is too narrow for it: the whole text is in its tooltip, first.
+    QCOMPARE(Control<QLineEdit>(*m_dlg, "IDC_STATUS")->toolTip().section(QLatin1Char('\n'), 0, 0),
+             text);
 }
 
 void DevToolDlgTest::statusTooltipNamesTheNetworkPort() {
@@ -391,12 +402,15 @@ void DevToolDlgTest::statusTooltipNamesTheNetworkPort() {
     m_dlg = Open();
     QTRY_COMPARE_WITH_TIMEOUT(Status(*m_dlg), QStringLiteral("Hold..."), kWait);
     auto* status = Control<QLineEdit>(*m_dlg, "IDC_STATUS");
-    QCOMPARE(status->toolTip(), QStringLiteral("Hold...\nCOM1: rfc2217://127.0.0.1:9"));
+    QCOMPARE(status->toolTip(), QStringLiteral("Hold...\nPort COM1: rfc2217://127.0.0.1:9"));
     auto* combo = Control<QComboBox>(*m_dlg, "IDC_COM_PORT");
     combo->setCurrentIndex(1);
     emit combo->activated(1);
-    // The next report, with the same text, names no port any more.
-    QTRY_COMPARE_WITH_TIMEOUT(status->toolTip(), QStringLiteral("Hold..."), kWait);
+    // The next report, with the same text, names the port chosen now.
+    QTRY_COMPARE_WITH_TIMEOUT(
+        status->toolTip(),
+        QStringLiteral("Hold...\nPort COM2: ") + QString::fromStdString(ports.ports[1].device),
+        kWait);
 }
 
 void DevToolDlgTest::modeRadios_data() {
@@ -659,10 +673,16 @@ void DevToolDlgTest::loadCommand_data() {
     QTest::addColumn<bool>("loaded");
     QTest::newRow("cancel") << QString() << QByteArray() << QString() << false;
     QTest::newRow("missing file") << "missing.txt" << QByteArray() << "Error opening file" << false;
-    QTest::newRow("bad file") << "bad.txt" << QByteArray("1 2 3 x") << "Error reading file"
+    QTest::newRow("bad file") << "bad.txt" << QByteArray("1 2 3 x")
+                              << "Error reading file: bad.txt: line 1: 'x' is not a number"
                               << false;
     QTest::newRow("279 values") << "short.txt" << QByteArray("5\n").repeated(279)
-                                << "Error reading file" << false;
+                                << "Error reading file: short.txt: line 280: the file ends after "
+                                   "279 of 280 values"
+                                << false;
+    QTest::newRow("bad value on line 3")
+        << "octal.txt" << QByteArray("1\n2\n3 08\n") + QByteArray("5\n").repeated(277)
+        << "Error reading file: octal.txt: line 3: '08' is not a number" << false;
     QTest::newRow("good file") << "good.txt" << NetFileText(SampleWeights()) << QString() << true;
 }
 
@@ -812,6 +832,108 @@ void DevToolDlgTest::viewMenuShowsQuantizationReport() {
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QCOMPARE(saved.readAll(), QByteArray::fromStdString(expected.str()).replace("\n", "\r\n"));
     QVERIFY(m_seams.messages.isEmpty());
+}
+
+void DevToolDlgTest::windowNamesItsState() {
+    QFile::remove(QStringLiteral("train004.txt"));
+    m_dlg = Open();
+    auto* info = m_dlg->findChild<QLabel*>(QStringLiteral("info"));
+    QVERIFY(info);
+    QCOMPARE(m_dlg->windowTitle(), QStringLiteral("Pelkora Development Tool"));
+    QCOMPARE(m_dlg->InfoText(), QString());  // the window starts as it always has
+
+    // Compare with host before any net: it says what it needs.
+    m_dlg->findChild<QAction*>(QStringLiteral("ID_VIEW_COMPARE_HOST"))->setChecked(true);
+    QCOMPARE(m_dlg->InfoText(), QStringLiteral("Compare with host needs a net file"));
+    m_seams.openAnswer = WriteFile(m_dir, "named.txt", NetFileText(SampleWeights()));
+    m_dlg->findChild<QAction*>(QStringLiteral("ID_FILE_LOAD_ASCII"))->trigger();
+    QCOMPARE(m_dlg->windowTitle(), QStringLiteral("named.txt - Pelkora Development Tool"));
+    QCOMPARE(m_dlg->InfoText(), QStringLiteral("Compare: no pass judged yet"));
+    m_dlg->findChild<QAction*>(QStringLiteral("ID_VIEW_COMPARE_HOST"))->setChecked(false);
+    QCOMPARE(m_dlg->InfoText(), QString());
+
+    m_dlg->ShowWeightsSource(QStringLiteral("trained"), true);
+    QCOMPARE(m_dlg->windowTitle(),
+             QStringLiteral("trained (trained, not saved) - Pelkora Development Tool"));
+    m_dlg->ShowWeightsSource(QString(), false);
+    QCOMPARE(m_dlg->windowTitle(), QStringLiteral("Pelkora Development Tool"));
+
+    // A store says where the row went; a second click on the same set says so.
+    m_dlg->TrainingPanel().SetFileNumber(4);
+    QTest::mouseClick(Control<QCheckBox>(*m_dlg, "IDC_TRAINING_MODE"), Qt::LeftButton);
+    auto* store = Control<QPushButton>(*m_dlg, "IDC_STORE_TRAINING_SET");
+    QTest::mouseClick(store, Qt::LeftButton);
+    QCOMPARE(m_dlg->InfoText(), QStringLiteral("Stored row 1 in train004.txt"));
+    QVERIFY(info->toolTip().endsWith(QStringLiteral("Folder: ") + QDir::currentPath()));
+    QVERIFY(!info->text().isEmpty());
+    QTest::mouseClick(store, Qt::LeftButton);
+    QCOMPARE(m_dlg->InfoText(),
+             QStringLiteral("Stored row 2 in train004.txt (the same values as row "
+                            "1: a double click?)"));
+    In(*m_dlg, 1)->setValue(9);
+    QTest::qWait(QApplication::doubleClickInterval() + 50);
+    QTest::mouseClick(store, Qt::LeftButton);
+    QCOMPARE(m_dlg->InfoText(), QStringLiteral("Stored row 3 in train004.txt"));
+}
+
+void DevToolDlgTest::enterInAnOpenPortListOnlyChoosesIt() {
+    m_dlg = Open();
+    auto* combo = Control<QComboBox>(*m_dlg, "IDC_COM_PORT");
+    combo->setFocus();
+    combo->showPopup();
+    QTRY_VERIFY(combo->view()->isVisible());
+    QTest::keyClick(combo->view(), Qt::Key_Down);
+    QTest::keyClick(combo->view(), Qt::Key_Return);
+    QTRY_VERIFY(!combo->view()->isVisible());
+    QTest::qWait(50);
+    QVERIFY(m_dlg->isVisible());
+    QVERIFY(IsEngineRunning());
+    QCOMPARE(combo->currentIndex(), 1);
+    std::lock_guard lock(TestEngine()->State().hMutex);
+    QCOMPARE(TestEngine()->State().nComPort, 1);
+}
+
+void DevToolDlgTest::statusTooltipSaysDeviceAndCause() {
+    m_dlg = Open();
+    auto* combo = Control<QComboBox>(*m_dlg, "IDC_COM_PORT");
+    QTest::keyClick(combo, Qt::Key_Down);  // COM2: no such device
+    Control<QRadioButton>(*m_dlg, "IDC_MODE_MONITOR")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(Status(*m_dlg), QStringLiteral("Error opening COM2 port (1-2)"),
+                              kWait);
+    auto* status = Control<QLineEdit>(*m_dlg, "IDC_STATUS");
+    const QString tip = status->toolTip();
+    QVERIFY2(tip.startsWith(QStringLiteral("Error opening COM2 port (1-2)\n")), qPrintable(tip));
+    QVERIFY2(tip.contains(QStringLiteral("Port COM2: ") +
+                          m_dir.filePath(QStringLiteral("no-such-port"))),
+             qPrintable(tip));
+    QVERIFY2(tip.contains(QStringLiteral("Cause: no such device")), qPrintable(tip));
+    QVERIFY2(tip.contains(QStringLiteral("Values not current")), qPrintable(tip));
+    // The values shown are marked as not current.
+    QVERIFY(Control<CTrackBar>(*m_dlg, "IDC_SLIDER_OUT1")->Stale());
+    Control<QRadioButton>(*m_dlg, "IDC_MODE_HOLD")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!Control<CTrackBar>(*m_dlg, "IDC_SLIDER_OUT1")->Stale(), kWait);
+}
+
+void DevToolDlgTest::everyMenuEntryHasAMnemonic() {
+    m_dlg = Open();
+    QList<QMenu*> menus;
+    for (QAction* top : m_dlg->findChild<QMenuBar*>()->actions()) menus << top->menu();
+    while (!menus.isEmpty()) {
+        QMenu* menu = menus.takeFirst();
+        QVERIFY2(menu->title().contains(QLatin1Char('&')), qPrintable(menu->title()));
+        QSet<QChar> keys;
+        for (QAction* action : menu->actions()) {
+            if (action->isSeparator()) continue;
+            if (action->menu()) menus << action->menu();
+            const QString text = action->text();
+            const qsizetype at = text.indexOf(QLatin1Char('&'));
+            QVERIFY2(at >= 0 && at + 1 < text.size(), qPrintable(text));
+            // One key, one entry.
+            const QChar key = text[at + 1].toLower();
+            QVERIFY2(!keys.contains(key), qPrintable(text));
+            keys.insert(key);
+        }
+    }
 }
 
 QTEST_MAIN(DevToolDlgTest)

@@ -1,0 +1,106 @@
+#include "ui/chart_series.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Values above 255 show at the top edge, as on the sliders.
+std::uint16_t Clipped(std::uint16_t value) {
+    return value > 255 ? 255 : value;
+}
+
+constexpr double kBreak = std::numeric_limits<double>::quiet_NaN();
+
+}  // namespace
+
+void ChartSeries::Add(double seconds, const NetInputs& inputs, const NetOutputs& outputs,
+                      bool afterGap, const std::optional<NetOutputs>& host) {
+    ChartPoint point;
+    point.seconds = seconds;
+    for (int k = 0; k < NET_INPUT_COUNT; ++k) point.values[k] = Clipped(inputs[k]);
+    for (int k = 0; k < NET_OUTPUT_COUNT; ++k) {
+        point.values[NET_INPUT_COUNT + k] = Clipped(outputs[k]);
+        point.host[k] = host ? static_cast<std::int16_t>(Clipped((*host)[k])) : kNoHostValue;
+    }
+    point.breakBefore = !points_.empty() && (afterGap || failedSinceLast_);
+    if (InOutage()) {
+        outages_.back().end = seconds;
+        outages_.back().ongoing = false;
+    }
+    failedSinceLast_ = false;
+    now_ = std::max(now_, seconds);
+    points_.push_back(point);
+    Trim();
+}
+
+void ChartSeries::AddFailure(double seconds) {
+    now_ = std::max(now_, seconds);
+    failedSinceLast_ = true;
+    if (InOutage()) {
+        outages_.back().end = now_;
+    } else {
+        // The values stopped with the last good pass: the band starts there.
+        const double start = points_.empty() ? seconds : points_.back().seconds;
+        outages_.push_back({start, now_, true});
+    }
+    Trim();
+}
+
+void ChartSeries::Trim() {
+    const double oldest = now_ - kChartSpanSeconds;
+    // One point older than the span stays, so a line runs in from the left edge.
+    while (points_.size() > 1 && points_[1].seconds <= oldest) points_.pop_front();
+    while (!outages_.empty() && !outages_.front().ongoing && outages_.front().end < oldest) {
+        outages_.pop_front();
+    }
+}
+
+void ChartSeries::Line(int k, double left, std::vector<ChartLinePoint>& into, bool host) const {
+    into.clear();
+    const auto value = [&](std::size_t n) -> int {
+        return host ? points_[n].host[k] : points_[n].values[k];
+    };
+    // A host value that is missing breaks the host's line like a gap.
+    const auto joined = [&](std::size_t n) {  // point n joins the one before it
+        return n > 0 && !points_[n].breakBefore &&
+               (!host || (value(n) != kNoHostValue && value(n - 1) != kNoHostValue));
+    };
+    for (std::size_t n = 0; n < points_.size(); ++n) {
+        if (host && value(n) == kNoHostValue) continue;
+        ChartLinePoint point{points_[n].seconds - now_, double(value(n))};
+        if (point.key < left) {
+            // Only the point just before the span matters, and only when the line runs
+            // on from it: it becomes the line's crossing of the left edge, which stays
+            // put while values stay; the passing time does not move it.
+            if (n + 1 >= points_.size() || !joined(n + 1)) continue;
+            const double nextKey = points_[n + 1].seconds - now_;
+            if (nextKey < left) continue;
+            const double next = value(n + 1);
+            point.value += (next - point.value) * (left - point.key) / (nextKey - point.key);
+            point.key = left;
+            into.push_back(point);
+            continue;
+        }
+        const bool joinedBefore = joined(n);
+        if (!joinedBefore && !into.empty()) into.push_back({point.key, kBreak});
+        // Inside a run of one value only the run's ends shape the line.
+        const bool sameBefore = joinedBefore && value(n - 1) == value(n) && !into.empty();
+        const bool sameAfter = n + 1 < points_.size() && joined(n + 1) && value(n + 1) == value(n);
+        if (sameBefore && sameAfter) continue;
+        into.push_back(point);
+    }
+}
+
+const ChartPoint* ChartSeries::Nearest(double seconds) const {
+    if (points_.empty()) return nullptr;
+    const auto after =
+        std::lower_bound(points_.begin(), points_.end(), seconds,
+                         [](const ChartPoint& point, double s) { return point.seconds < s; });
+    if (after == points_.end()) return &points_.back();
+    if (after != points_.begin() && seconds - (after - 1)->seconds < after->seconds - seconds) {
+        return &*(after - 1);
+    }
+    return &*after;
+}
