@@ -158,9 +158,16 @@ const char* TransferCause(int code) {
 
 }  // namespace
 
-std::string LinkCauseText(const LinkError& error) {
+std::string LinkCauseText(const LinkError& error, const std::string& device) {
     if (!error.failed()) return {};
     const int code = error.code;
+    PortAddress address;
+    std::string why;
+    // A reply's time-out is the module's, whatever carries its bytes.
+    const bool replyTimeout = error.stage == LinkStage::Read && code == ETIMEDOUT;
+    if (!replyTimeout && ParsePortName(device, address, why) && address.kind != PortKind::Device) {
+        if (const char* cause = NetworkCauseText(code)) return cause;
+    }
     const char* cause = nullptr;
     switch (error.stage) {
         case LinkStage::None:

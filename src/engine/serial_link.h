@@ -93,8 +93,11 @@ struct LinkErrorMessage {
 // went away" (a reply cut off by an unplugged or closed device), "bytes came after
 // the reply" (a stray byte), ... Empty for no failure. The one place that reads
 // the codes of any device's failures, so a device of another kind only has to
-// report the system's code for its stage.
-[[nodiscard]] std::string LinkCauseText(const LinkError& error);
+// report the system's code for its stage. `device` is the failed port's device
+// name: a port server's codes (connection refused, closed by the server, ...) are
+// read as such only for a tcp:// or rfc2217:// port, since their numbers overlap
+// with a device's.
+[[nodiscard]] std::string LinkCauseText(const LinkError& error, const std::string& device);
 
 class SerialLink {
 public:

@@ -382,7 +382,7 @@ void CDevToolDlg::UpdateLinkState() {
                     QString::fromStdString(m_engine.PortDevice(port)));
     if (m_haveReport && !m_report.ok) {
         tip << QStringLiteral("Cause: %1")
-                   .arg(QString::fromStdString(LinkCauseText(m_report.failure)));
+                   .arg(QString::fromStdString(LinkCauseText(m_report.failure, m_engine.PortDevice(m_report.comPort == 0 ? 0 : 1))));
     }
     if (stale) {
         const auto since = m_health.SinceGood(now);

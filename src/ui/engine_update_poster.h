@@ -60,12 +60,12 @@ private:
     std::atomic<bool> m_pending{false};
 
     // A ring allocated once, so the worker never allocates while queueing.
-    std::mutex m_samplesMutex;          // guards the eight fields below
+    std::mutex m_samplesMutex;          // guards the seven fields below
     PassReport m_latest;                // guarded by m_samplesMutex
     bool m_hasLatest = false;           // guarded by m_samplesMutex
     bool m_gap = false;                 // guarded by m_samplesMutex: a pass without values came
-    std::vector<bool> m_afterGap;       // guarded by m_samplesMutex; beside m_samples
     std::vector<PassSample> m_samples;  // guarded by m_samplesMutex; kMaxQueuedSamples long
+    std::vector<bool> m_afterGap;       // guarded by m_samplesMutex; beside m_samples
     std::size_t m_first = 0;            // guarded by m_samplesMutex
     std::size_t m_count = 0;            // guarded by m_samplesMutex
 };

@@ -54,7 +54,8 @@ TEST(InputLines, AreParsedSkippedOrRejected) {
 }
 
 TEST(VectorStream, StopsAtTheFirstBadLineNamingIt) {
-    std::istringstream in("1 1 1 1 1 1 1 1\n\nin1 in2\n1 1 1 1 1 1 1 300\n2 2 2 2 2 2 2 2\n");
+    // A header (at the top, where headers go) and a blank line are no vectors.
+    std::istringstream in("x y\n1 1 1 1 1 1 1 1\n\n1 1 1 1 1 1 1 300\n2 2 2 2 2 2 2 2\n");
     std::ostringstream out;
     int calls = 0;
     const StreamResult r = StreamVectors(in, out, [&](const NetInputs&) {
@@ -136,8 +137,10 @@ ChunkReader PieceReader(const std::string& text, std::size_t piece,
 }
 
 TEST(VectorStream, GivesTheSameVectorsHoweverTheInputIsCut) {
-    std::string text = "1 2 3 4 5 6 7 8\n" + std::string(150000, ' ') + "200 0 0 0 0 0 0 1\n";
-    text += "head" + std::string(70000, 'x') + "\n" + std::string(70000, '0') + "3 3 3 3 3 3 3 3";
+    // Lines longer than any read: a header, blanks before a value, zeros in one.
+    std::string text = "head" + std::string(70000, 'x') + "\n1 2 3 4 5 6 7 8\n";
+    text += std::string(150000, ' ') + "200 0 0 0 0 0 0 1\n" + std::string(70000, '0') +
+            "3 3 3 3 3 3 3 3";
     const auto identity = [](const NetInputs& v) { return NetOutputs(v); };
     const std::string expected =
         "1\t2\t3\t4\t5\t6\t7\t8\n200\t0\t0\t0\t0\t0\t0\t1\n"

@@ -220,7 +220,9 @@ TEST_F(LinkCliTest, ARepeatedFailureIsPrintedAtMostOnceASecondWithItsCount) {
         ASSERT_EQ(lines[k].rfind(text, 0), 0u) << lines[k];
         const std::string count = lines[k].substr(text.size());
         passes += count.empty() ? 1 : std::stoi(count.substr(2));
-        if (!count.empty()) EXPECT_EQ(count.substr(count.size() - 7), " times)");
+        if (!count.empty()) {
+            EXPECT_EQ(count.substr(count.size() - 7), " times)");
+        }
     }
     EXPECT_EQ(passes, 40) << run.err;
 }

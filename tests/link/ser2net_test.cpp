@@ -116,7 +116,9 @@ protected:
         ASSERT_TRUE(Accepts(rawPort_) && Accepts(telnetPort_)) << "ser2net did not start";
     }
     void StopServer() {
-        if (server_) EXPECT_NE(server_->Stop(SIGTERM), -1);
+        if (server_) {
+            EXPECT_NE(server_->Stop(SIGTERM), -1);
+        }
         server_.reset();
     }
 
@@ -255,8 +257,10 @@ TEST_F(Ser2netTest, AServerThatAcceptsAndNeverAnswers) {
         const char* scheme;
         std::string text;
     } cases[] = {
-        {"tcp", "Error reading from target (" + std::to_string(ETIMEDOUT) + ")\n"},
-        {"rfc2217", "Error configuring com port (1-" + std::to_string(kNetTimedOut) + ")\n"},
+        {"tcp", "Error reading from target (" + std::to_string(ETIMEDOUT) +
+                    "): no reply in time (the module is silent or too slow)\n"},
+        {"rfc2217",
+         "Error configuring com port (1-" + std::to_string(kNetTimedOut) + "): timed out\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.scheme);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/net_port.h"
 #include "engine/serial_device.h"
 #include "engine/serial_link.h"
 #include "engine/stop_signal.h"
@@ -140,9 +141,11 @@ TEST_F(SerialLinkTest, OpenAndConfigurationFailuresCloseTheLinkWithTheirText) {
 }
 
 TEST(LinkCauseTextTest, SaysTheCauseInWords) {
+    const char* const server = "rfc2217://bench:7000";
     const struct {
         LinkError error;
         const char* cause;
+        const char* device = "/dev/ttyUSB0";
     } cases[] = {
         {{LinkStage::None, 0}, ""},
         {{LinkStage::Open, ENOENT}, "no such device"},
@@ -158,9 +161,18 @@ TEST(LinkCauseTextTest, SaysTheCauseInWords) {
          "bytes came after the reply (a stray byte, or a module that streams)"},
         {{LinkStage::Read, kBadReplyError}, "a reply character that is not a hexadecimal digit"},
         {{LinkStage::Write, EPIPE}, std::strerror(EPIPE)},
+        // A port server's codes overlap with a device's: read as such only for one.
+        {{LinkStage::Open, kNetHostNotFound}, "host not found", server},
+        {{LinkStage::Open, kNetHostNotFound}, "no such device", "/dev/ttyUSB0"},
+        {{LinkStage::Open, kNetRefused}, "connection refused", server},
+        {{LinkStage::Read, kNetClosed}, "closed by the server", server},
+        {{LinkStage::Read, EIO}, "the device went away (unplugged or closed)", server},
+        {{LinkStage::Read, ETIMEDOUT}, "no reply in time (the module is silent or too slow)",
+         server},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(LinkCauseText(c.error), c.cause) << int(c.error.stage) << " " << c.error.code;
+        EXPECT_EQ(LinkCauseText(c.error, c.device), c.cause)
+            << int(c.error.stage) << " " << c.error.code << " " << c.device;
     }
 }
 

@@ -53,7 +53,9 @@ TEST(ChartSeries, AFailedPassBreaksTheLineAndMarksAnOutage) {
     EXPECT_EQ(Breaks(line), 1);
     // Never a ramp from the last value before to the first after.
     for (std::size_t n = 1; n < line.size(); ++n) {
-        if (line[n].key > -13.0 && line[n].key < 0) EXPECT_TRUE(std::isnan(line[n].value));
+        if (line[n].key > -13.0 && line[n].key < 0) {
+            EXPECT_TRUE(std::isnan(line[n].value));
+        }
     }
     EXPECT_DOUBLE_EQ(line.back().key, 0);
     EXPECT_DOUBLE_EQ(line.back().value, 200);
