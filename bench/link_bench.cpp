@@ -16,8 +16,8 @@
 #include <string>
 #include <thread>
 
-#include "engine/stop_signal.h"
 #include "engine/serial_device_posix.h"
+#include "engine/stop_signal.h"
 #include "engine/wire_codec.h"
 
 namespace {

@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "load_seams.h"
 #include "network/evaluators.h"
 #include "ui/dev_tool_dlg.h"
 #include "ui/dialog_seams.h"
-#include "load_seams.h"
 
 namespace {
 

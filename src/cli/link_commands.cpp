@@ -298,7 +298,8 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
                 out.clear();
                 // The numbered text as the window shows it, then its cause in words.
                 std::string text = r.status.text;
-                if (const std::string cause = LinkCauseText(r.failure, options.port); !cause.empty()) {
+                if (const std::string cause = LinkCauseText(r.failure, options.port);
+                    !cause.empty()) {
                     text += ": " + cause;
                 }
                 printFailures(failureLines.Failed(text, FailureLines::Clock::now()));

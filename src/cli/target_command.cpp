@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "cli/link_commands.h"
-#include "cli/replay.h"
 #include "cli/option_checks.h"
+#include "cli/replay.h"
 #include "cli/virtual_module.h"
 #include "engine/wire_codec.h"
 #include "os/io.h"

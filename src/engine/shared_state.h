@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "engine/serial_link.h"  // kStatusTextSize
+#include "engine/serial_link.h"   // kStatusTextSize
 #include "network/pass_values.h"  // EngineMode
 #include "network/weights.h"
 

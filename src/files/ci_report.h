@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "files/flash_image_reader.h"
 #include "files/file_result.h"
+#include "files/flash_image_reader.h"
 #include "files/weight_difference.h"
 #include "network/quantization.h"
 #include "network/weights.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "files/replace_file.h"
 #include "files/file_result.h"
+#include "files/replace_file.h"
 #include "network/weights.h"
 
 enum HexFileFormat : std::int32_t {

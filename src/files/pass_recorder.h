@@ -15,8 +15,8 @@
 #include <cstdint>
 #include <string>
 
-#include "files/pass_log.h"
 #include "files/file_result.h"
+#include "files/pass_log.h"
 #include "network/pass_values.h"
 #include "os/unique_fd.h"
 

@@ -382,7 +382,8 @@ void CDevToolDlg::UpdateLinkState() {
                     QString::fromStdString(m_engine.PortDevice(port)));
     if (m_haveReport && !m_report.ok) {
         tip << QStringLiteral("Cause: %1")
-                   .arg(QString::fromStdString(LinkCauseText(m_report.failure, m_engine.PortDevice(m_report.comPort == 0 ? 0 : 1))));
+                   .arg(QString::fromStdString(LinkCauseText(
+                       m_report.failure, m_engine.PortDevice(m_report.comPort == 0 ? 0 : 1))));
     }
     if (stale) {
         const auto since = m_health.SinceGood(now);
@@ -433,7 +434,7 @@ void CDevToolDlg::ShowWeightsSource(const QString& name, bool trainedNotSaved) {
         setWindowTitle(base);
         return;
     }
-    const QString source = name.isEmpty()      ? QStringLiteral("trained, not saved")
+    const QString source = name.isEmpty()    ? QStringLiteral("trained, not saved")
                            : trainedNotSaved ? QStringLiteral("%1 (trained, not saved)").arg(name)
                                              : name;
     setWindowTitle(QStringLiteral("%1 - %2").arg(source, base));

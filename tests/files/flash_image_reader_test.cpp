@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "files_test_support.h"
 #include "files/weight_difference.h"
+#include "files_test_support.h"
 #include "network/net_file_reader.h"
 #include "network/net_file_writer.h"
 

@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
     }
     for (const auto& path : files) {
         std::ifstream in(path, std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string bytes((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
         std::printf("%s (%zu bytes)\n", path.filename().string().c_str(), bytes.size());
         std::fflush(stdout);
         LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());

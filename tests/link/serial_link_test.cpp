@@ -167,7 +167,8 @@ TEST(LinkCauseTextTest, SaysTheCauseInWords) {
         {{LinkStage::Open, kNetRefused}, "connection refused", server},
         {{LinkStage::Read, kNetClosed}, "closed by the server", server},
         {{LinkStage::Read, EIO}, "the device went away (unplugged or closed)", server},
-        {{LinkStage::Read, ETIMEDOUT}, "no reply in time (the module is silent or too slow)",
+        {{LinkStage::Read, ETIMEDOUT},
+         "no reply in time (the module is silent or too slow)",
          server},
     };
     for (const auto& c : cases) {

@@ -57,8 +57,8 @@ inline CliRun RunCliFrom(const std::string& args, const std::string& stdinText,
     if (!program.empty() && program[0] == '/') program = "Z:" + program;
 #endif
     std::string cmd = ShellQuote(program) + " " + args + " <" + ShellQuote(in) + " >" +
-                            ShellQuote((dir / "out").string()) + " 2>" +
-                            ShellQuote((dir / "err").string());
+                      ShellQuote((dir / "out").string()) + " 2>" +
+                      ShellQuote((dir / "err").string());
 #ifdef _WIN32
     cmd = '"' + cmd + '"';  // cmd /c drops the outer pair of quotes
 #endif

@@ -7,9 +7,9 @@
 #include <string>
 #include <thread>
 
+#include "engine/serial_device_win32.h"
 #include "engine/stop_signal.h"
 #include "engine/win32_comm_settings.h"
-#include "engine/serial_device_win32.h"
 
 namespace {
 

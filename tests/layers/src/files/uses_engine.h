@@ -1,4 +1,4 @@
 #pragma once
 // files and engine are side by side: the layer check must refuse this tree.
-#include "os/io.h"
 #include <engine/serial_link.h>
+#include "os/io.h"
