@@ -9,7 +9,7 @@
 //
 // Port names: "COM1" and "COM2" are what the operator chooses and reads. A PortMap
 // says which device each stands for (a local device, or a port server's port on
-// the network: engine/net_port.h); see engine.h.
+// the network: engine/net_port.h). PortMap is below.
 
 #include <array>
 #include <cerrno>

@@ -98,7 +98,6 @@ private:
 
     void Take(char c);
     void EndField(bool empty);
-    void StartLine(LineType type);
     void DataField(int role, bool empty);
     void HeaderField();
     void EndHeader();

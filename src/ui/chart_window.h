@@ -28,7 +28,7 @@
 #include <deque>
 #include <vector>
 
-#include "files/pass_recorder.h"
+#include "network/pass_values.h"
 #include "ui/chart_series.h"
 
 class CChartPlot;

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "files/pass_recorder.h"
+#include "network/pass_values.h"
 
 class QObject;
 

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "files/pass_recorder.h"
+#include "network/pass_values.h"
 #include "ui/host_marker.h"
 
 class CTrackBar;
