@@ -115,7 +115,14 @@ void WriteJson(std::ostream& out, const TrainingResult& r, const std::string& pa
         WriteJsonFigures(out, s.held);
         out << '}';
     }
-    out << ",\"quantizationCost\":" << r.moduleHeldOut.all.rmse - r.floatHeldOut.all.rmse << "}\n";
+    out << ",\"quantizationCost\":" << r.moduleHeldOut.all.rmse - r.floatHeldOut.all.rmse;
+    out << ",\"validation\":{\"rows\":" << r.validationRows << ",\"folds\":" << r.validationFolds
+        << ",\"weightDecay\":" << r.weightDecay << ",\"module\":";
+    WriteJsonFigures(out, r.moduleValidation);
+    out << ",\"isEstimate\":" << (r.heldOutRows == 0 ? "true" : "false") << "},\"warnings\":[";
+    for (std::size_t n = 0; n < r.warnings.size(); ++n)
+        out << (n ? "," : "") << JsonString(r.warnings[n]);
+    out << "]}\n";
 }
 
 int RunTrain(const TrainOptions& options) {
@@ -141,9 +148,13 @@ int RunTrain(const TrainOptions& options) {
     auto progress = [&](const TrainingProgress& p) {
         if (!showProgress || p.elapsedSeconds - lastShown < 0.2) return;
         lastShown = p.elapsedSeconds;
-        std::fprintf(stderr, "\rstage %d (%s), step %d, held-out module RMSE %.2f, %.1f s   ",
-                     static_cast<int>(p.stage),
-                     p.stage == TrainingStage::Float ? "float" : "module", p.step, p.heldOutRmse,
+        const char* stage = p.stage == TrainingStage::Float    ? "float"
+                            : p.stage == TrainingStage::Module ? "module"
+                                                               : "refit on all rows";
+        std::fprintf(stderr,
+                     "\rstage %d (%s), step %d, best so far: held-out module RMSE %.2f, %.0f%%, "
+                     "%.1f s   ",
+                     static_cast<int>(p.stage), stage, p.step, p.heldOutRmse, p.fraction * 100.0,
                      p.elapsedSeconds);
         std::fflush(stderr);
     };
