@@ -194,7 +194,8 @@ std::vector<CliCommand> AddTrainCommand(CLI::App& root) {
         "Train a network for the module from training files; write it as an ASCII net file");
     AddValueOption(train, "FILE", options->files, "Training files or recordings")->required();
     AddValueOption(train, "--out", options->out, "The ASCII net file to write")->required();
-    AddValueOption(train, "--holdout", options->holdout, "Share of the rows held out (0..0.9)")
+    AddValueOption(train, "--holdout", options->holdout,
+                   "Share of the rows held out (0..0.9): no fitting or choice sees them")
         ->check(CLI::Range(0.0, 0.9));
     AddValueOption(train, "--seed", options->seed, "Seed of the split and the starts");
     AddValueOption(train, "--time-limit", options->timeLimit,

@@ -212,6 +212,18 @@ TEST(Training, WeightsStayWithinWhatANetFileCanHold) {
     for (double w : r.floatWeights) EXPECT_LE(std::abs(w), kMaxModuleWeight + 1e-9);
 }
 
+// Two rows trained on: two folds of one row each, and a whole run to the end.
+TEST(Training, AHandfulOfRowsStillTrains) {
+    TrainingOptions options;
+    options.holdout = 0.9;
+    const TrainingResult r = TrainNetwork(RowsOf(SmallNet(), 20, 71), options);
+    EXPECT_EQ(r.trainRows, 2u);
+    EXPECT_EQ(r.validationFolds, 2);
+    EXPECT_FALSE(r.stoppedEarly);
+    EXPECT_FALSE(r.warnings.empty());
+    for (std::int16_t w : r.weights) EXPECT_LE(std::abs(w), kMaxModuleWeight);
+}
+
 TEST(Training, AGivenStartIsNeverMadeWorse) {
     // Realisable by the start itself: training on from it keeps it exact.
     const std::vector<TrainingRow> rows = RowsOf(SmallNet(), 80, 21);

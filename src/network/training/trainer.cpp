@@ -710,7 +710,8 @@ void Trainer::MakeSplits() {
     std::mt19937_64 shuffle(options_.seed ^ 0x2545F4914F6CDD1DULL);
     for (std::size_t n = order.size(); n > 1; --n) std::swap(order[n - 1], order[shuffle() % n]);
     const std::size_t n = order.size();
-    const int folds = n < kFoldRows ? kFolds : 1;
+    // As many folds as rows at most: a fold never validates on no rows.
+    const int folds = n < kFoldRows ? static_cast<int>(std::min<std::size_t>(kFolds, n)) : 1;
     for (int f = 0; f < folds; ++f) {
         // Fold f validates on its share of the shuffled order; one split takes the
         // first kValidationShare.
