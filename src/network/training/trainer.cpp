@@ -933,7 +933,7 @@ TrainingResult Trainer::Run() {
             u[n] = given[n] * (kFloatDivisor / kModuleDivisor);
         starts.push_back(u);
     } else {
-        for (int s = 0; s < kStarts; ++s) starts.push_back(RandomStart(rng_, 1.0 + 0.5 * (s % 3)));
+        for (int s = 0; s < kStarts; ++s) starts.push_back(RandomStart(rng_, 0.5 + 0.5 * (s % 3)));
     }
     MakeSplits();
     const std::size_t folds = splits_.size();
