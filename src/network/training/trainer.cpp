@@ -939,9 +939,6 @@ TrainingResult Trainer::Run() {
     const std::size_t folds = splits_.size();
     const std::size_t decays = std::size(kDecays);
     const std::size_t candidates = std::min(kCandidates, starts.size());
-    result.validationFolds = static_cast<int>(folds);
-    for (const RowSplit& s : splits_) result.validationRows += s.val.size();
-    if (folds > 1) result.validationRows = pool_index_.size();
 
     // The work planned, for the progress only.
     const double fitRows = static_cast<double>(splits_[0].fit.size());
@@ -1044,7 +1041,10 @@ TrainingResult Trainer::Run() {
         floatEvaluations += startRuns[f * startCount + ranked[chosen]].evaluationsAtBest;
         polishEvaluations += t.polishEvaluations;
     }
+    // Reported only once there is a choice to report: a stop before leaves them 0.
     result.moduleValidation = validation.Figures();
+    result.validationFolds = static_cast<int>(folds);
+    for (const RowSplit& s : splits_) result.validationRows += s.val.size();
 
     // Refit: the chosen recipe on every row not held out, each run as long as the
     // validation rows chose (on average over the folds).

@@ -96,7 +96,7 @@ struct TrainingResult {
     ErrorFigures truncatedTrain, truncatedHeldOut;
     // The chosen recipe's module error on rows it was not fitted on (validation
     // rows, or every fold's when validationFolds > 1): the estimate to go by when
-    // no rows are held out.
+    // no rows are held out. validationFolds 0: stopped before the choice.
     ErrorFigures moduleValidation;
     int validationFolds = 0;
     std::size_t validationRows = 0;
