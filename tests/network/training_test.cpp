@@ -175,6 +175,20 @@ TEST(Training, TheNetIsTheSameWhateverTheThreadCount) {
     EXPECT_EQ(one.moduleValidation.all.rmse, two.moduleValidation.all.rmse);
 }
 
+// Small enough for the sanitizer runs, which check the threads' sharing.
+TEST(TrainingThreads, TwoThreadsWriteWhatOneWrites) {
+    const std::vector<TrainingRow> rows = NoisyRows(24, 53);
+    TrainingOptions options;
+    options.threads = 1;
+    const TrainingResult one = TrainNetwork(rows, options);
+    options.threads = 2;
+    std::vector<double> fractions;
+    const TrainingResult two = TrainNetwork(
+        rows, options, [&](const TrainingProgress& p) { fractions.push_back(p.fraction); });
+    EXPECT_EQ(one.weights, two.weights);
+    EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
+}
+
 TEST(Training, WarnsOfFewRowsAndOverfittingOnlyWhenSo) {
     // 20 noisy rows: too few, and the rows not trained on show it.
     std::vector<TrainingRow> tiny = RowsOf(SmallNet(), 20, 61);

@@ -35,7 +35,7 @@ constexpr double kModuleDivisor = 1280.0;
 // with it, each on a sample of the fitting rows and stopped when the validation
 // error has not fallen for kPatience evaluations.
 constexpr int kStarts = 4;
-constexpr double kDecays[] = {0.0, 1e-3, 1e-2, 1e-1, 1.0};
+constexpr double kDecays[] = {0.0, 1e-3, 1e-2, 1e-1};
 constexpr std::size_t kStartSampleRows = 1000;
 constexpr int kStartIterations = 1000;
 constexpr int kPatience = 150;
