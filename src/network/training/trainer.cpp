@@ -47,7 +47,7 @@ constexpr int kRefitIterations = 300;
 constexpr int kMaxRefits = 4;
 // Iterations of the float network in the module's smooth stand-in before rounding:
 // fewer only for very many rows.
-constexpr double kModulePolishRowEvaluations = 1.6e7;
+constexpr double kModulePolishRowEvaluations = 6e6;
 constexpr int kMaxModulePolishIterations = 1000;
 constexpr int kMinModulePolishIterations = 300;
 // Starts taken into the module stage, best by validation error first.
