@@ -406,29 +406,32 @@ Vector RandomStart(std::mt19937_64& rng, double scale) {
     return u;
 }
 
+std::string Lsb(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f LSB", value);
+    return text;
+}
+
 // Plain-word warnings of a net that may be wrong on new inputs, each with what to do.
 std::vector<std::string> TrainingWarnings(const TrainingResult& r) {
     std::vector<std::string> warnings;
-    char text[512];
     if (r.trainRows < kFewRows) {
-        std::snprintf(text, sizeof text,
-                      "Only %zu rows to train on for the net's 280 weights: it can learn these "
-                      "rows by heart and still be wrong between them. Record more rows (a few "
-                      "hundred, spread over the inputs it will see) and train again.",
-                      r.trainRows);
-        warnings.emplace_back(text);
+        warnings.push_back("Only " + std::to_string(r.trainRows) +
+                           " rows to train on for the net's 280 weights: it can learn these "
+                           "rows by heart and still be wrong between them. Record more rows (a "
+                           "few hundred, spread over the inputs it will see) and train again.");
     }
     const bool heldOut = r.heldOutRows > 0;
     const double unseen = heldOut ? r.moduleHeldOut.all.rmse : r.moduleValidation.all.rmse;
     const double seen = r.moduleTrain.all.rmse;
     if (unseen > kFarAbove * seen + kFarAboveLsb) {
-        std::snprintf(text, sizeof text,
-                      "The error on rows the net was not trained on (%.1f LSB, %s) is far "
-                      "above that on the rows it was trained on (%.1f LSB): it fits its rows "
-                      "more closely than it will fit new inputs. Record more rows, leave out "
-                      "noisy or contradictory ones, and expect about %.1f LSB on new inputs.",
-                      unseen, heldOut ? "held out" : "cross-validation estimate", seen, unseen);
-        warnings.emplace_back(text);
+        warnings.push_back("The error on rows the net was not trained on (" + Lsb(unseen) +
+                           (heldOut ? ", held out" : ", cross-validation estimate") +
+                           ") is far above that on the rows it was trained on (" + Lsb(seen) +
+                           "): it fits its rows more closely than it will fit new inputs. "
+                           "Record more rows, leave out noisy or contradictory ones, and expect "
+                           "about " +
+                           Lsb(unseen) + " on new inputs.");
     }
     return warnings;
 }
