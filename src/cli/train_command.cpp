@@ -151,7 +151,13 @@ void WriteJson(std::ostream& out, const TrainingResult& r, const std::string& pa
     } else {
         out << "null";
     }
-    out << "}\n";
+    out << ",\"validation\":{\"rows\":" << r.validationRows << ",\"folds\":" << r.validationFolds
+        << ",\"weightDecay\":" << r.weightDecay << ",\"module\":";
+    WriteJsonFigures(out, r.moduleValidation);
+    out << ",\"isEstimate\":" << (r.heldOutRows == 0 ? "true" : "false") << "},\"warnings\":[";
+    for (std::size_t n = 0; n < r.warnings.size(); ++n)
+        out << (n ? "," : "") << JsonString(r.warnings[n]);
+    out << "]}\n";
 }
 
 int RunTrain(const TrainOptions& options) {
@@ -190,9 +196,13 @@ int RunTrain(const TrainOptions& options) {
     auto progress = [&](const TrainingProgress& p) {
         if (!showProgress || p.elapsedSeconds - lastShown < 0.2) return;
         lastShown = p.elapsedSeconds;
-        std::fprintf(stderr, "\rstage %d (%s), step %d, held-out module RMSE %.2f, %.1f s   ",
-                     static_cast<int>(p.stage),
-                     p.stage == TrainingStage::Float ? "float" : "module", p.step, p.heldOutRmse,
+        const char* stage = p.stage == TrainingStage::Float    ? "float"
+                            : p.stage == TrainingStage::Module ? "module"
+                                                               : "refit on all rows";
+        std::fprintf(stderr,
+                     "\rstage %d (%s), step %d, best so far: held-out module RMSE %.2f, %.0f%%, "
+                     "%.1f s   ",
+                     static_cast<int>(p.stage), stage, p.step, p.heldOutRmse, p.fraction * 100.0,
                      p.elapsedSeconds);
         std::fflush(stderr);
     };
@@ -229,7 +239,8 @@ std::vector<CliCommand> AddTrainCommand(CLI::App& root) {
         "Train a network for the module from training files; write it as an ASCII net file");
     AddValueOption(train, "FILE", options->files, "Training files or recordings")->required();
     AddValueOption(train, "--out", options->out, "The ASCII net file to write")->required();
-    AddValueOption(train, "--holdout", options->holdout, "Share of the rows held out (0..0.9)")
+    AddValueOption(train, "--holdout", options->holdout,
+                   "Share of the rows held out (0..0.9): no fitting or choice sees them")
         ->check(NumberIn(0.0, 0.9));
     AddValueOption(train, "--seed", options->seed, "Seed of the split and the starts")
         ->check(WholeNumberIn(0, std::numeric_limits<std::uint64_t>::max()));

@@ -80,6 +80,10 @@ TEST_F(TrainCli, SameSeedWritesTheSameNetFileOfModuleWeights) {
     EXPECT_NE(a.out.find("quantization cost (held out, module - float RMSE)"), std::string::npos);
     EXPECT_EQ(b.out.rfind("{\"net\":", 0), 0u);
     EXPECT_NE(b.out.find("\"module\":{\"train\":{\"outputs\":["), std::string::npos);
+    // 32 rows trained on: the report says so, in words and in the JSON.
+    EXPECT_NE(a.out.find("warning: Only 32 rows to train on"), std::string::npos) << a.out;
+    EXPECT_NE(b.out.find("\"warnings\":[\"Only 32 rows to train on"), std::string::npos) << b.out;
+    EXPECT_NE(b.out.find("\"validation\":{\"rows\":32,\"folds\":4,"), std::string::npos);
 
     // Every value a module weight x 2,000,000, one a line with CR LF.
     std::istringstream in(net);
@@ -87,6 +91,13 @@ TEST_F(TrainCli, SameSeedWritesTheSameNetFileOfModuleWeights) {
     ASSERT_EQ(ReadAsciiNet(in, w).status, NetReadStatus::Ok);
     for (std::int32_t v : w) EXPECT_EQ(v % 2'000'000, 0);
     EXPECT_NE(net.find("\r\n"), std::string::npos);
+
+    // Nothing held out: the cross-validation estimate stands in, and says so.
+    const CliRun none = RunCli(args + Path("d.txt") + " --holdout 0");
+    EXPECT_EQ(none.exitCode, 0) << none.err;
+    EXPECT_NE(none.out.find("no rows held out: the figure above is the cross-validation estimate"),
+              std::string::npos)
+        << none.out;
 
     // Training on from that net keeps at least its quality.
     const CliRun from = RunCli(args + Path("c.txt") + " --from " + Path("a.txt"));

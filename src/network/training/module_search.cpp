@@ -41,6 +41,7 @@ ModuleSearch::ModuleSearch(const std::vector<TrainingRow>& rows,
     }
 }
 
+// Counts no work: one object may serve several threads here.
 std::int64_t ModuleSearch::SquaredError(const ModuleWeights& weights) const {
     std::int64_t sum = 0;
     for (std::size_t r = 0; r < n_; ++r) {
@@ -56,6 +57,7 @@ std::int64_t ModuleSearch::SquaredError(const ModuleWeights& weights) const {
 }
 
 void ModuleSearch::Reset(const ModuleWeights& weights) {
+    work_ += n_;
     std::copy(weights.begin(), weights.end(), w_.begin());
     error_ = 0;
     for (std::size_t r = 0; r < n_; ++r) {
@@ -86,6 +88,7 @@ ModuleWeights ModuleSearch::Weights() const {
 }
 
 std::int64_t ModuleSearch::OutputDelta(int m, int k, int d, int k2, int e) const {
+    work_ += n_;
     std::int64_t delta = 0;
     for (std::size_t r = 0; r < n_; ++r) {
         const std::int32_t change = d * hb_[r * kB + k] + e * hb_[r * kB + k2];
@@ -99,6 +102,7 @@ std::int64_t ModuleSearch::OutputDelta(int m, int k, int d, int k2, int e) const
 }
 
 std::int64_t ModuleSearch::HiddenDelta(int j, int i, int d, int i2, int e) const {
+    work_ += n_;
     std::int64_t delta = 0;
     const std::int32_t* out = &w_[OutputWeightIndex(j, 0)];
     for (std::size_t r = 0; r < n_; ++r) {
@@ -145,6 +149,7 @@ void ModuleSearch::Apply(int n, int delta) {
 }
 
 void ModuleSearch::ApplyOutput(int m, int k, int d, int k2, int e) {
+    work_ += n_;
     w_[OutputWeightIndex(k, m)] += d;
     w_[OutputWeightIndex(k2, m)] += e;
     for (std::size_t r = 0; r < n_; ++r) {
@@ -157,6 +162,7 @@ void ModuleSearch::ApplyOutput(int m, int k, int d, int k2, int e) {
 }
 
 void ModuleSearch::ApplyHidden(int j, int i, int d, int i2, int e) {
+    work_ += n_;
     w_[HiddenWeightIndex(i, j)] += d;
     w_[HiddenWeightIndex(i2, j)] += e;
     const std::int32_t* out = &w_[OutputWeightIndex(j, 0)];

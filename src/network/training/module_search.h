@@ -41,6 +41,10 @@ public:
 
     [[nodiscard]] ModuleWeights Weights() const;
     [[nodiscard]] std::int64_t Error() const { return error_; }
+    [[nodiscard]] std::size_t Rows() const { return n_; }
+    // Rows visited by the search so far (not by SquaredError, which is safe to call
+    // from several threads): a count of the work done, the same on every machine.
+    [[nodiscard]] std::uint64_t Work() const { return work_; }
 
 private:
     static constexpr int kA = NET_INPUT_COUNT + 1;   // inputs and bias per row
@@ -73,4 +77,5 @@ private:
     std::vector<std::int32_t> oc_;  // n_ x 8: output bytes
     std::vector<std::int32_t> w_ = std::vector<std::int32_t>(NET_WEIGHT_COUNT, 0);
     std::int64_t error_ = 0;
+    mutable std::uint64_t work_ = 0;
 };

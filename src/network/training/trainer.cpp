@@ -6,9 +6,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <exception>
+#include <memory>
+#include <mutex>
 #include <numeric>
+#include <optional>
 #include <random>
+#include <thread>
+#include <utility>
 
 #include "network/evaluators.h"
 #include "network/training/module_search.h"
@@ -24,29 +30,40 @@ using Vector = Eigen::VectorXd;
 constexpr double kFloatDivisor = 1275.0;
 constexpr double kModuleDivisor = 1280.0;
 
-// Work planned for stage 1: several short starts on a sample of the rows, the best
-// one then trained on every row, then rounded to integers in a few rounds. Counts,
-// not times, so that a run can be repeated bit for bit.
-constexpr int kStarts = 6;
+// Work planned, in counts, not times, so that a run can be repeated bit for bit.
+// Float: a weight decay chosen from kDecays on the first start, then further starts
+// with it, each on a sample of the fitting rows and stopped when the validation
+// error has not fallen for kPatience evaluations.
+constexpr int kStarts = 4;
+constexpr double kDecays[] = {0.0, 1e-3, 1e-2, 1e-1};
 constexpr std::size_t kStartSampleRows = 1000;
 constexpr int kStartIterations = 1000;
+constexpr int kPatience = 150;
+constexpr int kValidationEvery = 5;  // evaluations between validation checks
+constexpr int kCheckpointEvery = 50;
 constexpr int kRoundingRounds = 5;
 constexpr int kRoundingIterations = 40;
 constexpr int kRefitIterations = 300;
 constexpr int kMaxRefits = 4;
 // Iterations of the float network in the module's smooth stand-in before rounding:
 // fewer only for very many rows.
-constexpr double kModulePolishRowEvaluations = 1.6e7;
+constexpr double kModulePolishRowEvaluations = 6e6;
 constexpr int kMaxModulePolishIterations = 1000;
 constexpr int kMinModulePolishIterations = 300;
-// Module searches from other float starts, while the training rows are this few.
-constexpr std::size_t kExtraCandidates = 3;
-constexpr std::size_t kCandidateRows = 4000;
-// Evaluations over all training rows that the polish may use: fewer iterations for
-// many rows keeps 20,000 rows within a couple of minutes.
-constexpr double kPolishRowEvaluations = 6.4e6;
-constexpr int kMaxPolishIterations = 4000;
-constexpr int kMinPolishIterations = 150;
+// Starts taken into the module stage, best by validation error first.
+constexpr std::size_t kCandidates = 2;
+// The search stops when the validation error has not fallen for this many sweeps.
+constexpr int kSweepPatience = 6;
+// Below this many rows not held out the choices are made on k folds, each row
+// judged once, instead of on one validation share.
+constexpr std::size_t kFoldRows = 600;
+constexpr int kFolds = 4;
+constexpr double kValidationShare = 0.2;
+// Warnings: fewer rows than this to train on; an error on rows not trained on
+// above kFarAbove x that on the rows trained on + kFarAboveLsb.
+constexpr std::size_t kFewRows = 200;
+constexpr double kFarAbove = 1.5;
+constexpr double kFarAboveLsb = 3.0;
 
 struct StopTraining {};  // thrown out of the objective to end the optimiser early
 
@@ -87,6 +104,8 @@ public:
     FloatObjective(const std::vector<TrainingRow>& rows, const std::vector<std::size_t>& index,
                    Arithmetic arithmetic)
         : rows_(rows), index_(index), arithmetic_(arithmetic) {}
+
+    [[nodiscard]] std::size_t Rows() const { return index_.size(); }
 
     double Loss(const Vector& u, Vector* gradient) const {
         double loss = 0.0;
@@ -171,6 +190,8 @@ public:
             hidden_[r * (NET_HIDDEN_COUNT + 1) + NET_HIDDEN_COUNT] = 255.0;
         }
     }
+
+    [[nodiscard]] std::size_t Rows() const { return index_.size(); }
 
     // `u` holds all 280 weights in module units; only the output layer's count.
     double Loss(const Vector& u, Vector* gradient) const {
@@ -385,31 +406,119 @@ Vector RandomStart(std::mt19937_64& rng, double scale) {
     return u;
 }
 
+std::string Lsb(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f LSB", value);
+    return text;
+}
+
+// Plain-word warnings of a net that may be wrong on new inputs, each with what to do.
+std::vector<std::string> TrainingWarnings(const TrainingResult& r) {
+    std::vector<std::string> warnings;
+    if (r.trainRows < kFewRows) {
+        warnings.push_back("Only " + std::to_string(r.trainRows) +
+                           " rows to train on for the net's 280 weights: it can learn these "
+                           "rows by heart and still be wrong between them. Record more rows (a "
+                           "few hundred, spread over the inputs it will see) and train again.");
+    }
+    const bool heldOut = r.heldOutRows > 0;
+    const double unseen = heldOut ? r.moduleHeldOut.all.rmse : r.moduleValidation.all.rmse;
+    const double seen = r.moduleTrain.all.rmse;
+    if (unseen > kFarAbove * seen + kFarAboveLsb) {
+        warnings.push_back("The error on rows the net was not trained on (" + Lsb(unseen) +
+                           (heldOut ? ", held out" : ", cross-validation estimate") +
+                           ") is far above that on the rows it was trained on (" + Lsb(seen) +
+                           "): it fits its rows more closely than it will fit new inputs. "
+                           "Record more rows, leave out noisy or contradictory ones, and expect "
+                           "about " +
+                           Lsb(unseen) + " on new inputs.");
+    }
+    return warnings;
+}
+
+// The decay of the source weights, in centred units (p = u / 10): lambda x the sum
+// of p^2. Biases are free: a neuron's middle costs nothing.
+double Decay(double lambda, const Vector& u, Vector& gu) {
+    if (lambda <= 0.0) return 0.0;
+    double penalty = 0.0;
+    ForEachNeuron([&](int sources, auto index) {
+        for (int i = 0; i < sources; ++i) {
+            const int n = index(i);
+            penalty += lambda * 0.01 * u[n] * u[n];
+            gu[n] += lambda * 0.02 * u[n];
+        }
+    });
+    return penalty;
+}
+
+// The rows a run fits on and those that judge it (none in the refit); the samples
+// keep the float starts cheap for large sets.
+struct RowSplit {
+    std::vector<std::size_t> fit, fitSample, val, valSample;
+};
+
+// The end of an optimiser run: its best point (by the validation error where there
+// are validation rows) and after how many evaluations it was reached.
+struct RunResult {
+    Vector u;                   // module units
+    double valLoss = HUGE_VAL;  // per output value; HUGE_VAL: no validation rows
+    int evaluationsAtBest = 0;
+};
+
+// One module stage on one split: the validation error and the weights after every
+// step of the search (step 0: its start).
+struct ModuleTry {
+    std::vector<std::int64_t> curve;
+    std::vector<ModuleWeights> nets;
+    int polishEvaluations = 0;
+};
+
 class Trainer {
 public:
     Trainer(const std::vector<TrainingRow>& rows, const TrainingOptions& options,
             const TrainingProgressFn& progress, const std::atomic<bool>* stop)
-        : rows_(rows), options_(options), progress_(progress), stop_(stop), rng_(options.seed) {
+        : rows_(rows),
+          options_(options),
+          progress_(progress),
+          stop_(stop),
+          rng_(options.seed),
+          caller_(std::this_thread::get_id()) {
         start_ = Clock::now();
+        const unsigned machine = std::max(1u, std::thread::hardware_concurrency());
+        threads_ = options.threads > 0 ? options.threads : static_cast<int>(std::min(2u, machine));
     }
 
     TrainingResult Run();
 
 private:
-    // The objective handed to the optimiser: counts, remembers the best point and
-    // ends the optimiser when asked to stop. With `centred` the optimiser works on
-    // centred parameters (see ToModuleUnits), else on the module units themselves.
+    // The objective handed to the optimiser: counts, remembers the best point (and
+    // the best by the validation rows), ends the optimiser when asked to stop or
+    // when the validation error has not fallen for a while, and offers its point
+    // in the module's arithmetic now and then. With `centred` the optimiser works
+    // on centred parameters (see ToModuleUnits), else on the module units.
     template <typename Objective>
     struct Tracked {
         Trainer& trainer;
         const Objective& objective;
+        const FloatObjective* validation;
         bool centred;
-        Vector best;  // in module units
+        double decay;
+        int maxEvaluations;  // 0: none
+        double toModule;     // module units per unit of u: 1280/1275 for the float net
+        std::uint64_t key;   // of the offers, unique, in the order a run makes them; 0: none
+        Vector best;         // in module units
         double bestLoss = HUGE_VAL;
+        Vector bestValidated = Vector();
+        double bestValidationLoss = HUGE_VAL;
+        int bestValidationEvaluation = 0;
+        int evaluations = 0;
         Vector u = Vector(NET_WEIGHT_COUNT);
         Vector gu = Vector(NET_WEIGHT_COUNT);
         double operator()(const Vector& x, Vector& gradient) {
             if (trainer.ShouldStop()) throw StopTraining{};
+            if (maxEvaluations > 0 && evaluations >= maxEvaluations) throw StopTraining{};
+            if (validation && evaluations - bestValidationEvaluation > kPatience)
+                throw StopTraining{};
             if (centred) {
                 ToModuleUnits(x, u);
             } else {
@@ -417,36 +526,58 @@ private:
             }
             double loss = objective.Loss(u, &gu);
             loss += BiasPenalty(u, gu);
+            loss += Decay(decay, u, gu);
             if (centred) {
                 GradientToCentred(gu, gradient);
             } else {
                 gradient = gu;
             }
             if (!std::isfinite(loss)) return HUGE_VAL;
-            ++trainer.evaluations_;
+            ++evaluations;
+            trainer.evaluations_.fetch_add(1, std::memory_order_relaxed);
+            trainer.AddWork(objective.Rows());
             if (loss < bestLoss) {
                 bestLoss = loss;
                 best = u;
             }
-            trainer.FloatTick(best);
+            if (validation && evaluations % kValidationEvery == 0) {
+                const double v = validation->Loss(u, nullptr);
+                trainer.AddWork(validation->Rows());
+                if (v < bestValidationLoss) {
+                    bestValidationLoss = v;
+                    bestValidated = u;
+                    bestValidationEvaluation = evaluations;
+                }
+            }
+            if (key != 0 && evaluations % kCheckpointEvery == 0) {
+                const Vector& point = validation && bestValidated.size() ? bestValidated : best;
+                trainer.Offer(Rounded(point * toModule), key + evaluations);
+                trainer.Report();
+            }
             return loss;
         }
     };
 
     bool ShouldStop() {
-        if (stopped_) return true;
-        if (stop_ && stop_->load(std::memory_order_relaxed)) stopped_ = true;
-        if (options_.timeLimitSeconds > 0 && Elapsed() >= options_.timeLimitSeconds)
-            stopped_ = true;
-        return stopped_;
+        if (stopped_.load(std::memory_order_relaxed)) return true;
+        const bool stop =
+            (stop_ && stop_->load(std::memory_order_relaxed)) ||
+            (options_.timeLimitSeconds > 0 && Elapsed() >= options_.timeLimitSeconds) ||
+            (options_.workLimit > 0 && work_.load(std::memory_order_relaxed) >= options_.workLimit);
+        if (stop) stopped_.store(true);
+        return stop;
     }
     double Elapsed() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
+    void AddWork(std::uint64_t rows) { work_.fetch_add(rows, std::memory_order_relaxed); }
 
-    // Runs L-BFGS-B from `u` (module units; updated to the best point seen). Centred:
-    // within the centred bounds, else within [lb, ub] in module units.
+    // Runs L-BFGS-B from `u` (module units). Centred: within the centred bounds,
+    // else within [lb, ub] in module units. With validation rows the point returned
+    // is the one they judge best; without, the best by the objective.
     template <typename Objective>
-    double Minimise(const Objective& objective, Vector& u, int iterations, bool centred,
-                    const Vector& lb, const Vector& ub) {
+    RunResult Minimise(const Objective& objective, const FloatObjective* validation,
+                       const Vector& u, int iterations, int maxEvaluations, bool centred,
+                       const Vector& lb, const Vector& ub, double decay, double toModule,
+                       std::uint64_t key) {
         LBFGSpp::LBFGSBParam<double> param;
         param.m = 10;
         param.max_iterations = iterations;
@@ -456,7 +587,8 @@ private:
         param.delta = 1e-10;
         param.max_linesearch = 40;
         LBFGSpp::LBFGSBSolver<double> solver(param);
-        Tracked<Objective> tracked{*this, objective, centred, u};
+        Tracked<Objective> tracked{*this,          objective, validation, centred, decay,
+                                   maxEvaluations, toModule,  key,        u};
         try {
             double fx = 0.0;
             Vector x = u;
@@ -466,37 +598,81 @@ private:
         } catch (const std::exception&) {
             // The line search gave up: the best point seen so far stands.
         }
-        if (tracked.bestLoss < HUGE_VAL) u = tracked.best;
-        return tracked.bestLoss;
+        RunResult r;
+        r.u = u;
+        if (validation && tracked.bestValidated.size()) {
+            r.u = tracked.bestValidated;
+            r.valLoss = tracked.bestValidationLoss;
+            r.evaluationsAtBest = tracked.bestValidationEvaluation;
+        } else if (tracked.bestLoss < HUGE_VAL) {
+            r.u = tracked.best;
+            r.evaluationsAtBest = tracked.evaluations;
+        }
+        return r;
     }
 
-    void FloatTick(const Vector& best) {
-        if (!progress_ || evaluations_ % 25 != 0) return;
-        const ModuleWeights w = Rounded(best);
-        Report(TrainingStage::Float, evaluations_,
-               std::min(0.6, 0.6 * evaluations_ / std::max(1.0, plannedEvaluations_)), w);
+    // A module net seen: kept when its squared error over the rows not held out is
+    // the lowest so far (ties: the lower key, so that threads do not matter).
+    void Offer(const ModuleWeights& w, std::uint64_t key) { Offer(w, pool_->SquaredError(w), key); }
+    void Offer(const ModuleWeights& w, std::int64_t poolError, std::uint64_t key) {
+        std::lock_guard<std::mutex> lock(keptMutex_);
+        if (kept_ && std::make_pair(poolError, key) >= std::make_pair(keptError_, keptKey_)) return;
+        kept_ = w;
+        keptError_ = poolError;
+        keptKey_ = key;
+        keptTrainRmse_ = std::sqrt(static_cast<double>(poolError) /
+                                   (static_cast<double>(pool_->Rows()) * NET_OUTPUT_COUNT));
+        keptHeldOutRmse_ = held_.empty() ? 0.0 : ModuleFigures(rows_, held_, w).all.rmse;
     }
 
-    void Report(TrainingStage stage, int step, double fraction, const ModuleWeights& w) {
-        if (!progress_) return;
+    // Progress, on the caller's thread only: stage and fraction never go back, the
+    // errors are those of the best net so far.
+    void Report(TrainingStage stage = TrainingStage::Float, double fraction = 0.0) {
+        if (!progress_ || std::this_thread::get_id() != caller_) return;
+        stage_ = std::max(stage_, static_cast<int>(stage));
+        const double done = static_cast<double>(work_.load()) / plannedWork_;
+        reportedFraction_ = std::max({reportedFraction_, fraction, std::min(0.99, done)});
         TrainingProgress p;
-        p.stage = stage;
-        p.step = step;
-        // Later candidates go through the stages again; the bar only moves on.
-        reportedFraction_ = std::max(reportedFraction_, fraction);
+        p.stage = static_cast<TrainingStage>(stage_);
+        p.step = p.stage == TrainingStage::Float ? evaluations_.load() : sweeps_.load();
         p.fraction = reportedFraction_;
-        p.trainRmse = ModuleFigures(rows_, train_, w).all.rmse;
-        p.heldOutRmse = held_.empty() ? 0.0 : ModuleFigures(rows_, held_, w).all.rmse;
+        {
+            std::lock_guard<std::mutex> lock(keptMutex_);
+            p.trainRmse = keptTrainRmse_;
+            p.heldOutRmse = keptHeldOutRmse_;
+        }
         p.elapsedSeconds = Elapsed();
         progress_(p);
     }
 
-    Vector StageOne(TrainingResult& result);
-    ModuleWeights RoundStepByStep(const Vector& floatWeights);
-    ModuleWeights RefitOutputLayer(const ModuleWeights& weights);
-    void SearchFrom(const Vector& floatWeights, ModuleSearch& search, TrainingResult& result);
-    void Descend(const ModuleWeights& start, ModuleSearch& search, TrainingResult& result,
-                 bool pairs = false);
+    // Runs fn(0) .. fn(count - 1), on up to threads_ threads; every call writes only
+    // its own results, so the outcome does not depend on the thread count.
+    template <typename Fn>
+    void Parallel(std::size_t count, Fn fn) {
+        std::atomic<std::size_t> next{0};
+        auto worker = [&] {
+            for (std::size_t i; (i = next.fetch_add(1)) < count;) fn(i);
+        };
+        std::vector<std::thread> workers;
+        for (int t = 1; t < threads_ && static_cast<std::size_t>(t) < count; ++t)
+            workers.emplace_back(worker);
+        worker();
+        for (std::thread& t : workers) t.join();
+    }
+
+    void MakeSplits();
+    RunResult FloatRun(const RowSplit& split, const Vector& start, double decay, int maxEvaluations,
+                       std::uint64_t key);
+    ModuleTry ModuleStage(const RowSplit& split, const Vector& floatWeights, double decay,
+                          int polishCap, int stepCap, TrainingStage stage, std::uint64_t key);
+    ModuleWeights RoundStepByStep(const std::vector<std::size_t>& fit, const Vector& u,
+                                  double decay);
+    ModuleWeights RefitOutputLayer(const std::vector<std::size_t>& fit,
+                                   const ModuleWeights& weights, double decay);
+    void Descend(ModuleSearch& search, const ModuleSearch* validation,
+                 const std::vector<std::size_t>& fit, double decay, const ModuleWeights& start,
+                 int stepCap, TrainingStage stage, std::uint64_t key, ModuleTry& t);
+    void Finish(TrainingResult& result, const Vector& floatWeights);
 
     const std::vector<TrainingRow>& rows_;
     const TrainingOptions& options_;
@@ -504,70 +680,81 @@ private:
     const std::atomic<bool>* stop_;
     std::mt19937_64 rng_;
     Clock::time_point start_;
-    std::vector<std::size_t> train_, held_;
-    std::vector<std::pair<double, Vector>> others_;  // other starts: loss, weights
-    int evaluations_ = 0;
-    double plannedEvaluations_ = 1.0;
+    std::thread::id caller_;
+    int threads_ = 1;
+    std::vector<std::size_t> pool_index_, held_;
+    std::unique_ptr<ModuleSearch> pool_;  // SquaredError only: safe on every thread
+    std::vector<RowSplit> splits_;
+    std::atomic<int> evaluations_{0};
+    std::atomic<int> sweeps_{0};
+    std::atomic<std::uint64_t> work_{0};
+    std::atomic<bool> stopped_{false};
+    double plannedWork_ = 1.0;
+    // Caller's thread only.
     double reportedFraction_ = 0.0;
-    bool stopped_ = false;
+    int stage_ = 1;
+    // The best net so far; keptMutex_ guards these.
+    std::mutex keptMutex_;
+    std::optional<ModuleWeights> kept_;
+    std::int64_t keptError_ = 0;
+    std::uint64_t keptKey_ = 0;
+    double keptTrainRmse_ = 0.0;
+    double keptHeldOutRmse_ = 0.0;
 };
 
 Vector StageOneBounds(double value) {
     return Vector::Constant(NET_WEIGHT_COUNT, value);
 }
 
-Vector Trainer::StageOne(TrainingResult& result) {
+// The rows not held out, into fitting and validation rows: k folds while they are
+// few, so that every row is judged once, else one seeded share.
+void Trainer::MakeSplits() {
+    std::vector<std::size_t> order = pool_index_;
+    std::mt19937_64 shuffle(options_.seed ^ 0x2545F4914F6CDD1DULL);
+    for (std::size_t n = order.size(); n > 1; --n) std::swap(order[n - 1], order[shuffle() % n]);
+    const std::size_t n = order.size();
+    // As many folds as rows at most: a fold never validates on no rows.
+    const int folds = n < kFoldRows ? static_cast<int>(std::min<std::size_t>(kFolds, n)) : 1;
+    for (int f = 0; f < folds; ++f) {
+        // Fold f validates on its share of the shuffled order; one split takes the
+        // first kValidationShare.
+        const std::size_t from = folds == 1 ? 0 : n * f / folds;
+        const std::size_t to = folds == 1
+                                   ? static_cast<std::size_t>(std::llround(kValidationShare * n))
+                                   : n * (f + 1) / folds;
+        RowSplit split;
+        for (std::size_t r = 0; r < n; ++r)
+            (r >= from && r < to ? split.val : split.fit).push_back(order[r]);
+        std::sort(split.fit.begin(), split.fit.end());
+        std::sort(split.val.begin(), split.val.end());
+        split.fitSample.assign(split.fit.begin(),
+                               split.fit.begin() + std::min(split.fit.size(), kStartSampleRows));
+        split.valSample.assign(split.val.begin(),
+                               split.val.begin() + std::min(split.val.size(), kStartSampleRows));
+        splits_.push_back(std::move(split));
+    }
+}
+
+RunResult Trainer::FloatRun(const RowSplit& split, const Vector& start, double decay,
+                            int maxEvaluations, std::uint64_t key) {
     Vector lb, ub;
     CentredBounds(lb, ub);
-    const FloatObjective all(rows_, train_, Arithmetic::Float);
-
-    const int polishIterations =
-        std::clamp(static_cast<int>(kPolishRowEvaluations / static_cast<double>(train_.size())),
-                   kMinPolishIterations, kMaxPolishIterations);
-    Vector best;
-    if (options_.start) {
-        best.resize(NET_WEIGHT_COUNT);
-        for (int n = 0; n < NET_WEIGHT_COUNT; ++n) best[n] = (*options_.start)[n];
-        result.floatStarts = 1;
-        plannedEvaluations_ = polishIterations * 1.2;
-    } else {
-        // The starts are compared on a sample of the rows, which keeps them cheap
-        // for large sets.
-        std::vector<std::size_t> sample = train_;
-        if (sample.size() > kStartSampleRows) sample.resize(kStartSampleRows);
-        const FloatObjective sampled(rows_, sample, Arithmetic::Float);
-        const double sampleShare = static_cast<double>(sample.size()) / train_.size();
-        plannedEvaluations_ = (kStarts * kStartIterations * sampleShare + polishIterations) * 1.2;
-        double bestLoss = HUGE_VAL;
-        for (int s = 0; s < kStarts && !ShouldStop(); ++s) {
-            Vector u = RandomStart(rng_, 1.0 + 0.5 * (s % 3));
-            const double loss = Minimise(sampled, u, kStartIterations, true, lb, ub);
-            ++result.floatStarts;
-            others_.emplace_back(loss, u);
-            if (loss < bestLoss) {
-                bestLoss = loss;
-                best = u;
-            }
-        }
-        if (best.size() == 0) best = RandomStart(rng_, 1.0);
-        // The runners-up, best first, for further module searches.
-        std::stable_sort(others_.begin(), others_.end(),
-                         [](const auto& x, const auto& y) { return x.first < y.first; });
-        if (!others_.empty()) others_.erase(others_.begin());
-    }
-    if (!ShouldStop()) Minimise(all, best, polishIterations, true, lb, ub);
-    return best;
+    const FloatObjective fit(rows_, split.fitSample, Arithmetic::Float);
+    const FloatObjective val(rows_, split.valSample, Arithmetic::Float);
+    return Minimise(fit, split.valSample.empty() ? nullptr : &val, start, kStartIterations,
+                    maxEvaluations, true, lb, ub, decay, kModuleDivisor / kFloatDivisor, key);
 }
 
 // Rounds the float weights to integers in rounds: each round fixes the share of
 // the still-free weights nearest to an integer and lets the others make up for it,
 // against a smooth stand-in of the module's arithmetic.
-ModuleWeights Trainer::RoundStepByStep(const Vector& floatWeights) {
-    Vector u = floatWeights;
+ModuleWeights Trainer::RoundStepByStep(const std::vector<std::size_t>& fit, const Vector& start,
+                                       double decay) {
+    Vector u = start;
     Vector lb = StageOneBounds(-kMaxModuleWeight);
     Vector ub = StageOneBounds(kMaxModuleWeight);
     std::vector<bool> fixed(NET_WEIGHT_COUNT, false);
-    const FloatObjective module(rows_, train_, Arithmetic::Module);
+    const FloatObjective module(rows_, fit, Arithmetic::Module);
     for (int round = 1; round <= kRoundingRounds && !ShouldStop(); ++round) {
         std::vector<int> free;
         for (int n = 0; n < NET_WEIGHT_COUNT; ++n) {
@@ -584,66 +771,18 @@ ModuleWeights Trainer::RoundStepByStep(const Vector& floatWeights) {
             u[n] = static_cast<double>(ClampWeight(std::nearbyint(u[n])));
             lb[n] = ub[n] = u[n];
         }
-        if (round < kRoundingRounds) Minimise(module, u, kRoundingIterations, false, lb, ub);
+        if (round < kRoundingRounds) {
+            u = Minimise(module, nullptr, u, kRoundingIterations, 0, false, lb, ub, decay, 1.0, 0)
+                    .u;
+        }
     }
     return Rounded(u);
 }
 
-// Rounds `floatWeights` for the module (at once or step by step, the output layer
-// refitted) and searches from there until no sweep helps.
-void Trainer::SearchFrom(const Vector& floatWeights, ModuleSearch& search, TrainingResult& result) {
-    // Candidates for the module search: the float weights rounded at once, and
-    // rounded step by step; the search starts from the better. The module's sums
-    // are 1280/1275 of the float network's for the same weights.
-    const Vector scaled = floatWeights * (kModuleDivisor / kFloatDivisor);
-    ModuleWeights start = Rounded(scaled);
-    Vector smooth = scaled;
-    if (!ShouldStop()) {
-        Vector lb, ub;
-        CentredBounds(lb, ub);
-        const FloatObjective module(rows_, train_, Arithmetic::Module);
-        const int iterations = std::clamp(
-            static_cast<int>(kModulePolishRowEvaluations / static_cast<double>(train_.size())),
-            kMinModulePolishIterations, kMaxModulePolishIterations);
-        Minimise(module, smooth, iterations, true, lb, ub);
-    }
-    if (!ShouldStop()) {
-        const ModuleWeights stepwise = RoundStepByStep(smooth);
-        if (search.SquaredError(stepwise) < search.SquaredError(start)) start = stepwise;
-    }
-    if (!ShouldStop()) {
-        const ModuleWeights refit = RefitOutputLayer(start);
-        if (search.SquaredError(refit) < search.SquaredError(start)) start = refit;
-    }
-    Descend(start, search, result);
-}
-
-// Searches from `start` until no sweep helps, the output layer refitted when stuck.
-void Trainer::Descend(const ModuleWeights& start, ModuleSearch& search, TrainingResult& result,
-                      bool pairs) {
-    search.Reset(start);
-    Report(TrainingStage::Module, result.moduleSweeps, 0.6, search.Weights());
-    const auto plannedSweeps = static_cast<double>(ModuleSearch::kMaxSweeps);
-    int refits = 0;
-    for (int sweeps = 0; !ShouldStop() && sweeps < ModuleSearch::kMaxSweeps; ++sweeps) {
-        const bool improved = search.Sweep([this] { return ShouldStop(); });
-        ++result.moduleSweeps;
-        Report(TrainingStage::Module, result.moduleSweeps,
-               0.6 + 0.4 * std::min(1.0, result.moduleSweeps / plannedSweeps), search.Weights());
-        if (improved) continue;
-        if (pairs && search.NeuronPairs([this] { return ShouldStop(); })) continue;
-        // Stuck: the output layer fitted anew to the hidden bytes reached so far
-        // may open the way again.
-        if (refits++ == kMaxRefits || ShouldStop()) break;
-        const ModuleWeights refit = RefitOutputLayer(search.Weights());
-        if (search.SquaredError(refit) >= search.Error()) break;
-        search.Reset(refit);
-    }
-}
-
 // Fits the output layer anew to the module's hidden bytes of `weights`, its hidden
 // layer kept, and rounds it.
-ModuleWeights Trainer::RefitOutputLayer(const ModuleWeights& weights) {
+ModuleWeights Trainer::RefitOutputLayer(const std::vector<std::size_t>& fit,
+                                        const ModuleWeights& weights, double decay) {
     Vector u(NET_WEIGHT_COUNT);
     Vector lb(NET_WEIGHT_COUNT), ub(NET_WEIGHT_COUNT);
     for (int n = 0; n < NET_WEIGHT_COUNT; ++n) {
@@ -652,80 +791,300 @@ ModuleWeights Trainer::RefitOutputLayer(const ModuleWeights& weights) {
         lb[n] = hidden ? u[n] : -kMaxModuleWeight;
         ub[n] = hidden ? u[n] : kMaxModuleWeight;
     }
-    const OutputLayerObjective objective(rows_, train_, weights);
-    Minimise(objective, u, kRefitIterations, false, lb, ub);
-    return Rounded(u);
+    const OutputLayerObjective objective(rows_, fit, weights);
+    AddWork(fit.size());
+    return Rounded(
+        Minimise(objective, nullptr, u, kRefitIterations, 0, false, lb, ub, decay, 1.0, 0).u);
+}
+
+// The module stage on one split: the float weights trained on in the module's
+// stand-in, rounded (at once or step by step, the output layer refitted), then
+// searched on. With validation rows every run stops where they say; the refit
+// (`polishCap`, `stepCap`) repeats what they chose.
+ModuleTry Trainer::ModuleStage(const RowSplit& split, const Vector& floatWeights, double decay,
+                               int polishCap, int stepCap, TrainingStage stage, std::uint64_t key) {
+    ModuleTry t;
+    ModuleSearch search(rows_, split.fit);
+    std::optional<ModuleSearch> validation;
+    if (!split.val.empty()) validation.emplace(rows_, split.val);
+    // The module's sums are 1280/1275 of the float network's for the same weights.
+    const Vector scaled = floatWeights * (kModuleDivisor / kFloatDivisor);
+    ModuleWeights start = Rounded(scaled);
+    Vector smooth = scaled;
+    if (!ShouldStop()) {
+        Vector lb, ub;
+        CentredBounds(lb, ub);
+        const FloatObjective module(rows_, split.fit, Arithmetic::Module);
+        const FloatObjective moduleVal(rows_, split.val, Arithmetic::Module);
+        const int iterations = std::clamp(
+            static_cast<int>(kModulePolishRowEvaluations / static_cast<double>(split.fit.size())),
+            kMinModulePolishIterations, kMaxModulePolishIterations);
+        const RunResult r = Minimise(module, validation ? &moduleVal : nullptr, smooth, iterations,
+                                     polishCap, true, lb, ub, decay, 1.0, key);
+        smooth = r.u;
+        t.polishEvaluations = r.evaluationsAtBest;
+    }
+    if (!ShouldStop()) {
+        const ModuleWeights stepwise = RoundStepByStep(split.fit, smooth, decay);
+        if (search.SquaredError(stepwise) < search.SquaredError(start)) start = stepwise;
+    }
+    if (!ShouldStop()) {
+        const ModuleWeights refit = RefitOutputLayer(split.fit, start, decay);
+        if (search.SquaredError(refit) < search.SquaredError(start)) start = refit;
+    }
+    Descend(search, validation ? &*validation : nullptr, split.fit, decay, start, stepCap, stage,
+            key + (std::uint64_t{1} << 24), t);
+    return t;
+}
+
+// Searches from `start`, a step being a sweep (or, when a sweep finds nothing, the
+// paired moves, or the output layer refitted): until nothing helps, the validation
+// error has not fallen for kSweepPatience steps, or `stepCap` steps (< 0: no cap).
+void Trainer::Descend(ModuleSearch& search, const ModuleSearch* validation,
+                      const std::vector<std::size_t>& fit, double decay, const ModuleWeights& start,
+                      int stepCap, TrainingStage stage, std::uint64_t key, ModuleTry& t) {
+    search.Reset(start);
+    std::uint64_t counted = 0;
+    auto stop = [&] {
+        AddWork(search.Work() - counted);
+        counted = search.Work();
+        return ShouldStop();
+    };
+    std::int64_t bestValidation = 0;
+    int bestStep = 0;
+    auto record = [&](int step) {
+        const ModuleWeights w = search.Weights();
+        const std::int64_t v = validation ? validation->SquaredError(w) : 0;
+        if (validation) AddWork(validation->Rows());
+        t.curve.push_back(v);
+        t.nets.push_back(w);
+        if (step == 0 || v <= bestValidation) {
+            // Only what the validation rows judge best so far: a net past that point
+            // is fitted closer to its rows than the task allows.
+            if (step == 0 || v < bestValidation) bestStep = step;
+            bestValidation = v;
+            Offer(w, search.Error() + v, key + static_cast<std::uint64_t>(step));
+        }
+        Report(stage);
+    };
+    record(0);
+    int refits = 0;
+    for (int step = 1;
+         step <= ModuleSearch::kMaxSweeps && (stepCap < 0 || step <= stepCap) && !stop(); ++step) {
+        bool improved = search.Sweep(stop);
+        if (!improved && !stop()) improved = search.NeuronPairs(stop);
+        bool ended = false;
+        if (!improved && !stop()) {
+            // Stuck: the output layer fitted anew to the hidden bytes reached so far
+            // may open the way again.
+            const ModuleWeights refit = RefitOutputLayer(fit, search.Weights(), decay);
+            if (refits++ == kMaxRefits || search.SquaredError(refit) >= search.Error()) {
+                ended = true;
+            } else {
+                search.Reset(refit);
+            }
+        }
+        stop();
+        sweeps_.fetch_add(1);
+        if (ended) break;
+        record(step);
+        if (validation && step - bestStep >= kSweepPatience) break;
+    }
+}
+
+void Trainer::Finish(TrainingResult& result, const Vector& floatWeights) {
+    result.weights = *kept_;
+    result.stoppedEarly = stopped_.load();
+    result.floatEvaluations = evaluations_.load();
+    result.moduleSweeps = sweeps_.load();
+    for (int n = 0; n < NET_WEIGHT_COUNT; ++n) result.floatWeights[n] = floatWeights[n];
+    result.floatTrain = FloatFigures(rows_, pool_index_, floatWeights);
+    result.floatHeldOut = FloatFigures(rows_, held_, floatWeights);
+    result.moduleTrain = ModuleFigures(rows_, pool_index_, result.weights);
+    result.moduleHeldOut = ModuleFigures(rows_, held_, result.weights);
+    const ModuleWeights truncated = Truncated(floatWeights);
+    result.truncatedTrain = ModuleFigures(rows_, pool_index_, truncated);
+    result.truncatedHeldOut = ModuleFigures(rows_, held_, truncated);
+    result.warnings = TrainingWarnings(result);
+    result.seconds = Elapsed();
+    Report(TrainingStage::Refit, 1.0);
 }
 
 TrainingResult Trainer::Run() {
     TrainingResult result;
-    // The held-out rows: a seeded shuffle of the row numbers, by a mapping of our
-    // own so that every platform splits alike.
-    std::vector<std::size_t> order(rows_.size());
+    held_ = HeldOutRowIndices(rows_.size(), options_);
+    std::vector<bool> isHeld(rows_.size(), false);
+    for (std::size_t r : held_) isHeld[r] = true;
+    for (std::size_t r = 0; r < rows_.size(); ++r) {
+        if (!isHeld[r]) pool_index_.push_back(r);
+    }
+    result.trainRows = pool_index_.size();
+    result.heldOutRows = held_.size();
+    if (pool_index_.empty()) return result;  // nothing to learn from: the all-zero net
+    pool_ = std::make_unique<ModuleSearch>(rows_, pool_index_);
+
+    // Something to write however early a stop comes: the all-zero net, and a given
+    // start as it stands (training on never makes it worse).
+    Offer(ModuleWeights{}, 0);
+    std::vector<Vector> starts;
+    if (options_.start) {
+        ModuleWeights given = *options_.start;
+        for (std::int16_t& w : given) w = ClampWeight(w);
+        Offer(given, 1);
+        Vector u(NET_WEIGHT_COUNT);
+        for (int n = 0; n < NET_WEIGHT_COUNT; ++n)
+            u[n] = given[n] * (kFloatDivisor / kModuleDivisor);
+        starts.push_back(u);
+    } else {
+        for (int s = 0; s < kStarts; ++s) starts.push_back(RandomStart(rng_, 0.5 + 0.5 * (s % 3)));
+    }
+    MakeSplits();
+    const std::size_t folds = splits_.size();
+    const std::size_t decays = std::size(kDecays);
+    const std::size_t candidates = std::min(kCandidates, starts.size());
+
+    // The work planned, for the progress only.
+    const double fitRows = static_cast<double>(splits_[0].fit.size());
+    const double sampleRows = static_cast<double>(splits_[0].fitSample.size());
+    const double moduleWork = fitRows * (kMaxModulePolishIterations * 1.1 + 400.0 + 15 * 2500.0);
+    plannedWork_ =
+        folds * ((decays + starts.size() - 1) * sampleRows * 700.0 + candidates * moduleWork) +
+        sampleRows * 700.0 + moduleWork * pool_index_.size() / fitRows;
+
+    // Float: the decay, on the first start, by the validation error over the folds.
+    auto meanLoss = [&](const std::vector<RunResult>& runs, std::size_t stride, std::size_t k) {
+        double sum = 0.0;
+        for (std::size_t f = 0; f < folds; ++f) sum += runs[f * stride + k].valLoss;
+        return sum / static_cast<double>(folds);
+    };
+    std::vector<RunResult> decayRuns(folds * decays);
+    Parallel(folds * decays, [&](std::size_t i) {
+        decayRuns[i] = FloatRun(splits_[i / decays], starts[0], kDecays[i % decays], 0,
+                                (std::uint64_t{1} << 40) + (std::uint64_t{i} << 28));
+    });
+    Vector floatWeights = decayRuns[0].u;
+    if (ShouldStop()) {
+        Finish(result, floatWeights);
+        return result;
+    }
+    std::size_t decay = 0;
+    for (std::size_t d = 1; d < decays; ++d) {
+        if (meanLoss(decayRuns, decays, d) < meanLoss(decayRuns, decays, decay)) decay = d;
+    }
+    result.weightDecay = kDecays[decay];
+
+    // Further starts with that decay; the best by the validation error go on.
+    const std::size_t startCount = starts.size();
+    std::vector<RunResult> startRuns(folds * startCount);
+    for (std::size_t f = 0; f < folds; ++f)
+        startRuns[f * startCount] = decayRuns[f * decays + decay];
+    Parallel(folds * (startCount - 1), [&](std::size_t i) {
+        const std::size_t f = i / (startCount - 1), s = 1 + i % (startCount - 1);
+        startRuns[f * startCount + s] =
+            FloatRun(splits_[f], starts[s], kDecays[decay], 0,
+                     (std::uint64_t{2} << 40) + (std::uint64_t{i} << 28));
+    });
+    result.floatStarts = static_cast<int>(startCount);
+    std::vector<std::size_t> ranked(startCount);
+    std::iota(ranked.begin(), ranked.end(), std::size_t{0});
+    std::stable_sort(ranked.begin(), ranked.end(), [&](std::size_t x, std::size_t y) {
+        return meanLoss(startRuns, startCount, x) < meanLoss(startRuns, startCount, y);
+    });
+    floatWeights = startRuns[ranked[0]].u;
+    if (ShouldStop()) {
+        Finish(result, floatWeights);
+        return result;
+    }
+
+    // Module: the best starts, each on every fold; the start and the number of
+    // steps with the lowest validation error over the folds are chosen.
+    std::vector<ModuleTry> tries(folds * candidates);
+    Parallel(folds * candidates, [&](std::size_t i) {
+        const std::size_t f = i / candidates, c = ranked[i % candidates];
+        tries[i] =
+            ModuleStage(splits_[f], startRuns[f * startCount + c].u, kDecays[decay], 0, -1,
+                        TrainingStage::Module, (std::uint64_t{3} << 40) + (std::uint64_t{i} << 28));
+    });
+    if (ShouldStop()) {
+        Finish(result, floatWeights);
+        return result;
+    }
+    std::size_t chosen = 0;
+    std::size_t chosenStep = 0;
+    double chosenError = HUGE_VAL;
+    for (std::size_t c = 0; c < candidates; ++c) {
+        std::size_t steps = 0;
+        for (std::size_t f = 0; f < folds; ++f)
+            steps = std::max(steps, tries[f * candidates + c].curve.size());
+        for (std::size_t step = 0; step < steps; ++step) {
+            double sum = 0.0;
+            for (std::size_t f = 0; f < folds; ++f) {
+                const auto& curve = tries[f * candidates + c].curve;
+                sum += static_cast<double>(curve[std::min(step, curve.size() - 1)]);
+            }
+            if (sum < chosenError) {
+                chosenError = sum;
+                chosen = c;
+                chosenStep = step;
+            }
+        }
+    }
+    FigureAccumulator validation;
+    double floatEvaluations = 0.0, polishEvaluations = 0.0;
+    for (std::size_t f = 0; f < folds; ++f) {
+        const ModuleTry& t = tries[f * candidates + chosen];
+        const ModuleWeights& w = t.nets[std::min(chosenStep, t.nets.size() - 1)];
+        for (std::size_t r : splits_[f].val) {
+            NetInputs in{};
+            std::copy(rows_[r].in.begin(), rows_[r].in.end(), in.begin());
+            const NetOutputs out = EvaluateInt(in, w);
+            for (int m = 0; m < NET_OUTPUT_COUNT; ++m)
+                validation.Add(m, static_cast<double>(out[m]) - rows_[r].out[m]);
+        }
+        floatEvaluations += startRuns[f * startCount + ranked[chosen]].evaluationsAtBest;
+        polishEvaluations += t.polishEvaluations;
+    }
+    // Reported only once there is a choice to report: a stop before leaves them 0.
+    result.moduleValidation = validation.Figures();
+    result.validationFolds = static_cast<int>(folds);
+    for (const RowSplit& s : splits_) result.validationRows += s.val.size();
+
+    // Refit: the chosen recipe on every row not held out, each run as long as the
+    // validation rows chose (on average over the folds).
+    RowSplit all;
+    all.fit = pool_index_;
+    all.fitSample.assign(all.fit.begin(),
+                         all.fit.begin() + std::min(all.fit.size(), kStartSampleRows));
+    const auto average = [&](double total) {
+        return std::max(1, static_cast<int>(std::lround(total / static_cast<double>(folds))));
+    };
+    Report(TrainingStage::Refit);
+    const RunResult refit = FloatRun(all, starts[ranked[chosen]], kDecays[decay],
+                                     average(floatEvaluations), std::uint64_t{4} << 40);
+    floatWeights = refit.u;
+    ModuleStage(all, floatWeights, kDecays[decay], average(polishEvaluations),
+                static_cast<int>(chosenStep), TrainingStage::Refit, std::uint64_t{5} << 40);
+    Finish(result, floatWeights);
+    return result;
+}
+}  // namespace
+
+std::vector<std::size_t> HeldOutRowIndices(std::size_t rowCount, const TrainingOptions& options) {
+    // A seeded shuffle of the row numbers, by a mapping of our own so that every
+    // platform splits alike.
+    std::vector<std::size_t> order(rowCount);
     std::iota(order.begin(), order.end(), std::size_t{0});
-    std::mt19937_64 split(options_.seed ^ 0x5851F42D4C957F2DULL);
+    std::mt19937_64 split(options.seed ^ 0x5851F42D4C957F2DULL);
     for (std::size_t n = order.size(); n > 1; --n) {
         std::swap(order[n - 1], order[split() % n]);
     }
-    const double share = std::clamp(options_.holdout, 0.0, 0.9);
+    const double share = std::clamp(options.holdout, 0.0, 0.9);
     const auto heldCount =
-        static_cast<std::size_t>(std::llround(share * static_cast<double>(rows_.size())));
-    held_.assign(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(heldCount));
-    train_.assign(order.begin() + static_cast<std::ptrdiff_t>(heldCount), order.end());
-    std::sort(held_.begin(), held_.end());
-    std::sort(train_.begin(), train_.end());
-    result.trainRows = train_.size();
-    result.heldOutRows = held_.size();
-    if (train_.empty()) return result;  // nothing to learn from: the all-zero net
-
-    const Vector floatWeights = StageOne(result);
-    for (int n = 0; n < NET_WEIGHT_COUNT; ++n) result.floatWeights[n] = floatWeights[n];
-
-    ModuleSearch search(rows_, train_);
-    SearchFrom(floatWeights, search, result);
-    // Other starts may round more kindly: searched too while the rows are few
-    // enough for the time, and the best in the module's arithmetic kept.
-    ModuleWeights best = search.Weights();
-    std::int64_t bestError = search.Error();
-    const std::size_t extra = train_.size() <= kCandidateRows ? kExtraCandidates : 0;
-    for (std::size_t c = 0; c < std::min(extra, others_.size()) && !ShouldStop(); ++c) {
-        SearchFrom(others_[c].second, search, result);
-        if (search.Error() < bestError) {
-            bestError = search.Error();
-            best = search.Weights();
-        }
-    }
-    // A given start is a candidate as it stands: training on never makes it worse.
-    if (options_.start && !ShouldStop()) {
-        ModuleWeights start = *options_.start;
-        for (std::int16_t& w : start) w = ClampWeight(w);
-        Descend(start, search, result);
-        if (search.Error() < bestError) best = search.Weights();
-    }
-    // The best, searched on with pairs of weights as well: too slow to spend on
-    // every candidate.
-    if (!ShouldStop()) {
-        Descend(best, search, result, true);
-    } else {
-        search.Reset(best);
-    }
-    result.weights = search.Weights();
-    result.stoppedEarly = stopped_;
-    result.floatEvaluations = evaluations_;
-
-    result.floatTrain = FloatFigures(rows_, train_, floatWeights);
-    result.floatHeldOut = FloatFigures(rows_, held_, floatWeights);
-    result.moduleTrain = ModuleFigures(rows_, train_, result.weights);
-    result.moduleHeldOut = ModuleFigures(rows_, held_, result.weights);
-    const ModuleWeights truncated = Truncated(floatWeights);
-    result.truncatedTrain = ModuleFigures(rows_, train_, truncated);
-    result.truncatedHeldOut = ModuleFigures(rows_, held_, truncated);
-    result.seconds = Elapsed();
-    if (progress_) Report(TrainingStage::Module, result.moduleSweeps, 1.0, result.weights);
-    return result;
+        static_cast<std::size_t>(std::llround(share * static_cast<double>(rowCount)));
+    order.resize(heldCount);
+    std::sort(order.begin(), order.end());
+    return order;
 }
-
-}  // namespace
 
 TrainingResult TrainNetwork(const std::vector<TrainingRow>& rows, const TrainingOptions& options,
                             const TrainingProgressFn& progress, const std::atomic<bool>* stop) {
