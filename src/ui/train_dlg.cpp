@@ -458,8 +458,9 @@ void CTrainDlg::OnProgress(const TrainingProgress& p) {
         m_status->setText(
             QStringLiteral("Stage %1 (%2), step %3: held-out module RMSE %4 LSB, %5 s")
                 .arg(static_cast<int>(p.stage))
-                .arg(p.stage == TrainingStage::Float ? QStringLiteral("float")
-                                                     : QStringLiteral("module"))
+                .arg(p.stage == TrainingStage::Float    ? QStringLiteral("float")
+                     : p.stage == TrainingStage::Module ? QStringLiteral("module")
+                                                        : QStringLiteral("refit on all rows"))
                 .arg(p.step)
                 .arg(p.heldOutRmse, 0, 'f', 2)
                 .arg(p.elapsedSeconds, 0, 'f', 1));
@@ -500,7 +501,7 @@ void CTrainDlg::ShowResult() {
     const TrainingResult& result = *m_result;
     // What each output does on rows the weights never saw, in the module's own
     // arithmetic. Without held-out rows, the rows trained on are all there is.
-    std::vector<std::size_t> rowNumbers = HeldOutRowNumbers(m_rows.size(), m_options);
+    std::vector<std::size_t> rowNumbers = HeldOutRowIndices(m_rows.size(), m_options);
     QString title;
     if (rowNumbers.empty()) {
         rowNumbers.resize(m_rows.size());

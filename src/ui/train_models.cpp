@@ -163,21 +163,6 @@ double HeldOutModel::Rmse() const {
     return std::sqrt(squares / NET_OUTPUT_COUNT);
 }
 
-std::vector<std::size_t> HeldOutRowNumbers(std::size_t rowCount, const TrainingOptions& options) {
-    std::vector<std::size_t> order(rowCount);
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::mt19937_64 split(options.seed ^ 0x5851F42D4C957F2DULL);
-    for (std::size_t n = order.size(); n > 1; --n) {
-        std::swap(order[n - 1], order[split() % n]);
-    }
-    const double share = std::clamp(options.holdout, 0.0, 0.9);
-    const auto heldCount =
-        static_cast<std::size_t>(std::llround(share * static_cast<double>(rowCount)));
-    order.resize(std::min(heldCount, order.size()));
-    std::sort(order.begin(), order.end());
-    return order;
-}
-
 bool HeldOutRowsMatch(const std::vector<TrainingRow>& rows,
                       const std::vector<std::size_t>& rowNumbers, const TrainingResult& result) {
     if (rowNumbers.size() != result.heldOutRows) return false;

@@ -106,12 +106,8 @@ private:
     std::size_t m_rowCount = 0;
 };
 
-// The row numbers the trainer holds out for `options`, and with them its split:
-// a seeded shuffle of the row numbers, the first share of it held out, sorted.
-// The result's own held-out figures tell whether the numbers are right:
-// `HeldOutRowsMatch` recomputes them and compares.
-[[nodiscard]] std::vector<std::size_t> HeldOutRowNumbers(std::size_t rowCount,
-                                                         const TrainingOptions& options);
+// Whether `rowNumbers` (the trainer's HeldOutRowIndices) are the rows the result's
+// held-out figures were measured on: it recomputes them and compares.
 [[nodiscard]] bool HeldOutRowsMatch(const std::vector<TrainingRow>& rows,
                                     const std::vector<std::size_t>& rowNumbers,
                                     const TrainingResult& result);
