@@ -29,6 +29,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/pelkora-cli.bash-completion
 set(pelkora_doc ${CMAKE_INSTALL_DATADIR}/doc/pelkora)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/packaging/copyright
     ${pelkora_pkg_dir}/changelog.gz DESTINATION ${pelkora_doc})
+# The README's pages, where its links find them (the pictures stay in the sources).
+file(GLOB pelkora_doc_pages ${PROJECT_SOURCE_DIR}/docs/*.md)
+install(FILES ${pelkora_doc_pages} DESTINATION ${pelkora_doc}/docs)
 install(FILES ${PROJECT_SOURCE_DIR}/examples/demo-net.txt ${PROJECT_SOURCE_DIR}/examples/README.md
     DESTINATION ${pelkora_doc}/examples)
 
