@@ -103,10 +103,11 @@ Rows Teacher(std::size_t n, std::mt19937_64& rng) {
     return rows;
 }
 
-// Eight classes around fixed centres: output k high for class k.
-Rows Clusters(std::size_t n, std::mt19937_64& rng) {
-    std::uniform_int_distribution<int> centre(30, 225);
-    std::normal_distribution<double> spread(0.0, 18.0);
+// Eight classes about random centres (drawn from lowest..highest), inputs spread
+// about them by `spread` LSB: output k high for class k.
+Rows ClassRows(std::size_t n, std::mt19937_64& rng, int lowest, int highest, double spread) {
+    std::uniform_int_distribution<int> centre(lowest, highest);
+    std::normal_distribution<double> scatter(0.0, spread);
     std::array<std::array<int, 8>, 8> centres{};
     for (auto& c : centres)
         for (int& v : c) v = centre(rng);
@@ -114,30 +115,21 @@ Rows Clusters(std::size_t n, std::mt19937_64& rng) {
     for (std::size_t r = 0; r < n; ++r) {
         const std::size_t k = rng() % 8;
         TrainingRow row;
-        for (int i = 0; i < 8; ++i) row.in[i] = ToByte(centres[k][i] + spread(rng));
+        for (int i = 0; i < 8; ++i) row.in[i] = ToByte(centres[k][i] + scatter(rng));
         for (int m = 0; m < 8; ++m) row.out[m] = m == static_cast<int>(k) ? 230 : 25;
         rows.push_back(row);
     }
     return rows;
 }
 
-// Class-like targets as a user records them: eight classes whose inputs spread
-// widely about their centres (the classes overlap), output k high for class k.
+// Eight well-separated clusters.
+Rows Clusters(std::size_t n, std::mt19937_64& rng) {
+    return ClassRows(n, rng, 30, 225, 18.0);
+}
+
+// Class-like targets as a user records them: the classes spread widely and overlap.
 Rows Classes(std::size_t n, std::mt19937_64& rng) {
-    std::uniform_int_distribution<int> centre(40, 215);
-    std::normal_distribution<double> spread(0.0, 28.0);
-    std::array<std::array<int, 8>, 8> centres{};
-    for (auto& c : centres)
-        for (int& v : c) v = centre(rng);
-    Rows rows;
-    for (std::size_t r = 0; r < n; ++r) {
-        const std::size_t k = rng() % 8;
-        TrainingRow row;
-        for (int i = 0; i < 8; ++i) row.in[i] = ToByte(centres[k][i] + spread(rng));
-        for (int m = 0; m < 8; ++m) row.out[m] = m == static_cast<int>(k) ? 230 : 25;
-        rows.push_back(row);
-    }
-    return rows;
+    return ClassRows(n, rng, 40, 215, 28.0);
 }
 
 // Output m says whether input m exceeds input m + 1 (cyclic), as a soft switch.
