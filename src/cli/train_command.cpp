@@ -103,7 +103,7 @@ std::string JsonString(const std::string& s) {
 
 void WriteJsonFigure(std::ostream& out, const ErrorFigure& f) {
     out << "{\"rmse\":" << f.rmse << ",\"max\":" << f.maxError
-        << ",\"withinOne\":" << f.shareWithinOne << '}';
+        << ",\"within_one\":" << f.shareWithinOne << '}';
 }
 
 void WriteJsonFigures(std::ostream& out, const ErrorFigures& f) {
@@ -122,11 +122,11 @@ void WriteJson(std::ostream& out, const TrainingResult& r, const std::string& pa
     const bool held = r.heldOutRows > 0;
     out << std::setprecision(6);
     out << "{\"net\":" << JsonString(path) << ",\"rows\":" << r.trainRows + r.heldOutRows
-        << ",\"trainRows\":" << r.trainRows << ",\"heldOutRows\":" << r.heldOutRows
+        << ",\"train_rows\":" << r.trainRows << ",\"held_out_rows\":" << r.heldOutRows
         << ",\"seconds\":" << r.seconds
-        << ",\"stoppedEarly\":" << (r.stoppedEarly ? "true" : "false")
-        << ",\"floatStarts\":" << r.floatStarts << ",\"floatEvaluations\":" << r.floatEvaluations
-        << ",\"moduleSweeps\":" << r.moduleSweeps;
+        << ",\"stopped_early\":" << (r.stoppedEarly ? "true" : "false")
+        << ",\"float_starts\":" << r.floatStarts << ",\"float_evaluations\":" << r.floatEvaluations
+        << ",\"module_sweeps\":" << r.moduleSweeps;
     const struct {
         const char* name;
         const ErrorFigures& train;
@@ -137,7 +137,7 @@ void WriteJson(std::ostream& out, const TrainingResult& r, const std::string& pa
     for (const auto& s : sets) {
         out << ",\"" << s.name << "\":{\"train\":";
         WriteJsonFigures(out, s.train);
-        out << ",\"heldOut\":";
+        out << ",\"held_out\":";
         if (held) {
             WriteJsonFigures(out, s.held);
         } else {
@@ -145,16 +145,16 @@ void WriteJson(std::ostream& out, const TrainingResult& r, const std::string& pa
         }
         out << '}';
     }
-    out << ",\"quantizationCost\":";
+    out << ",\"quantization_cost\":";
     if (held) {
         out << r.moduleHeldOut.all.rmse - r.floatHeldOut.all.rmse;
     } else {
         out << "null";
     }
     out << ",\"validation\":{\"rows\":" << r.validationRows << ",\"folds\":" << r.validationFolds
-        << ",\"weightDecay\":" << r.weightDecay << ",\"module\":";
+        << ",\"weight_decay\":" << r.weightDecay << ",\"module\":";
     WriteJsonFigures(out, r.moduleValidation);
-    out << ",\"isEstimate\":" << (r.heldOutRows == 0 ? "true" : "false") << "},\"warnings\":[";
+    out << ",\"is_estimate\":" << (r.heldOutRows == 0 ? "true" : "false") << "},\"warnings\":[";
     for (std::size_t n = 0; n < r.warnings.size(); ++n)
         out << (n ? "," : "") << JsonString(r.warnings[n]);
     out << "]}\n";

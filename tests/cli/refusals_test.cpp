@@ -152,8 +152,8 @@ TEST_F(Refusals, NoRowsHeldOutMeansNoHeldOutFigures) {
     EXPECT_NE(text.out.find("n/a (no rows held out)"), std::string::npos) << text.out;
     const CliRun json = RunCli(args + " --json");
     ASSERT_EQ(json.exitCode, 0) << json.err;
-    EXPECT_NE(json.out.find("\"heldOut\":null"), std::string::npos) << json.out;
-    EXPECT_NE(json.out.find("\"quantizationCost\":null"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"held_out\":null"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"quantization_cost\":null"), std::string::npos) << json.out;
 }
 
 }  // namespace
