@@ -20,6 +20,7 @@
 
 #include "cli/commands.h"
 #include "cli/option_checks.h"
+#include "files/ci_report.h"
 #include "files/flash_image_reader.h"
 #include "files/replace_file.h"
 #include "files/training_rows.h"
@@ -82,23 +83,6 @@ bool StderrIsTerminal() {
 int Fail(const std::string& what) {
     std::cerr << "pelkora-cli train: " << what << '\n';
     return kExitFailure;
-}
-
-std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out + '"';
 }
 
 void WriteJsonFigure(std::ostream& out, const ErrorFigure& f) {

@@ -110,28 +110,6 @@ std::string XmlText(std::string_view text) {
     return out;
 }
 
-std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    AppendEscaped(out, text, [](unsigned char c, std::string& o) {
-        if (c == '"' || c == '\\') {
-            o += '\\';
-            o += static_cast<char>(c);
-        } else if (c == '\n') {
-            o += "\\n";
-        } else if (c == '\t') {
-            o += "\\t";
-        } else if (c < 0x20 || c == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            o += escaped;
-        } else {
-            return false;
-        }
-        return true;
-    });
-    return out + '"';
-}
-
 // Shortest text that reads back as the same double; never locale-dependent.
 std::string Number(double value) {
     char digits[32];
@@ -265,6 +243,28 @@ std::string OutputText(const ValidateOutputFigures& o) {
 }
 
 }  // namespace
+
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    AppendEscaped(out, text, [](unsigned char c, std::string& o) {
+        if (c == '"' || c == '\\') {
+            o += '\\';
+            o += static_cast<char>(c);
+        } else if (c == '\n') {
+            o += "\\n";
+        } else if (c == '\t') {
+            o += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            o += escaped;
+        } else {
+            return false;
+        }
+        return true;
+    });
+    return out + '"';
+}
 
 std::string JUnitTimestamp(std::chrono::system_clock::time_point time) {
     using namespace std::chrono;

@@ -18,6 +18,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "files/file_result.h"
@@ -64,6 +65,10 @@ struct VerifyFigures {
 
 // The differences a JUnit failure lists in full; the JSON holds them all.
 constexpr std::size_t kJUnitListedDifferences = 20;
+
+// `text` as a JSON string, quotes included: control characters escaped, bytes
+// that are not UTF-8 replaced, so every report stays valid JSON.
+[[nodiscard]] std::string JsonString(std::string_view text);
 
 // "2026-12-09T11:05:18": UTC, to the second, as the JUnit schemas want it.
 [[nodiscard]] std::string JUnitTimestamp(std::chrono::system_clock::time_point time);
