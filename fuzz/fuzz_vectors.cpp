@@ -17,8 +17,9 @@
 
 namespace {
 
-// The longest message a line can give: a cut field is 40 characters and "...".
-constexpr std::size_t kMaxLineError = 100;
+// The longest message a line can give: a cut field is 40 characters and "...",
+// quoted in "'...' is not a number (header lines come before the first row)".
+constexpr std::size_t kMaxLineError = 110;
 
 bool SameRow(const ValueRow& a, const ValueRow& b) {
     return a.line == b.line && a.timed == b.timed && a.ms == b.ms && a.values == b.values;

@@ -449,7 +449,7 @@ TEST_F(LinkEngineRepliesTest, LateRepliesAreNeverStored) {
         SCOPED_TRACE(c.name);
         PtyModule module;
         ASSERT_TRUE(module.Ok());
-        int replies = 0;
+        std::atomic<int> replies{0};  // counted on the module's thread, read here
         const auto start = Clock::now();
         const auto passes = Passes(
             c.mode, module,
@@ -474,7 +474,7 @@ TEST_F(LinkEngineRepliesTest, LateRepliesAreNeverStored) {
         }
         EXPECT_GE(good, c.good);
         std::printf("%s: %zu of %zu passes good, %d replies, %lld ms\n", c.name, good,
-                    passes.size(), replies, Ms(Clock::now() - start));
+                    passes.size(), replies.load(), Ms(Clock::now() - start));
     }
 }
 
