@@ -414,69 +414,88 @@ TEST_F(LinkEngineRepliesTest, LateTailsNeverShiftAGoodPass) {
 // (inputs confirmed, as validate reads them) and in Emulator. A reply the module
 // sends after the read's 1700 ms carries 0xEE in its first value, so a pass that
 // stored one shows it; the other replies are 01..08 for "I" and A0..F2 for "O".
-TEST_F(LinkEngineRepliesTest, LateRepliesAreNeverStored) {
-    const struct {
-        const char* name;
-        EngineMode mode;
-        std::function<int(int)> delayMs;  // of the n-th reply (0-based)
-        std::size_t passes;
-        std::size_t good;     // at least this many of them go well
-        bool confirm = true;  // Monitor: read the inputs again after "O", as validate does
-    } cases[] = {
-        {"monitor as the window runs it: 2.2 s late one reply in seven, the next 0.3 s late",
-         MODE_MONITOR, [](int n) { return n % 7 == 4   ? 2200
-                                          : n % 7 == 5 ? 300
-                                                       : 0; }, 8, 4, false},
-        {"monitor: 2.2 s late one reply in ten, the next 0.3 s late", MODE_MONITOR,
-         [](int n) { return n % 10 == 4   ? 2200
-                            : n % 10 == 5 ? 300
-                                          : 0; }, 8, 4},
-        {"monitor: 40 % of replies 1.6 to 2.6 s late", MODE_MONITOR,
-         [](int n) { return n % 5 == 1 || n % 5 == 3 ? 1600 + (n * 3 % 6) * 200 : 0; }, 8, 1},
-        {"monitor: 5 s late now and then", MODE_MONITOR,
-         [](int n) { return n % 7 == 3 ? 5000 : 0; }, 6, 2},
-        // Every pass may hold a late reply: none need go well, none may be wrong.
-        {"monitor: 3 to 5 s late often", MODE_MONITOR,
-         [](int n) { return n % 4 == 1 ? 3000 + (n % 3) * 1000 : 0; }, 4, 0},
-        {"emulator: 2.2 s late one reply in five, the next 0.3 s late", MODE_EMULATOR,
-         [](int n) { return n % 5 == 2   ? 2200
-                            : n % 5 == 3 ? 300
-                                         : 0; }, 10, 5},
-        {"emulator: 40 % of replies 1.6 to 2.6 s late", MODE_EMULATOR,
-         [](int n) { return n % 5 == 1 || n % 5 == 3 ? 1600 + (n * 3 % 6) * 200 : 0; }, 10, 5},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        PtyModule module;
-        ASSERT_TRUE(module.Ok());
-        std::atomic<int> replies{0};  // counted on the module's thread, read here
-        const auto start = Clock::now();
-        const auto passes = Passes(
-            c.mode, module,
-            [&](char b) -> std::string {
-                if (b != 'I' && b != 'O') return {};
-                const int delay = c.delayMs(replies++);
-                std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-                const std::string late = delay > 1700 ? "EE" : "";
-                return b == 'I' ? (late.empty() ? "01" : late) + "02030405060708"
-                                : (late.empty() ? "A0" : late) + "B0C0D0E0F0F1F2";
-            },
-            c.passes, c.mode == MODE_MONITOR && c.confirm, 60s);
-        ASSERT_GE(passes.size(), c.passes);
-        std::size_t good = 0;
-        for (const PassReport& r : passes) {
-            if (!r.ok) continue;
-            ++good;
-            EXPECT_EQ(r.inputs, (NetInputs{1, 2, 3, 4, 5, 6, 7, 8}));
-            if (c.mode == MODE_MONITOR) {
-                EXPECT_EQ(r.outputs, (NetOutputs{0xA0, 0xB0, 0xC0, 0xD0, 0xE0, 0xF0, 0xF1, 0xF2}));
-            }
-        }
-        EXPECT_GE(good, c.good);
-        std::printf("%s: %zu of %zu passes good, %d replies, %lld ms\n", c.name, good,
-                    passes.size(), replies.load(), Ms(Clock::now() - start));
-    }
+struct LateReplyCase {
+    const char* id;  // the test's name
+    const char* name;
+    EngineMode mode;
+    int (*delayMs)(int n);  // of the n-th reply (0-based)
+    std::size_t passes;
+    std::size_t good;     // at least this many of them go well
+    bool confirm = true;  // Monitor: read the inputs again after "O", as validate does
+};
+
+// Each case waits real protocol time (seconds of late replies), so each is a test
+// of its own and they run side by side.
+const LateReplyCase kLateReplyCases[] = {
+    {"MonitorAsTheWindowRunsIt",
+     "monitor as the window runs it: 2.2 s late one reply in seven, the next 0.3 s late",
+     MODE_MONITOR, [](int n) { return n % 7 == 4   ? 2200
+                                      : n % 7 == 5 ? 300
+                                                   : 0; }, 8, 4, false},
+    {"MonitorOneInTen", "monitor: 2.2 s late one reply in ten, the next 0.3 s late", MODE_MONITOR,
+     [](int n) { return n % 10 == 4   ? 2200
+                        : n % 10 == 5 ? 300
+                                      : 0; }, 8, 4},
+    {"MonitorFortyPercent", "monitor: 40 % of replies 1.6 to 2.6 s late", MODE_MONITOR,
+     [](int n) { return n % 5 == 1 || n % 5 == 3 ? 1600 + (n * 3 % 6) * 200 : 0; }, 8, 1},
+    {"MonitorFiveSecondsLate", "monitor: 5 s late now and then", MODE_MONITOR,
+     [](int n) { return n % 7 == 3 ? 5000 : 0; }, 6, 2},
+    // Every pass may hold a late reply: none need go well, none may be wrong.
+    {"MonitorThreeToFiveSecondsOften", "monitor: 3 to 5 s late often", MODE_MONITOR,
+     [](int n) { return n % 4 == 1 ? 3000 + (n % 3) * 1000 : 0; }, 4, 0},
+    {"EmulatorOneInFive", "emulator: 2.2 s late one reply in five, the next 0.3 s late",
+     MODE_EMULATOR, [](int n) { return n % 5 == 2   ? 2200
+                                       : n % 5 == 3 ? 300
+                                                    : 0; }, 10, 5},
+    {"EmulatorFortyPercent", "emulator: 40 % of replies 1.6 to 2.6 s late", MODE_EMULATOR,
+     [](int n) { return n % 5 == 1 || n % 5 == 3 ? 1600 + (n * 3 % 6) * 200 : 0; }, 10, 5},
+};
+
+void PrintTo(const LateReplyCase& c, std::ostream* os) {
+    *os << c.name;
 }
+
+class LateRepliesTest : public LinkEngineRepliesTest,
+                        public ::testing::WithParamInterface<LateReplyCase> {};
+
+TEST_P(LateRepliesTest, AreNeverStored) {
+    const LateReplyCase& c = GetParam();
+    SCOPED_TRACE(c.name);
+    PtyModule module;
+    ASSERT_TRUE(module.Ok());
+    std::atomic<int> replies{0};  // counted on the module's thread, read here
+    const auto start = Clock::now();
+    const auto passes = Passes(
+        c.mode, module,
+        [&](char b) -> std::string {
+            if (b != 'I' && b != 'O') return {};
+            const int delay = c.delayMs(replies++);
+            std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+            const std::string late = delay > 1700 ? "EE" : "";
+            return b == 'I' ? (late.empty() ? "01" : late) + "02030405060708"
+                            : (late.empty() ? "A0" : late) + "B0C0D0E0F0F1F2";
+        },
+        c.passes, c.mode == MODE_MONITOR && c.confirm, 60s);
+    ASSERT_GE(passes.size(), c.passes);
+    std::size_t good = 0;
+    for (const PassReport& r : passes) {
+        if (!r.ok) continue;
+        ++good;
+        EXPECT_EQ(r.inputs, (NetInputs{1, 2, 3, 4, 5, 6, 7, 8}));
+        if (c.mode == MODE_MONITOR) {
+            EXPECT_EQ(r.outputs, (NetOutputs{0xA0, 0xB0, 0xC0, 0xD0, 0xE0, 0xF0, 0xF1, 0xF2}));
+        }
+    }
+    EXPECT_GE(good, c.good);
+    std::printf("%s: %zu of %zu passes good, %d replies, %lld ms\n", c.name, good, passes.size(),
+                replies.load(), Ms(Clock::now() - start));
+}
+
+INSTANTIATE_TEST_SUITE_P(LinkEngineRepliesTest, LateRepliesTest,
+                         ::testing::ValuesIn(kLateReplyCases),
+                         [](const ::testing::TestParamInfo<LateReplyCase>& info) {
+                             return std::string(info.param.id);
+                         });
 
 // Replies that are not 16 hex digits alone fail their pass and store nothing.
 TEST_F(LinkEngineRepliesTest, GarbledRepliesFailTheirPassAndStoreNothing) {
