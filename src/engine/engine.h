@@ -7,9 +7,9 @@
 //  - Start/RequestStop/WaitForWorker/Stop and SetNotifier are called from one
 //    controlling thread (the UI thread, or the command line's main). SetNotifier
 //    only while no worker runs.
-//  - The mode steps run on the worker. State() may be used from any thread under
-//    the rules of shared_state.h; SetStatus, GetStatus and LoadWeights take
-//    hMutex themselves.
+//  - The mode steps run on the worker; SetStatus, GetStatus and LoadWeights take
+//    hMutex themselves. Tests reach the state block through EngineTestPeer
+//    (tests/engine_test_peer.h), under the rules of shared_state.h.
 //  - The notifier runs on the worker and is never called with hMutex held; it must
 //    be cheap and must not block (the window posts an event, the CLI queues).
 //  - The destructor stops and joins the worker; several engines may live in one
@@ -78,7 +78,6 @@ public:
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
-    [[nodiscard]] SharedState& State() { return state_; }
     // What COM1 and COM2 stand for; fixed for the engine's life, so any thread may look.
     [[nodiscard]] const PortMap& Ports() const { return ports_; }
     void SetNotifier(EngineNotifier notifier);
@@ -99,10 +98,6 @@ public:
     // worker's waits are all interruptible, so this returns within milliseconds
     // unless the caller itself holds hMutex (it must not). A later Start runs anew.
     void Stop();
-
-    // printf-style write of szStatus under hMutex; cut to 199 characters.
-    void SetStatus(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    [[nodiscard]] StatusText GetStatus();
 
     // The front end's operations on the state block; each takes hMutex for its own
     // short span, so no front end needs to know the lock.
@@ -128,6 +123,9 @@ public:
     // the lock is never held across a file read.
     void LoadWeights(const FileWeights& weights);
 
+private:
+    friend class EngineTestPeer;  // tests/engine_test_peer.h: the state block and status
+
     // The worker's thread procedure: loops until a stop request; the link it owns
     // closes the port when it returns.
     void EngineThreadProc();
@@ -147,11 +145,13 @@ public:
     void EvaluateNetworkFloat();
     void EvaluateNetworkInt();
 
-    // A link on this engine's opener, stop signal and ports (the worker makes one;
-    // tests drive steps with their own).
+    // A link on this engine's opener, stop signal and ports.
     [[nodiscard]] SerialLink MakeLink();
 
-private:
+    // printf-style write of szStatus under hMutex; cut to 199 characters.
+    void SetStatus(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    [[nodiscard]] StatusText GetStatus();
+
     // The worker's interruptible pause: true when `ms` elapsed, false on a stop.
     [[nodiscard]] bool Sleep(int ms) const;
     [[nodiscard]] bool StopRequested();

@@ -139,7 +139,6 @@ public:
     // What it discards pays what a timed-out reply owes.
     void AwaitQuietLine();
 
-    [[nodiscard]] bool IsOpen() const { return hPort != nullptr; }
     // "COM1" or "COM2" while a port is open, else empty.
     [[nodiscard]] const std::string& OpenPortName() const { return szOpenPort; }
     // The shown name of the open port, or of the one a failed open tried.

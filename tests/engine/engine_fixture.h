@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine_test_peer.h"
 
 class EngineTest : public ::testing::Test {
 protected:
@@ -30,7 +31,7 @@ protected:
     }
 
     Engine& engine() { return *engine_; }
-    SharedState& State() { return engine_->State(); }
+    SharedState& State() { return EngineTestPeer::State(*engine_); }
     bool StartEngine() { return engine_->Start(); }
     void StopEngine() { engine_->Stop(); }
     void RequestEngineStop() { engine_->RequestStop(); }
@@ -38,7 +39,7 @@ protected:
         return engine_->WaitForWorker(timeout);
     }
     bool IsEngineRunning() { return !engine_->WaitForWorker(std::chrono::milliseconds(0)); }
-    StatusText GetStatus() { return engine_->GetStatus(); }
+    StatusText GetStatus() { return EngineTestPeer::GetStatus(*engine_); }
 
     // Runs on the worker, which never calls it holding hMutex.
     void OnNotify(const PassReport& report) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "engine_test_peer.h"
 #include "files/net_file.h"
 
 namespace {
@@ -45,7 +46,7 @@ protected:
     }
 
     Engine engine_;
-    SharedState& state_ = engine_.State();
+    SharedState& state_ = EngineTestPeer::State(engine_);
     fs::path dir_;
 };
 

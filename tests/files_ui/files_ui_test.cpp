@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "engine/engine.h"
+#include "engine_test_peer.h"
 #include "files/hex_net_file.h"
 #include "ui/dialog_seams.h"
 #include "ui/flash_bank_dlg.h"
@@ -82,7 +83,7 @@ Engine& TestEngine() {
     return engine;
 }
 SharedState& TestState() {
-    return TestEngine().State();
+    return EngineTestPeer::State(TestEngine());
 }
 
 void SetModuleWeights(const ModuleWeights& weights) {

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "engine/engine.h"
+#include "engine_test_peer.h"
 #include "files/hex_net_file.h"
 #include "ui/dev_tool_dlg.h"
 #include "ui/fake_seams.h"
@@ -86,8 +87,8 @@ private slots:
             Engine engine;
             auto dlg = std::make_unique<CDevToolDlg>(engine, seams);
             {
-                std::lock_guard lock(engine.State().hMutex);
-                engine.State().sModuleWeights = loaded;
+                std::lock_guard lock(EngineTestPeer::State(engine).hMutex);
+                EngineTestPeer::State(engine).sModuleWeights = loaded;
             }
             dlg->findChild<QAction*>(QStringLiteral("ID_FILE_VERIFY_HEX"))->trigger();
             QCOMPARE(seams.openAsked, 1);

@@ -94,7 +94,7 @@ protected:
     void ChoosePort(int comPort) { comPort_ = comPort; }
     // The status line's text of the last failure.
     std::string Status() const { return LinkErrorText(last_, link_->PortName()).text; }
-    std::string OpenPort() const { return link_->IsOpen() ? link_->OpenPortName() : ""; }
+    std::string OpenPort() const { return link_->OpenPortName(); }
 
     bool Done(const LinkError& e) {
         if (e.failed()) last_ = e;

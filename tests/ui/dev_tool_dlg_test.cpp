@@ -38,6 +38,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "engine_test_peer.h"
 #include "network/quantization.h"
 
 #include "engine/engine.h"
@@ -78,12 +79,12 @@ bool IsEngineRunning() {
     return !TestEngine()->WaitForWorker(std::chrono::milliseconds(0));
 }
 StatusText GetStatus() {
-    return TestEngine()->GetStatus();
+    return EngineTestPeer::GetStatus(*TestEngine());
 }
 
 NetInputs Inputs() {
-    std::lock_guard lock(TestEngine()->State().hMutex);
-    return TestEngine()->State().wInputs;
+    std::lock_guard lock(EngineTestPeer::State(*TestEngine()).hMutex);
+    return EngineTestPeer::State(*TestEngine()).wInputs;
 }
 
 // A weight set whose outputs differ from input to input.
@@ -218,9 +219,9 @@ void DevToolDlgTest::startState() {
     }
     // The engine runs from the start, in Hold.
     QVERIFY(IsEngineRunning());
-    std::lock_guard lock(TestEngine()->State().hMutex);
-    QCOMPARE(TestEngine()->State().nMode, MODE_HOLD);
-    QCOMPARE(TestEngine()->State().nComPort, 0);
+    std::lock_guard lock(EngineTestPeer::State(*TestEngine()).hMutex);
+    QCOMPARE(EngineTestPeer::State(*TestEngine()).nMode, MODE_HOLD);
+    QCOMPARE(EngineTestPeer::State(*TestEngine()).nComPort, 0);
 }
 
 void DevToolDlgTest::tabOrderIsTemplateOrder() {
@@ -311,8 +312,8 @@ void DevToolDlgTest::onlyAMovedInputSliderWritesInputs() {
     NetInputs module{};
     module.fill(77);
     {
-        std::lock_guard lock(TestEngine()->State().hMutex);
-        TestEngine()->State().wInputs = module;
+        std::lock_guard lock(EngineTestPeer::State(*TestEngine()).hMutex);
+        EngineTestPeer::State(*TestEngine()).wInputs = module;
     }
     if (action == QLatin1String("arrow")) {
         auto* spin = Control<QWidget>(*m_dlg, "IDC_TRAIN_SPIN");
@@ -340,9 +341,9 @@ void DevToolDlgTest::stateValueShowsOnSlider() {
     QTRY_COMPARE_WITH_TIMEOUT(Status(*m_dlg), QStringLiteral("Hold..."), kWait);
     {
         // What the Monitor step does with the module's values.
-        std::lock_guard lock(TestEngine()->State().hMutex);
-        TestEngine()->State().wInputs[4] = static_cast<std::uint16_t>(state);
-        TestEngine()->State().wOutputs[6] = static_cast<std::uint16_t>(state);
+        std::lock_guard lock(EngineTestPeer::State(*TestEngine()).hMutex);
+        EngineTestPeer::State(*TestEngine()).wInputs[4] = static_cast<std::uint16_t>(state);
+        EngineTestPeer::State(*TestEngine()).wOutputs[6] = static_cast<std::uint16_t>(state);
     }
     QTRY_COMPARE_WITH_TIMEOUT(In(*m_dlg, 5)->value(), shown, kWait);
     QTRY_COMPARE_WITH_TIMEOUT(Out(*m_dlg, 7)->value(), shown, kWait);
@@ -357,10 +358,11 @@ void DevToolDlgTest::windowShowsExactlyTheReport() {
     TestEngine()->Stop();
     {
         // The block says something else than the report: the window must not look.
-        std::lock_guard lock(TestEngine()->State().hMutex);
-        TestEngine()->State().wInputs.fill(1);
-        TestEngine()->State().wOutputs.fill(2);
-        std::snprintf(TestEngine()->State().szStatus, kStatusTextSize, "%s", "from the block");
+        std::lock_guard lock(EngineTestPeer::State(*TestEngine()).hMutex);
+        EngineTestPeer::State(*TestEngine()).wInputs.fill(1);
+        EngineTestPeer::State(*TestEngine()).wOutputs.fill(2);
+        std::snprintf(EngineTestPeer::State(*TestEngine()).szStatus, kStatusTextSize, "%s",
+                      "from the block");
     }
     PassReport report;
     report.mode = MODE_HOLD;
@@ -434,8 +436,8 @@ void DevToolDlgTest::modeRadios() {
         ->click();
     QTest::mouseClick(Control<QRadioButton>(*m_dlg, qPrintable(radio)), Qt::LeftButton);
     {
-        std::lock_guard lock(TestEngine()->State().hMutex);
-        QCOMPARE(TestEngine()->State().nMode, mode);
+        std::lock_guard lock(EngineTestPeer::State(*TestEngine()).hMutex);
+        QCOMPARE(EngineTestPeer::State(*TestEngine()).nMode, mode);
     }
     for (int k = 1; k <= 8; ++k) {
         QCOMPARE(In(*m_dlg, k)->isEnabled(), inputsEnabled);
@@ -457,19 +459,19 @@ void DevToolDlgTest::comPortChoice() {
     QTest::keyClick(combo, Qt::Key_Down);
     QCOMPARE(combo->currentIndex(), 1);
     {
-        std::lock_guard lock(TestEngine()->State().hMutex);
-        QCOMPARE(TestEngine()->State().nComPort, 1);
+        std::lock_guard lock(EngineTestPeer::State(*TestEngine()).hMutex);
+        QCOMPARE(EngineTestPeer::State(*TestEngine()).nComPort, 1);
     }
     QTest::keyClick(combo, Qt::Key_Up);
     QCOMPARE(combo->currentIndex(), 0);
     {
-        std::lock_guard lock(TestEngine()->State().hMutex);
-        QCOMPARE(TestEngine()->State().nComPort, 0);
+        std::lock_guard lock(EngineTestPeer::State(*TestEngine()).hMutex);
+        QCOMPARE(EngineTestPeer::State(*TestEngine()).nComPort, 0);
     }
     // Text typed into the box is no choice.
     combo->setEditText(QStringLiteral("COM7"));
-    std::lock_guard lock(TestEngine()->State().hMutex);
-    QCOMPARE(TestEngine()->State().nComPort, 0);
+    std::lock_guard lock(EngineTestPeer::State(*TestEngine()).hMutex);
+    QCOMPARE(EngineTestPeer::State(*TestEngine()).nComPort, 0);
 }
 
 void DevToolDlgTest::typedPortTextIsNoChoice_data() {
@@ -497,8 +499,8 @@ void DevToolDlgTest::typedPortTextIsNoChoice() {
         QCoreApplication::sendEvent(edit, &focusOut);
     }
     QCOMPARE(combo->currentIndex(), 0);
-    std::lock_guard lock(TestEngine()->State().hMutex);
-    QCOMPARE(TestEngine()->State().nComPort, 0);
+    std::lock_guard lock(EngineTestPeer::State(*TestEngine()).hMutex);
+    QCOMPARE(EngineTestPeer::State(*TestEngine()).nComPort, 0);
 }
 
 void DevToolDlgTest::statusShowsItsStart() {
@@ -573,9 +575,9 @@ void DevToolDlgTest::trainingModeFreezesOutputs() {
 
     Out(*m_dlg, 2)->setValue(10);
     {
-        std::lock_guard lock(TestEngine()->State().hMutex);
-        TestEngine()->State().wOutputs.fill(77);
-        TestEngine()->State().wInputs[0] = 33;
+        std::lock_guard lock(EngineTestPeer::State(*TestEngine()).hMutex);
+        EngineTestPeer::State(*TestEngine()).wOutputs.fill(77);
+        EngineTestPeer::State(*TestEngine()).wInputs[0] = 33;
     }
     // Inputs still follow the state; the operator's outputs stay.
     QTRY_COMPARE_WITH_TIMEOUT(In(*m_dlg, 1)->value(), 33, kWait);
@@ -700,9 +702,9 @@ void DevToolDlgTest::loadCommand() {
     FileWeights before{};
     before.fill(12'345'678);
     {
-        std::lock_guard lock(TestEngine()->State().hMutex);
-        TestEngine()->State().lFileWeights = before;
-        TestEngine()->State().sModuleWeights = DeriveModuleWeights(before);
+        std::lock_guard lock(EngineTestPeer::State(*TestEngine()).hMutex);
+        EngineTestPeer::State(*TestEngine()).lFileWeights = before;
+        EngineTestPeer::State(*TestEngine()).sModuleWeights = DeriveModuleWeights(before);
     }
     m_dlg->findChild<QAction*>(QStringLiteral("ID_FILE_LOAD_ASCII"))->trigger();
 
@@ -711,9 +713,9 @@ void DevToolDlgTest::loadCommand() {
     QCOMPARE(m_seams.openSuffix, QStringLiteral("txt"));
     QCOMPARE(m_seams.messages, message.isEmpty() ? QStringList() : QStringList{message});
     const FileWeights expected = loaded ? SampleWeights() : before;
-    std::lock_guard lock(TestEngine()->State().hMutex);
-    QVERIFY(TestEngine()->State().lFileWeights == expected);
-    QVERIFY(TestEngine()->State().sModuleWeights == DeriveModuleWeights(expected));
+    std::lock_guard lock(EngineTestPeer::State(*TestEngine()).hMutex);
+    QVERIFY(EngineTestPeer::State(*TestEngine()).lFileWeights == expected);
+    QVERIFY(EngineTestPeer::State(*TestEngine()).sModuleWeights == DeriveModuleWeights(expected));
 }
 
 void DevToolDlgTest::droppedNetFileLoadsAfterTheNotice() {
@@ -798,9 +800,9 @@ void DevToolDlgTest::viewMenuShowsQuantizationReport() {
     for (QAction* a : m_dlg->findChild<QMenuBar*>()->actions()) menus << a->text();
     QCOMPARE(menus, (QStringList{"&File", "&View", "&Help"}));
     {
-        std::lock_guard lock(TestEngine()->State().hMutex);
-        TestEngine()->State().lFileWeights = SampleWeights();
-        TestEngine()->State().sModuleWeights = DeriveModuleWeights(SampleWeights());
+        std::lock_guard lock(EngineTestPeer::State(*TestEngine()).hMutex);
+        EngineTestPeer::State(*TestEngine()).lFileWeights = SampleWeights();
+        EngineTestPeer::State(*TestEngine()).sModuleWeights = DeriveModuleWeights(SampleWeights());
     }
     std::ostringstream expected;
     WriteQuantizationReport(expected, RandomQuantizationReport(SampleWeights(), 10000, 1));
@@ -889,8 +891,8 @@ void DevToolDlgTest::enterInAnOpenPortListOnlyChoosesIt() {
     QVERIFY(m_dlg->isVisible());
     QVERIFY(IsEngineRunning());
     QCOMPARE(combo->currentIndex(), 1);
-    std::lock_guard lock(TestEngine()->State().hMutex);
-    QCOMPARE(TestEngine()->State().nComPort, 1);
+    std::lock_guard lock(EngineTestPeer::State(*TestEngine()).hMutex);
+    QCOMPARE(EngineTestPeer::State(*TestEngine()).nComPort, 1);
 }
 
 void DevToolDlgTest::statusTooltipSaysDeviceAndCause() {

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <random>
 
+#include "engine_test_peer.h"
 #include "files/net_file.h"
 #include "network/evaluators.h"
 #include "ui/fake_seams.h"
@@ -252,10 +253,10 @@ private slots:
         w[150] = 7;
         Engine engine;
         QCOMPARE(LoadTrainedWeights(engine, w), FileResult::Ok);
-        std::lock_guard lock(engine.State().hMutex);
-        QCOMPARE(engine.State().sModuleWeights, w);
-        QCOMPARE(engine.State().lFileWeights[0], -1073 * 2'000'000);
-        QCOMPARE(engine.State().lFileWeights[150], 14'000'000);
+        std::lock_guard lock(EngineTestPeer::State(engine).hMutex);
+        QCOMPARE(EngineTestPeer::State(engine).sModuleWeights, w);
+        QCOMPARE(EngineTestPeer::State(engine).lFileWeights[0], -1073 * 2'000'000);
+        QCOMPARE(EngineTestPeer::State(engine).lFileWeights[150], 14'000'000);
     }
 
     void theTrainersWarningsStandOut() {

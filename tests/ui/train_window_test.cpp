@@ -10,6 +10,7 @@
 #include <fstream>
 #include <random>
 
+#include "engine_test_peer.h"
 #include "ui/dev_tool_dlg.h"
 #include "ui/fake_seams.h"
 #include "ui/train_dlg.h"
@@ -50,7 +51,7 @@ private slots:
         // The window answers while the dialog trains: a mode chosen reaches the engine.
         win.findChild<QRadioButton*>(QStringLiteral("IDC_MODE_SIM_INT"))->click();
         QCOMPARE(engine.Mode(), MODE_SIM_INT);
-        QTRY_COMPARE_WITH_TIMEOUT(QString::fromLatin1(engine.GetStatus().text),
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromLatin1(EngineTestPeer::GetStatus(engine).text),
                                   QStringLiteral("Local simulation of the network (int numbers)"),
                                   kWait);
 
