@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/command_frame.h"
 #include "cli/link_commands.h"
 #include "cli/option_checks.h"
 #include "cli/replay.h"
@@ -92,6 +93,7 @@ private:
 };
 
 int RunTarget(const TargetOptions& options) {
+    const CommandFrame frame("target");
     NetInputs fixedInputs{};
     const bool fixed = !options.inputs.empty();
     if (fixed) {
@@ -102,7 +104,7 @@ int RunTarget(const TargetOptions& options) {
         }
     }
     FileWeights fileWeights{};  // the all-zero network without --net
-    if (!LoadNetOption(options.netFile, fileWeights)) return kExitFailure;
+    if (!frame.LoadNet(options.netFile, fileWeights)) return kExitFailure;
     std::vector<OutputFault> faults;
     for (const std::string& text : options.faults) {
         OutputFault fault;
@@ -117,13 +119,13 @@ int RunTarget(const TargetOptions& options) {
     Replay replay;
     const bool replaying = !options.replay.empty();
     if (replaying) {
-        FdInputStream file(OpenForReading(options.replay));
+        BoundedFileStream file;
+        if (!frame.OpenInput(options.replay, file)) return kExitFailure;
         std::string error;
-        if (!replay.Read(file, error)) {
-            std::cerr << "pelkora-cli target: --replay " << options.replay << ": "
-                      << (file.error() != 0 ? std::strerror(file.error()) : error) << '\n';
-            return kExitFailure;
-        }
+        const bool read = replay.Read(file, error);
+        // A read that failed ends the stream as its end does: that is the cause.
+        if (!frame.InputRead(options.replay, file)) return kExitFailure;
+        if (!read) return frame.FailFile(options.replay, {FileResult::ReadFailed, error});
     }
     // At the recorded rhythm only when asked and when the recording has its times.
     const bool replayTimed = replaying && options.pace && replay.Timed();
@@ -160,7 +162,7 @@ int RunTarget(const TargetOptions& options) {
         return kExitFailure;
     }
     if (!options.link.empty() && !CreateLink(options.link, slaveName)) {
-        std::cerr << ErrnoText("cannot create the link " + options.link) << '\n';
+        std::cerr << ErrnoText(options.link + ": cannot create the link") << '\n';
         return kExitFailure;
     }
     const LinkGuard linkGuard(options.link, slaveName);

@@ -1,7 +1,6 @@
 // pelkora-cli train: a network for the module from its training sets.
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -18,6 +17,7 @@
 #include <unistd.h>
 #endif
 
+#include "cli/command_frame.h"
 #include "cli/commands.h"
 #include "cli/option_checks.h"
 #include "files/ci_report.h"
@@ -80,11 +80,6 @@ bool StderrIsTerminal() {
 #endif
 }
 
-int Fail(const std::string& what) {
-    std::cerr << "pelkora-cli train: " << what << '\n';
-    return kExitFailure;
-}
-
 void WriteJsonFigure(std::ostream& out, const ErrorFigure& f) {
     out << "{\"rmse\":" << f.rmse << ",\"max\":" << f.maxError
         << ",\"within_one\":" << f.shareWithinOne << '}';
@@ -145,17 +140,16 @@ void WriteJson(std::ostream& out, const TrainingResult& r, const std::string& pa
 }
 
 int RunTrain(const TrainOptions& options) {
+    const CommandFrame frame("train");
     std::vector<std::string> inputs = options.files;
     inputs.push_back(options.from);
-    if (RefuseOutput("train", options.out, inputs, OutputKind::Any, false)) return kExitUsage;
+    if (frame.RefuseOutput(options.out, inputs, OutputKind::Any, false)) return kExitUsage;
     // Opened before the training, so that an --out that cannot be written (a
     // missing folder, a folder, a FIFO without a reader) is found out before the
     // run, not after it.
     FileReplacement file(options.out);
-    errno = 0;
-    if (file.Open() != FileResult::Ok) {
-        const int cause = errno;
-        return Fail(options.out + ": " + OutputOpenText(options.out, cause));
+    if (const FileOutcome opened = OpenWholeFile(file); !opened.Ok()) {
+        return frame.FailFile(options.out, opened);
     }
     SetTemporaryOutput(file.TemporaryPath());
     TrainingOptions training;
@@ -164,15 +158,15 @@ int RunTrain(const TrainOptions& options) {
     training.timeLimitSeconds = options.timeLimit;
     if (!options.from.empty()) {
         FileWeights start{};
-        if (!LoadNetOption(options.from, start)) return kExitFailure;
+        if (!frame.LoadNet(options.from, start)) return kExitFailure;
         training.start = DeriveModuleWeights(start);
     }
 
     const TrainingRowsRead read = ReadTrainingRows(options.files);
-    if (!read.ok) return Fail(read.error);
+    if (!read.ok) return frame.FailFile(read.file, read.failure);
     if (read.rows.size() < kMinTrainingRows) {
-        return Fail(std::to_string(read.rows.size()) + " rows, at least " +
-                    std::to_string(kMinTrainingRows) + " needed");
+        return frame.Fail(std::to_string(read.rows.size()) + " rows, at least " +
+                          std::to_string(kMinTrainingRows) + " needed");
     }
 
     const bool showProgress = !options.quiet && StderrIsTerminal();
@@ -198,10 +192,10 @@ int RunTrain(const TrainOptions& options) {
     if (showProgress) std::fputs("\n", stderr);
 
     // Module weights are within -1073..1073, which every net file can hold.
-    (void)WriteModuleNetFile(file.Stream(), result.weights);
-    const FileResult written = file.Commit();
+    const FileOutcome written = FinishWholeFile(
+        file, [&](std::ostream& out) { return WriteModuleNetFile(out, result.weights); });
     SetTemporaryOutput({});
-    if (written != FileResult::Ok) return Fail(options.out + ": " + FileResultText(written));
+    if (!written.Ok()) return frame.FailFile(options.out, written);
 
     if (options.json) {
         WriteJson(std::cout, result, options.out);
@@ -209,9 +203,7 @@ int RunTrain(const TrainOptions& options) {
         WriteTrainingReport(std::cout, result);
         std::cout << "net file: " << options.out << '\n';
     }
-    std::cout.flush();
-    if (!std::cout) return Fail("error writing the report");
-    return kExitOk;
+    return frame.Finish(kExitOk);
 }
 
 }  // namespace

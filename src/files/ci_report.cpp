@@ -6,8 +6,6 @@
 #include <sstream>
 #include <utility>
 
-#include "files/replace_file.h"
-
 namespace {
 
 // The length of the UTF-8 sequence at `text[k]`, or 0 when the bytes there are no
@@ -513,13 +511,4 @@ void WriteQuantizationJson(std::ostream& out, const std::string& netFile, const 
         o.Real("largest_weight_error", report.largestWeightError / 1e11);
     }
     out << '\n';
-}
-
-FileResult WriteReportFile(const std::string& path,
-                           const std::function<void(std::ostream&)>& write) {
-    FileReplacement file(path);
-    const FileResult opened = file.Open();
-    if (opened != FileResult::Ok) return opened;
-    write(file.Stream());
-    return file.Commit();
 }

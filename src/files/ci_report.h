@@ -4,8 +4,8 @@
 // figures are gathered by the command into a plain struct; the writers only format
 // them, so the text report, the XML and the JSON always tell the same story.
 //
-// Writers take a stream; WriteReportFile puts one through the crash-safe
-// replacement, so a CI job never picks up half a report.
+// Writers take a stream; a report file is written as a whole (WriteWholeFile,
+// files/replace_file.h), so a CI job never picks up half a report.
 //
 // Text from outside (file and port names, reader messages) may hold any bytes: the
 // writers keep valid UTF-8, turn anything else and XML-forbidden control bytes into
@@ -15,7 +15,6 @@
 
 #include <array>
 #include <chrono>
-#include <functional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -80,8 +79,3 @@ void WriteVerifyJson(std::ostream& out, const VerifyFigures& figures);
 // `source` says where the vectors came from: a file name, or "random" with the seed.
 void WriteQuantizationJson(std::ostream& out, const std::string& netFile, const std::string& source,
                            const QuantizationReport& report);
-
-// Writes `path` as a whole through FileReplacement: Ok, or the FileResult of the
-// step that failed (the old file is then left as it was).
-[[nodiscard]] FileResult WriteReportFile(const std::string& path,
-                                         const std::function<void(std::ostream&)>& write);
