@@ -6,10 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iomanip>
 #include <iostream>
 #include <limits>
-#include <sstream>
 
 #ifdef _WIN32
 #include <io.h>
@@ -20,9 +18,8 @@
 #include "cli/command_frame.h"
 #include "cli/commands.h"
 #include "cli/option_checks.h"
-#include "files/ci_report.h"
-#include "files/flash_image_reader.h"
 #include "files/replace_file.h"
+#include "files/report_writer.h"
 #include "files/training_rows.h"
 #include "network/net_file_writer.h"
 #include "network/training/trainer.h"
@@ -80,63 +77,67 @@ bool StderrIsTerminal() {
 #endif
 }
 
-void WriteJsonFigure(std::ostream& out, const ErrorFigure& f) {
-    out << "{\"rmse\":" << f.rmse << ",\"max\":" << f.maxError
-        << ",\"within_one\":" << f.shareWithinOne << '}';
+std::string FigureJson(const ErrorFigure& f) {
+    return JsonObjectText([&](JsonObject& o) {
+        o.Real("rmse", f.rmse);
+        o.Real("max", f.maxError);
+        o.Real("within_one", f.shareWithinOne);
+    });
 }
 
-void WriteJsonFigures(std::ostream& out, const ErrorFigures& f) {
-    out << "{\"outputs\":[";
-    for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
-        if (m) out << ',';
-        WriteJsonFigure(out, f.outputs[m]);
-    }
-    out << "],\"all\":";
-    WriteJsonFigure(out, f.all);
-    out << '}';
+std::string FiguresJson(const ErrorFigures& f) {
+    std::vector<std::string> outputs;
+    for (const ErrorFigure& output : f.outputs) outputs.push_back(FigureJson(output));
+    return JsonObjectText([&](JsonObject& o) {
+        o.Raw("outputs", JsonArray(outputs));
+        o.Raw("all", FigureJson(f.all));
+    });
 }
 
 void WriteJson(std::ostream& out, const TrainingResult& r, const std::string& path) {
     // With no rows held out, the held-out figures were never measured: null.
     const bool held = r.heldOutRows > 0;
-    out << std::setprecision(6);
-    out << "{\"net\":" << JsonString(path) << ",\"rows\":" << r.trainRows + r.heldOutRows
-        << ",\"train_rows\":" << r.trainRows << ",\"held_out_rows\":" << r.heldOutRows
-        << ",\"seconds\":" << r.seconds
-        << ",\"stopped_early\":" << (r.stoppedEarly ? "true" : "false")
-        << ",\"float_starts\":" << r.floatStarts << ",\"float_evaluations\":" << r.floatEvaluations
-        << ",\"module_sweeps\":" << r.moduleSweeps;
-    const struct {
-        const char* name;
-        const ErrorFigures& train;
-        const ErrorFigures& held;
-    } sets[] = {{"float", r.floatTrain, r.floatHeldOut},
-                {"module", r.moduleTrain, r.moduleHeldOut},
-                {"truncated", r.truncatedTrain, r.truncatedHeldOut}};
-    for (const auto& s : sets) {
-        out << ",\"" << s.name << "\":{\"train\":";
-        WriteJsonFigures(out, s.train);
-        out << ",\"held_out\":";
-        if (held) {
-            WriteJsonFigures(out, s.held);
-        } else {
-            out << "null";
+    {
+        JsonObject o(out);
+        o.Text("net", path);
+        o.Int("rows", static_cast<long long>(r.trainRows + r.heldOutRows));
+        o.Int("train_rows", static_cast<long long>(r.trainRows));
+        o.Int("held_out_rows", static_cast<long long>(r.heldOutRows));
+        o.Real("seconds", r.seconds);
+        o.Bool("stopped_early", r.stoppedEarly);
+        o.Int("float_starts", r.floatStarts);
+        o.Int("float_evaluations", r.floatEvaluations);
+        o.Int("module_sweeps", r.moduleSweeps);
+        const struct {
+            const char* name;
+            const ErrorFigures& train;
+            const ErrorFigures& held;
+        } sets[] = {{"float", r.floatTrain, r.floatHeldOut},
+                    {"module", r.moduleTrain, r.moduleHeldOut},
+                    {"truncated", r.truncatedTrain, r.truncatedHeldOut}};
+        for (const auto& set : sets) {
+            o.Raw(set.name, JsonObjectText([&](JsonObject& s) {
+                      s.Raw("train", FiguresJson(set.train));
+                      s.Raw("held_out", held ? FiguresJson(set.held) : "null");
+                  }));
         }
-        out << '}';
+        if (held) {
+            o.Real("quantization_cost", r.moduleHeldOut.all.rmse - r.floatHeldOut.all.rmse);
+        } else {
+            o.Null("quantization_cost");
+        }
+        o.Raw("validation", JsonObjectText([&](JsonObject& v) {
+                  v.Int("rows", static_cast<long long>(r.validationRows));
+                  v.Int("folds", r.validationFolds);
+                  v.Real("weight_decay", r.weightDecay);
+                  v.Raw("module", FiguresJson(r.moduleValidation));
+                  v.Bool("is_estimate", r.heldOutRows == 0);
+              }));
+        std::vector<std::string> warnings;
+        for (const std::string& w : r.warnings) warnings.push_back(JsonString(w));
+        o.Raw("warnings", JsonArray(warnings));
     }
-    out << ",\"quantization_cost\":";
-    if (held) {
-        out << r.moduleHeldOut.all.rmse - r.floatHeldOut.all.rmse;
-    } else {
-        out << "null";
-    }
-    out << ",\"validation\":{\"rows\":" << r.validationRows << ",\"folds\":" << r.validationFolds
-        << ",\"weight_decay\":" << r.weightDecay << ",\"module\":";
-    WriteJsonFigures(out, r.moduleValidation);
-    out << ",\"is_estimate\":" << (r.heldOutRows == 0 ? "true" : "false") << "},\"warnings\":[";
-    for (std::size_t n = 0; n < r.warnings.size(); ++n)
-        out << (n ? "," : "") << JsonString(r.warnings[n]);
-    out << "]}\n";
+    out << '\n';
 }
 
 int RunTrain(const TrainOptions& options) {
