@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <string>
 
+#include "cli/command_frame.h"
 #include "files/ci_report.h"
 
 struct CiOptions {
@@ -20,5 +21,8 @@ void AddCiOptions(CLI::App& sub, CiOptions& options, bool junit);
 // returns the command's exit code. The exit code recorded in the figures and
 // returned is `exitCode`, or kExitFailure when it was success and the JUnit file
 // could not be written: a CI job must not pass on a report that never came.
-[[nodiscard]] int WriteCiReports(const CiOptions& options, int exitCode, ValidateFigures& figures);
-[[nodiscard]] int WriteCiReports(const CiOptions& options, int exitCode, VerifyFigures& figures);
+// Failures are told through `frame`.
+[[nodiscard]] int WriteCiReports(const CommandFrame& frame, const CiOptions& options, int exitCode,
+                                 ValidateFigures& figures);
+[[nodiscard]] int WriteCiReports(const CommandFrame& frame, const CiOptions& options, int exitCode,
+                                 VerifyFigures& figures);

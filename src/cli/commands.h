@@ -7,27 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "files/replace_file.h"
-#include "network/weights.h"
-
-// Exit codes of pelkora-cli.
+// Exit codes of pelkora-cli: one per kind of failure, the same in every
+// sub-command (the table is in docs/cli.md and the man page). Messages follow the
+// rule of CommandFrame (cli/command_frame.h).
 constexpr int kExitOk = 0;
+// A file that cannot be opened, read or written (a net file, a flash image, input
+// vectors, training rows, a recording, an output file, stdout), a bad line of
+// values, a failed pass, a device that cannot be used.
 constexpr int kExitFailure = 1;
+// The command line: an unknown option, a missing, empty or out-of-range value, an
+// output refused before any work (one of the inputs, or a file of another kind).
 constexpr int kExitUsage = 2;
 constexpr int kExitMismatch = 3;   // validate and verify: the two sides differ
 constexpr int kExitNoVerdict = 4;  // validate: no pass could be compared
-
-// Loads --net FILE into `weights` (left all zero when `path` is empty). On failure
-// prints the system's text ("Error opening file" / "Error reading file") on stderr.
-[[nodiscard]] bool LoadNetOption(const std::string& path, FileWeights& weights);
-
-// Before any work: refuses an `output` that is one of the command's `inputs`, or
-// (unless `force`) an existing file that is not of `kind`, saying why on stderr as
-// "pelkora-cli COMMAND: OUTPUT: ...". True when refused: the command then ends
-// with kExitUsage and nothing touched.
-[[nodiscard]] bool RefuseOutput(const char* command, const std::string& output,
-                                const std::vector<std::string>& inputs, OutputKind kind,
-                                bool force);
 
 struct CliCommand {
     CLI::App* app = nullptr;
@@ -42,8 +34,3 @@ struct CliCommand {
 [[nodiscard]] std::vector<CliCommand> AddTrainCommand(CLI::App& root);
 // Every sub-command above, in the order of the help text.
 [[nodiscard]] std::vector<CliCommand> AddAllCommands(CLI::App& root);
-
-// Flushes stdout; when that (or an earlier write) failed, says so on stderr as
-// "pelkora-cli COMMAND: error writing the output[: cause]" and gives kExitFailure,
-// else `exitCode`. A command whose output did not all arrive never reports success.
-[[nodiscard]] int FinishOutput(const char* command, int exitCode);

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/command_frame.h"
 #include "cli/commands.h"
 #include "cli/option_checks.h"
 #include "files/hex_net_file.h"
@@ -18,28 +19,29 @@ struct ExportOptions {
 };
 
 int RunExport(const ExportOptions& options) {
-    if (RefuseOutput("export", options.outFile, {options.netFile}, OutputKind::FlashImage,
-                     options.force)) {
+    const CommandFrame frame("export");
+    if (frame.RefuseOutput(options.outFile, {options.netFile}, OutputKind::FlashImage,
+                           options.force)) {
         return kExitUsage;
     }
     // The all-zero network unless a file is given, as the window exports before a load.
     FileWeights fileWeights{};
-    if (!LoadNetOption(options.netFile, fileWeights)) return kExitFailure;
+    if (!frame.LoadNet(options.netFile, fileWeights)) return kExitFailure;
     std::uint16_t startAddress = FLASH_BANK_FIRST;
     if (!ParseFlashBank(options.bank, startAddress)) return kExitUsage;  // the validator let it by
     const HexFileFormat format = options.format == "hex" ? FORMAT_HEX : FORMAT_S19;
 
-    const FileResult result =
-        ExportHexNetFile(options.outFile, DeriveModuleWeights(fileWeights), startAddress, format);
-    if (result != FileResult::Ok) {
-        std::cerr << FileResultText(result) << '\n';
+    const ModuleWeights weights = DeriveModuleWeights(fileWeights);
+    if (!frame.WriteFile(options.outFile, [&](std::ostream& out) {
+            return WriteHexNetFile(out, weights, startAddress, format);
+        })) {
         return kExitFailure;
     }
     std::error_code error;
     const std::filesystem::path shown = std::filesystem::absolute(options.outFile, error);
     std::cout << HexExportSuccessText(error ? options.outFile : shown.string(), startAddress)
               << '\n';
-    return FinishOutput("export", kExitOk);
+    return frame.Finish(kExitOk);
 }
 
 }  // namespace

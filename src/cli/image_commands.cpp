@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cli/ci_options.h"
+#include "cli/command_frame.h"
 #include "cli/commands.h"
 #include "cli/option_checks.h"
 #include "files/file_result.h"
@@ -32,10 +33,10 @@ struct DecodeOptions {
     bool force = false;
 };
 
-bool ReadImageOption(const std::string& path, FlashImage& image) {
+bool ReadImageOption(const CommandFrame& frame, const std::string& path, FlashImage& image) {
     const FlashImageRead read = ReadFlashImageFile(path);
     if (!read.Ok()) {
-        std::cerr << path << ": " << FlashImageErrorText(read) << '\n';
+        (void)frame.FailFile(path, FlashImageOutcome(read));
         return false;
     }
     image = read.image;
@@ -43,12 +44,12 @@ bool ReadImageOption(const std::string& path, FlashImage& image) {
 }
 
 // Reads and compares, gathering the figures and writing the text report to `text`.
-int CheckImage(const VerifyOptions& options, VerifyFigures& figures, std::ostream& text) {
+int CheckImage(const CommandFrame& frame, const VerifyOptions& options, VerifyFigures& figures,
+               std::ostream& text) {
     const FlashImageRead read = ReadFlashImageFile(options.imageFile);
     if (!read.Ok()) {
         figures.imageError = FlashImageErrorText(read);
-        std::cerr << options.imageFile << ": " << figures.imageError << '\n';
-        return kExitFailure;
+        return frame.FailFile(options.imageFile, FlashImageOutcome(read));
     }
     const FlashImage& image = read.image;
     figures.format = image.format;
@@ -59,10 +60,8 @@ int CheckImage(const VerifyOptions& options, VerifyFigures& figures, std::ostrea
         const NetFileRead loaded = ReadNetFile(options.netFile, options.netFile, fileWeights);
         if (loaded.result != FileResult::Ok) {
             // The report names the file itself.
-            figures.netError = FileResultText(loaded.result);
-            if (!loaded.reason.empty()) figures.netError += ": " + loaded.reason;
-            std::cerr << loaded.message << '\n';
-            return kExitFailure;
+            figures.netError = FileOutcomeText(loaded.Outcome());
+            return frame.FailFile(options.netFile, loaded.Outcome());
         }
     }
     text << "Format: " << HexFileFormatName(image.format) << '\n'
@@ -83,8 +82,9 @@ int CheckImage(const VerifyOptions& options, VerifyFigures& figures, std::ostrea
 }
 
 int RunVerify(const VerifyOptions& options) {
-    if (RefuseOutput("verify", options.ci.junitFile, {options.imageFile, options.netFile},
-                     OutputKind::JUnitReport, options.ci.force)) {
+    const CommandFrame frame("verify");
+    if (frame.RefuseOutput(options.ci.junitFile, {options.imageFile, options.netFile},
+                           OutputKind::JUnitReport, options.ci.force)) {
         return kExitUsage;
     }
     VerifyFigures figures;
@@ -93,48 +93,42 @@ int RunVerify(const VerifyOptions& options) {
     figures.timestamp = JUnitTimestamp(std::chrono::system_clock::now());
     const auto start = std::chrono::steady_clock::now();
     std::ostringstream text;
-    const int exitCode = CheckImage(options, figures, options.ci.json ? text : std::cout);
+    const int exitCode = CheckImage(frame, options, figures, options.ci.json ? text : std::cout);
     figures.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return FinishOutput("verify", WriteCiReports(options.ci, exitCode, figures));
+    return WriteCiReports(frame, options.ci, exitCode, figures);
 }
 
 int RunDecode(const DecodeOptions& options) {
-    if (RefuseOutput("decode", options.outFile, {options.imageFile}, OutputKind::NetFile,
-                     options.force)) {
+    const CommandFrame frame("decode");
+    if (frame.RefuseOutput(options.outFile, {options.imageFile}, OutputKind::NetFile,
+                           options.force)) {
         return kExitUsage;
     }
     FlashImage image;
-    if (!ReadImageOption(options.imageFile, image)) return kExitFailure;
+    if (!ReadImageOption(frame, options.imageFile, image)) return kExitFailure;
     // A net file holds weight x 2,000,000 in 32 bits: the loader would clip larger
     // weights, and the net would no longer export to this image.
     const int unwritable = FirstUnwritableWeight(image.weights);
     if (unwritable >= 0) {
-        std::cerr << options.imageFile << ": " << WeightNameText(unwritable) << " ("
-                  << WeightPlaceText(unwritable) << ") is " << image.weights[unwritable]
-                  << ", beyond what a net file can hold (-1073..1073)\n";
-        return kExitFailure;
+        return frame.Fail(options.imageFile + ": " + WeightNameText(unwritable) + " (" +
+                          WeightPlaceText(unwritable) + ") is " +
+                          std::to_string(image.weights[unwritable]) +
+                          ", beyond what a net file can hold (-1073..1073)");
     }
     if (options.outFile.empty()) {
         (void)WriteModuleNetFile(std::cout, image.weights);  // a failure shows on the stream
-        return FinishOutput("decode", kExitOk);
+        return frame.Finish(kExitOk);
     }
     // Replaced as a whole, as export does: a failure leaves the old net file intact.
-    FileReplacement out(options.outFile);
-    const FileResult opened = out.Open();
-    if (opened != FileResult::Ok) {
-        std::cerr << FileResultText(opened) << '\n';
-        return kExitFailure;
-    }
-    const bool written = WriteModuleNetFile(out.Stream(), image.weights);
-    const FileResult committed = out.Commit();
-    if (committed != FileResult::Ok || !written) {
-        std::cerr << FileResultText(FileResult::WriteFailed) << '\n';
+    if (!frame.WriteFile(options.outFile, [&](std::ostream& out) {
+            return WriteModuleNetFile(out, image.weights);
+        })) {
         return kExitFailure;
     }
     std::cout << "Weights of the " << FlashBankName(image.wStartAddress) << " image saved in file "
               << options.outFile << '\n';
-    return FinishOutput("decode", kExitOk);
+    return frame.Finish(kExitOk);
 }
 
 }  // namespace

@@ -20,13 +20,13 @@
 #include <string>
 
 #include "cli/ci_options.h"
+#include "cli/command_frame.h"
 #include "cli/failure_lines.h"
 #include "cli/link_commands.h"
 #include "cli/option_checks.h"
 #include "cli/ordered_output.h"
 #include "engine/engine.h"
 #include "engine/net_port.h"
-#include "files/net_file.h"
 #include "files/pass_log.h"
 #include "network/evaluators.h"
 #include "network/pass_verdict.h"
@@ -233,28 +233,20 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
     // ever takes the signals.
     TerminationSignals signals;
 
-    if (RefuseOutput("validate", options.ci.junitFile, {options.netFile, options.port},
-                     OutputKind::JUnitReport, options.ci.force)) {
+    const CommandFrame frame(kNames[static_cast<int>(command)]);
+    if (frame.RefuseOutput(options.ci.junitFile, {options.netFile, options.port},
+                           OutputKind::JUnitReport, options.ci.force)) {
         return kExitUsage;
     }
     Engine engine(nullptr, PortMap::SingleDevice(options.port));
     std::unique_ptr<Validation> validation;
+    // The window's own loader: exactly its reading rules and texts. Validate
+    // requires --net; emulate without one runs the all-zero network.
+    FileWeights weights{};
+    if (!frame.LoadNet(options.netFile, weights)) return kExitFailure;
     if (command == LinkCommand::Validate) {
-        // The window's own loader: exactly its reading rules and texts.
-        FileWeights weights{};
-        const NetFileRead loaded = ReadNetFile(options.netFile, options.netFile, weights);
-        if (loaded.result != FileResult::Ok) {
-            std::cerr << loaded.message << '\n';
-            return kExitUsage;
-        }
         validation = std::make_unique<Validation>(DeriveModuleWeights(weights), options.tolerance);
     } else if (!options.netFile.empty()) {
-        FileWeights weights{};
-        const NetFileRead loaded = ReadNetFile(options.netFile, options.netFile, weights);
-        if (loaded.result != FileResult::Ok) {
-            std::cerr << loaded.message << '\n';
-            return kExitFailure;
-        }
         engine.LoadWeights(weights);
     }
     auto queue = std::make_shared<PassQueue>(options.timestamps);
@@ -263,8 +255,7 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
     engine.SetConfirmInputs(command == LinkCommand::Validate);
     (void)engine.SetMode(command == LinkCommand::Emulate ? MODE_EMULATOR : MODE_MONITOR);
     if (!engine.Start()) {
-        std::cerr << "pelkora-cli: the engine could not start\n";
-        return kExitFailure;
+        return frame.Fail("the engine could not start");
     }
     OrderedOutput output(STDOUT_FILENO, STDERR_FILENO);
     // With --json, stdout holds the one JSON object and nothing else.
@@ -331,17 +322,12 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
         if (stop) break;
         stop = signals.Poll();
     }
-    const char* name = kNames[static_cast<int>(command)];
     if (const int error = output.OutError(); error != 0) {
-        std::cerr << "pelkora-cli " << name
-                  << ": error writing the output: " << std::strerror(error) << '\n';
-        return kExitFailure;
+        return frame.Fail(std::string("error writing the output: ") + std::strerror(error));
     }
     if (!drained) {
-        std::cerr << "pelkora-cli " << name
-                  << ": error writing the output: the reader took nothing for "
-                  << kDrainAfterSignal.count() << " ms\n";
-        return kExitFailure;
+        return frame.Fail("error writing the output: the reader took nothing for " +
+                          std::to_string(kDrainAfterSignal.count()) + " ms");
     }
     if (validation) {
         // A run that judged nothing never passes: a module is only as good as a
@@ -360,7 +346,7 @@ int RunLinkMode(LinkCommand command, const LinkOptions& options) {
         figures.timestamp = startTime;
         figures.seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        return WriteCiReports(options.ci, exitCode, figures);
+        return WriteCiReports(frame, options.ci, exitCode, figures);
     }
     if (signalled) return kExitOk;
     return failed > 0 ? kExitFailure : kExitOk;

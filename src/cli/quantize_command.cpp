@@ -1,19 +1,16 @@
-#include <cerrno>
 #include <charconv>
-#include <cstring>
-#include <fstream>
 #include <iostream>
 #include <limits>
 #include <memory>
 #include <string>
 
 #include "cli/ci_options.h"
+#include "cli/command_frame.h"
 #include "cli/commands.h"
 #include "cli/option_checks.h"
 #include "cli/vector_stream.h"
 #include "network/evaluators.h"
 #include "network/quantization.h"
-#include "os/io.h"
 
 namespace {
 
@@ -74,14 +71,10 @@ private:
     std::string buffer_;
 };
 
-int Fail(const std::string& what) {
-    std::cerr << "pelkora-cli quantize: " << what << '\n';
-    return kExitFailure;
-}
-
 int RunQuantize(const QuantizeOptions& options) {
+    const CommandFrame frame("quantize");
     FileWeights fileWeights{};
-    if (!LoadNetOption(options.netFile, fileWeights)) return kExitFailure;
+    if (!frame.LoadNet(options.netFile, fileWeights)) return kExitFailure;
     const ModuleWeights moduleWeights = DeriveModuleWeights(fileWeights);
 
     std::ios::sync_with_stdio(false);
@@ -97,16 +90,20 @@ int RunQuantize(const QuantizeOptions& options) {
     };
 
     if (!options.vectorFile.empty()) {
-        // Never waits for a FIFO's writer; a folder or a read error ends as a read error.
-        UniqueFd fd = OpenForReading(options.vectorFile);
-        if (!fd) return Fail("cannot open " + options.vectorFile + ": " + std::strerror(errno));
-        const int raw = fd.get();
+        BoundedFileStream in;
+        if (!frame.OpenInput(options.vectorFile, in)) return kExitFailure;
         const StreamResult result = ReadVectors(
-            [raw](char* buffer, std::size_t size) { return ReadSome(raw, buffer, size); }, take);
-        if (!result.ok) {
+            [&in](char* buffer, std::size_t size) {
+                in.read(buffer, static_cast<std::streamsize>(size));
+                return static_cast<long>(in.gcount());
+            },
+            take);
+        if (!result.ok || in.Result() != FileResult::Ok) {
             tsv.reset();  // the lines before the fault stay written, as with simulate
-            std::cout.flush();
-            return Fail(result.error);
+            (void)std::cout.flush();
+            // A read that failed ends the stream as its end does: that is the cause.
+            if (!frame.InputRead(options.vectorFile, in)) return kExitFailure;
+            return frame.FailFile(options.vectorFile, {FileResult::ReadFailed, result.error});
         }
     } else {
         UniformInputs inputs(options.seed);
@@ -125,9 +122,7 @@ int RunQuantize(const QuantizeOptions& options) {
             WriteQuantizationReport(std::cout, accumulator.Report());
         }
     }
-    std::cout.flush();
-    if (!std::cout) return Fail("error writing the report");
-    return kExitOk;
+    return frame.Finish(kExitOk);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/command_frame.h"
 #include "cli/commands.h"
 #include "cli/option_checks.h"
 #include "cli/vector_stream.h"
@@ -19,8 +20,9 @@ struct SimulateOptions {
 
 int RunSimulate(const SimulateOptions& options) {
     // The all-zero network unless a file is given, as at the window's start.
+    const CommandFrame frame("simulate");
     FileWeights fileWeights{};
-    if (!LoadNetOption(options.netFile, fileWeights)) return kExitFailure;
+    if (!frame.LoadNet(options.netFile, fileWeights)) return kExitFailure;
     const ModuleWeights moduleWeights = DeriveModuleWeights(fileWeights);
 
     VectorEvaluator evaluate;
@@ -36,16 +38,11 @@ int RunSimulate(const SimulateOptions& options) {
     const StreamResult result = StreamVectors(
         [](char* buffer, std::size_t size) { return ReadSome(STDIN_FILENO, buffer, size); },
         std::cout, evaluate);
-    std::cout.flush();
-    if (!result.ok) {
-        std::cerr << "pelkora-cli simulate: " << result.error << '\n';
-        return kExitFailure;
+    if (!result.ok && !result.outputFailed) {
+        (void)std::cout.flush();  // the outputs of the lines before it
+        return frame.Fail(result.error);
     }
-    if (!std::cout) {
-        std::cerr << "pelkora-cli simulate: error writing the outputs\n";
-        return kExitFailure;
-    }
-    return kExitOk;
+    return frame.Finish(kExitOk);
 }
 
 }  // namespace

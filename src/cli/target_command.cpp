@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/command_frame.h"
 #include "cli/link_commands.h"
 #include "cli/option_checks.h"
 #include "cli/replay.h"
@@ -37,10 +38,6 @@ struct TargetOptions {
 
 // One byte at 9600 baud: a start bit, 8 data bits and a stop bit.
 constexpr auto kByteTime = std::chrono::microseconds(1042);
-
-std::string ErrnoText(const std::string& what) {
-    return "pelkora-cli target: " + what + ": " + std::strerror(errno);
-}
 
 // Sends a reply without ever blocking: a client that sends commands and reads no
 // replies fills the pseudo-terminal, and what does not fit is dropped (a real
@@ -92,23 +89,28 @@ private:
 };
 
 int RunTarget(const TargetOptions& options) {
+    const CommandFrame frame("target");
+    // A system call that failed: what it was about, then errno in words.
+    const auto failed = [&frame](const std::string& what) {
+        return frame.Fail(what + ": " + std::strerror(errno));
+    };
     NetInputs fixedInputs{};
     const bool fixed = !options.inputs.empty();
     if (fixed) {
         std::string error;
         if (!ParseInputList(options.inputs, fixedInputs, error)) {
-            std::cerr << "pelkora-cli target: --inputs: " << error << '\n';
+            (void)frame.Fail("--inputs: " + error);
             return kExitUsage;
         }
     }
     FileWeights fileWeights{};  // the all-zero network without --net
-    if (!LoadNetOption(options.netFile, fileWeights)) return kExitFailure;
+    if (!frame.LoadNet(options.netFile, fileWeights)) return kExitFailure;
     std::vector<OutputFault> faults;
     for (const std::string& text : options.faults) {
         OutputFault fault;
         std::string error;
         if (!ParseOutputFault(text, fault, error)) {
-            std::cerr << "pelkora-cli target: --fault: " << error << '\n';
+            (void)frame.Fail("--fault: " + error);
             return kExitUsage;
         }
         faults.push_back(fault);
@@ -117,13 +119,13 @@ int RunTarget(const TargetOptions& options) {
     Replay replay;
     const bool replaying = !options.replay.empty();
     if (replaying) {
-        FdInputStream file(OpenForReading(options.replay));
+        BoundedFileStream file;
+        if (!frame.OpenInput(options.replay, file)) return kExitFailure;
         std::string error;
-        if (!replay.Read(file, error)) {
-            std::cerr << "pelkora-cli target: --replay " << options.replay << ": "
-                      << (file.error() != 0 ? std::strerror(file.error()) : error) << '\n';
-            return kExitFailure;
-        }
+        const bool read = replay.Read(file, error);
+        // A read that failed ends the stream as its end does: that is the cause.
+        if (!frame.InputRead(options.replay, file)) return kExitFailure;
+        if (!read) return frame.FailFile(options.replay, {FileResult::ReadFailed, error});
     }
     // At the recorded rhythm only when asked and when the recording has its times.
     const bool replayTimed = replaying && options.pace && replay.Timed();
@@ -141,14 +143,12 @@ int RunTarget(const TargetOptions& options) {
     // link is removed, on each of them.
     TerminationSignals signals;
     if (!signals.Ok()) {
-        std::cerr << ErrnoText("signalfd") << '\n';
-        return kExitFailure;
+        return failed("signalfd");
     }
 
     PseudoTerminal pty;
     if (!OpenPseudoTerminal(pty, O_NONBLOCK)) {
-        std::cerr << ErrnoText("pseudo-terminal") << '\n';
-        return kExitFailure;
+        return failed("pseudo-terminal");
     }
     const int master = pty.master.get();
     const std::string& slaveName = pty.slavePath;
@@ -156,19 +156,16 @@ int RunTarget(const TargetOptions& options) {
     // otherwise the master reports a hang-up whenever the tool closes it.
     const UniqueFd heldSlave(::open(slaveName.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!heldSlave) {
-        std::cerr << ErrnoText(slaveName) << '\n';
-        return kExitFailure;
+        return failed(slaveName);
     }
     if (!options.link.empty() && !CreateLink(options.link, slaveName)) {
-        std::cerr << ErrnoText("cannot create the link " + options.link) << '\n';
-        return kExitFailure;
+        return failed(options.link + ": cannot create the link");
     }
     const LinkGuard linkGuard(options.link, slaveName);
 
     std::cout << slaveName << std::endl;  // flushed: a script waits for this line
     if (!std::cout) {
-        std::cerr << ErrnoText("standard output") << '\n';
-        return kExitFailure;
+        return failed("standard output");
     }
 
     const auto start = std::chrono::steady_clock::now();
@@ -184,8 +181,7 @@ int RunTarget(const TargetOptions& options) {
         pollfd fds[2] = {{master, POLLIN, 0}, {signals.Fd(), POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
-            std::cerr << ErrnoText("poll") << '\n';
-            exitCode = kExitFailure;
+            exitCode = failed("poll");
             break;
         }
         if (fds[1].revents & POLLIN) break;

@@ -1,16 +1,13 @@
 // pelkora-cli train: a network for the module from its training sets.
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iomanip>
 #include <iostream>
 #include <limits>
-#include <sstream>
 
 #ifdef _WIN32
 #include <io.h>
@@ -18,11 +15,11 @@
 #include <unistd.h>
 #endif
 
+#include "cli/command_frame.h"
 #include "cli/commands.h"
 #include "cli/option_checks.h"
-#include "files/ci_report.h"
-#include "files/flash_image_reader.h"
 #include "files/replace_file.h"
+#include "files/report_writer.h"
 #include "files/training_rows.h"
 #include "network/net_file_writer.h"
 #include "network/training/trainer.h"
@@ -80,82 +77,80 @@ bool StderrIsTerminal() {
 #endif
 }
 
-int Fail(const std::string& what) {
-    std::cerr << "pelkora-cli train: " << what << '\n';
-    return kExitFailure;
+std::string FigureJson(const ErrorFigure& f) {
+    return JsonObjectText([&](JsonObject& o) {
+        o.Real("rmse", f.rmse);
+        o.Real("max", f.maxError);
+        o.Real("within_one", f.shareWithinOne);
+    });
 }
 
-void WriteJsonFigure(std::ostream& out, const ErrorFigure& f) {
-    out << "{\"rmse\":" << f.rmse << ",\"max\":" << f.maxError
-        << ",\"within_one\":" << f.shareWithinOne << '}';
-}
-
-void WriteJsonFigures(std::ostream& out, const ErrorFigures& f) {
-    out << "{\"outputs\":[";
-    for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
-        if (m) out << ',';
-        WriteJsonFigure(out, f.outputs[m]);
-    }
-    out << "],\"all\":";
-    WriteJsonFigure(out, f.all);
-    out << '}';
+std::string FiguresJson(const ErrorFigures& f) {
+    std::vector<std::string> outputs;
+    for (const ErrorFigure& output : f.outputs) outputs.push_back(FigureJson(output));
+    return JsonObjectText([&](JsonObject& o) {
+        o.Raw("outputs", JsonArray(outputs));
+        o.Raw("all", FigureJson(f.all));
+    });
 }
 
 void WriteJson(std::ostream& out, const TrainingResult& r, const std::string& path) {
     // With no rows held out, the held-out figures were never measured: null.
     const bool held = r.heldOutRows > 0;
-    out << std::setprecision(6);
-    out << "{\"net\":" << JsonString(path) << ",\"rows\":" << r.trainRows + r.heldOutRows
-        << ",\"train_rows\":" << r.trainRows << ",\"held_out_rows\":" << r.heldOutRows
-        << ",\"seconds\":" << r.seconds
-        << ",\"stopped_early\":" << (r.stoppedEarly ? "true" : "false")
-        << ",\"float_starts\":" << r.floatStarts << ",\"float_evaluations\":" << r.floatEvaluations
-        << ",\"module_sweeps\":" << r.moduleSweeps;
-    const struct {
-        const char* name;
-        const ErrorFigures& train;
-        const ErrorFigures& held;
-    } sets[] = {{"float", r.floatTrain, r.floatHeldOut},
-                {"module", r.moduleTrain, r.moduleHeldOut},
-                {"truncated", r.truncatedTrain, r.truncatedHeldOut}};
-    for (const auto& s : sets) {
-        out << ",\"" << s.name << "\":{\"train\":";
-        WriteJsonFigures(out, s.train);
-        out << ",\"held_out\":";
-        if (held) {
-            WriteJsonFigures(out, s.held);
-        } else {
-            out << "null";
+    {
+        JsonObject o(out);
+        o.Text("net", path);
+        o.Int("rows", static_cast<long long>(r.trainRows + r.heldOutRows));
+        o.Int("train_rows", static_cast<long long>(r.trainRows));
+        o.Int("held_out_rows", static_cast<long long>(r.heldOutRows));
+        o.Real("seconds", r.seconds);
+        o.Bool("stopped_early", r.stoppedEarly);
+        o.Int("float_starts", r.floatStarts);
+        o.Int("float_evaluations", r.floatEvaluations);
+        o.Int("module_sweeps", r.moduleSweeps);
+        const struct {
+            const char* name;
+            const ErrorFigures& train;
+            const ErrorFigures& held;
+        } sets[] = {{"float", r.floatTrain, r.floatHeldOut},
+                    {"module", r.moduleTrain, r.moduleHeldOut},
+                    {"truncated", r.truncatedTrain, r.truncatedHeldOut}};
+        for (const auto& set : sets) {
+            o.Raw(set.name, JsonObjectText([&](JsonObject& s) {
+                      s.Raw("train", FiguresJson(set.train));
+                      s.Raw("held_out", held ? FiguresJson(set.held) : "null");
+                  }));
         }
-        out << '}';
+        if (held) {
+            o.Real("quantization_cost", r.moduleHeldOut.all.rmse - r.floatHeldOut.all.rmse);
+        } else {
+            o.Null("quantization_cost");
+        }
+        o.Raw("validation", JsonObjectText([&](JsonObject& v) {
+                  v.Int("rows", static_cast<long long>(r.validationRows));
+                  v.Int("folds", r.validationFolds);
+                  v.Real("weight_decay", r.weightDecay);
+                  v.Raw("module", FiguresJson(r.moduleValidation));
+                  v.Bool("is_estimate", r.heldOutRows == 0);
+              }));
+        std::vector<std::string> warnings;
+        for (const std::string& w : r.warnings) warnings.push_back(JsonString(w));
+        o.Raw("warnings", JsonArray(warnings));
     }
-    out << ",\"quantization_cost\":";
-    if (held) {
-        out << r.moduleHeldOut.all.rmse - r.floatHeldOut.all.rmse;
-    } else {
-        out << "null";
-    }
-    out << ",\"validation\":{\"rows\":" << r.validationRows << ",\"folds\":" << r.validationFolds
-        << ",\"weight_decay\":" << r.weightDecay << ",\"module\":";
-    WriteJsonFigures(out, r.moduleValidation);
-    out << ",\"is_estimate\":" << (r.heldOutRows == 0 ? "true" : "false") << "},\"warnings\":[";
-    for (std::size_t n = 0; n < r.warnings.size(); ++n)
-        out << (n ? "," : "") << JsonString(r.warnings[n]);
-    out << "]}\n";
+    out << '\n';
 }
 
 int RunTrain(const TrainOptions& options) {
+    const CommandFrame frame("train");
     std::vector<std::string> inputs = options.files;
     inputs.push_back(options.from);
-    if (RefuseOutput("train", options.out, inputs, OutputKind::Any, false)) return kExitUsage;
+    if (frame.RefuseOutput(options.out, inputs, OutputKind::Any, false)) return kExitUsage;
     // Opened before the training, so that an --out that cannot be written (a
     // missing folder, a folder, a FIFO without a reader) is found out before the
     // run, not after it.
     FileReplacement file(options.out);
-    errno = 0;
-    if (file.Open() != FileResult::Ok) {
-        const int cause = errno;
-        return Fail(options.out + ": " + OutputOpenText(options.out, cause));
+    if (const FileOutcome opened = OpenWholeFile(file); !opened.Ok()) {
+        return frame.FailFile(options.out, opened);
     }
     SetTemporaryOutput(file.TemporaryPath());
     TrainingOptions training;
@@ -164,15 +159,15 @@ int RunTrain(const TrainOptions& options) {
     training.timeLimitSeconds = options.timeLimit;
     if (!options.from.empty()) {
         FileWeights start{};
-        if (!LoadNetOption(options.from, start)) return kExitFailure;
+        if (!frame.LoadNet(options.from, start)) return kExitFailure;
         training.start = DeriveModuleWeights(start);
     }
 
     const TrainingRowsRead read = ReadTrainingRows(options.files);
-    if (!read.ok) return Fail(read.error);
+    if (!read.ok) return frame.FailFile(read.file, read.failure);
     if (read.rows.size() < kMinTrainingRows) {
-        return Fail(std::to_string(read.rows.size()) + " rows, at least " +
-                    std::to_string(kMinTrainingRows) + " needed");
+        return frame.Fail(std::to_string(read.rows.size()) + " rows, at least " +
+                          std::to_string(kMinTrainingRows) + " needed");
     }
 
     const bool showProgress = !options.quiet && StderrIsTerminal();
@@ -198,10 +193,10 @@ int RunTrain(const TrainOptions& options) {
     if (showProgress) std::fputs("\n", stderr);
 
     // Module weights are within -1073..1073, which every net file can hold.
-    (void)WriteModuleNetFile(file.Stream(), result.weights);
-    const FileResult written = file.Commit();
+    const FileOutcome written = FinishWholeFile(
+        file, [&](std::ostream& out) { return WriteModuleNetFile(out, result.weights); });
     SetTemporaryOutput({});
-    if (written != FileResult::Ok) return Fail(options.out + ": " + FileResultText(written));
+    if (!written.Ok()) return frame.FailFile(options.out, written);
 
     if (options.json) {
         WriteJson(std::cout, result, options.out);
@@ -209,9 +204,7 @@ int RunTrain(const TrainOptions& options) {
         WriteTrainingReport(std::cout, result);
         std::cout << "net file: " << options.out << '\n';
     }
-    std::cout.flush();
-    if (!std::cout) return Fail("error writing the report");
-    return kExitOk;
+    return frame.Finish(kExitOk);
 }
 
 }  // namespace

@@ -4,25 +4,23 @@
 // figures are gathered by the command into a plain struct; the writers only format
 // them, so the text report, the XML and the JSON always tell the same story.
 //
-// Writers take a stream; WriteReportFile puts one through the crash-safe
-// replacement, so a CI job never picks up half a report.
+// Writers take a stream; a report file is written as a whole (WriteWholeFile,
+// files/replace_file.h), so a CI job never picks up half a report.
 //
-// Text from outside (file and port names, reader messages) may hold any bytes: the
-// writers keep valid UTF-8, turn anything else and XML-forbidden control bytes into
-// U+FFFD, and escape what XML and JSON need escaped.
+// They are written with the one report writer (files/report_writer.h), which keeps
+// them valid whatever bytes the names in them hold.
 //
 // Thread rules: plain functions on caller-owned data; no shared state.
 
 #include <array>
 #include <chrono>
-#include <functional>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "files/file_result.h"
 #include "files/flash_image_reader.h"
+#include "files/report_writer.h"
 #include "files/weight_difference.h"
 #include "network/quantization.h"
 #include "network/weights.h"
@@ -66,13 +64,6 @@ struct VerifyFigures {
 // The differences a JUnit failure lists in full; the JSON holds them all.
 constexpr std::size_t kJUnitListedDifferences = 20;
 
-// `text` as a JSON string, quotes included: control characters escaped, bytes
-// that are not UTF-8 replaced, so every report stays valid JSON.
-[[nodiscard]] std::string JsonString(std::string_view text);
-
-// "2026-12-09T11:05:18": UTC, to the second, as the JUnit schemas want it.
-[[nodiscard]] std::string JUnitTimestamp(std::chrono::system_clock::time_point time);
-
 void WriteValidateJUnit(std::ostream& out, const ValidateFigures& figures);
 void WriteValidateJson(std::ostream& out, const ValidateFigures& figures);
 void WriteVerifyJUnit(std::ostream& out, const VerifyFigures& figures);
@@ -80,8 +71,3 @@ void WriteVerifyJson(std::ostream& out, const VerifyFigures& figures);
 // `source` says where the vectors came from: a file name, or "random" with the seed.
 void WriteQuantizationJson(std::ostream& out, const std::string& netFile, const std::string& source,
                            const QuantizationReport& report);
-
-// Writes `path` as a whole through FileReplacement: Ok, or the FileResult of the
-// step that failed (the old file is then left as it was).
-[[nodiscard]] FileResult WriteReportFile(const std::string& path,
-                                         const std::function<void(std::ostream&)>& write);

@@ -22,6 +22,10 @@ extern const int kFileOpenFlags;
 [[nodiscard]] long ReadWithin(int fd, void* buffer, std::size_t size,
                               std::chrono::milliseconds wait);
 
+// True when `fd` is a regular file: its bytes are all there, so no writer can make
+// a reader of it wait, and a large one may take as long as reading it takes.
+[[nodiscard]] bool IsRegularFile(int fd);
+
 // The crash-safe replacement's steps (replace_file.cpp uses them on both
 // platforms; Open has one implementation per platform).
 

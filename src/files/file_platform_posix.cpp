@@ -47,6 +47,11 @@ long ReadWithin(int fd, void* buffer, std::size_t size, std::chrono::millisecond
     }
 }
 
+bool IsRegularFile(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool SyncFile(int fd) {
     return ::fsync(fd) == 0;
 }

@@ -43,6 +43,11 @@ long ReadWithin(int fd, void* buffer, std::size_t size, std::chrono::millisecond
     return ReadSome(fd, buffer, size);
 }
 
+bool IsRegularFile(int fd) {
+    struct _stat64 st {};
+    return ::_fstat64(fd, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG;
+}
+
 bool CloseFile(int fd) {
     return ::_close(fd) == 0;
 }

@@ -1,7 +1,11 @@
 #include "files/file_reading.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <streambuf>
+#include <string>
+#include <utility>
 
 #include "files/file_platform.h"
 #include "os/io.h"
@@ -13,12 +17,18 @@ public:
     FileResult Open(const std::string& path) {
         // Never waits for a FIFO's writer: one without reads as empty at once.
         fd_ = OpenForReading(path);
-        if (!fd_) return FileResult::OpenFailed;
-        deadline_ = Clock::now() + limits_.total;
+        if (!fd_) {
+            reason_ = std::strerror(errno);
+            return FileResult::OpenFailed;
+        }
+        // Only a writer can make a read trickle; a regular file takes what it takes.
+        deadline_ =
+            IsRegularFile(fd_.get()) ? Clock::time_point::max() : Clock::now() + limits_.total;
         result_ = FileResult::Ok;
         return result_;
     }
     [[nodiscard]] FileResult Result() const { return result_; }
+    [[nodiscard]] FileOutcome Outcome() const { return {result_, reason_}; }
 
 protected:
     int_type underflow() override {
@@ -26,9 +36,21 @@ protected:
         if (result_ != FileResult::Ok) return traits_type::eof();
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now());
-        if (left.count() <= 0) return Fail();
+        if (left.count() <= 0) {
+            return Fail("the data did not all come within " +
+                        std::to_string(limits_.total.count()) + " ms");
+        }
         const long n = ReadWithin(fd_.get(), data_, sizeof data_, std::min(limits_.idle, left));
-        if (n < 0) return Fail();
+        if (n < 0) {
+            const int error = errno;
+            if (error == ETIMEDOUT) {
+                return Fail(left < limits_.idle ? "the data did not all come within " +
+                                                      std::to_string(limits_.total.count()) + " ms"
+                                                : "no data came for " +
+                                                      std::to_string(limits_.idle.count()) + " ms");
+            }
+            return Fail(error == EISDIR ? "is a folder, not a file" : std::strerror(error));
+        }
         if (n == 0) return traits_type::eof();
         setg(data_, data_, data_ + n);
         return traits_type::to_int_type(*gptr());
@@ -37,8 +59,9 @@ protected:
 private:
     using Clock = std::chrono::steady_clock;
 
-    int_type Fail() {
+    int_type Fail(std::string reason) {
         result_ = FileResult::ReadFailed;
+        reason_ = std::move(reason);
         return traits_type::eof();
     }
 
@@ -46,6 +69,7 @@ private:
     UniqueFd fd_;
     Clock::time_point deadline_{};
     FileResult result_ = FileResult::OpenFailed;
+    std::string reason_;  // why result_ is not Ok
     char data_[16384];
 };
 
@@ -64,4 +88,8 @@ FileResult BoundedFileStream::Open(const std::string& path) {
 
 FileResult BoundedFileStream::Result() const {
     return buf_->Result();
+}
+
+FileOutcome BoundedFileStream::Outcome() const {
+    return buf_->Outcome();
 }

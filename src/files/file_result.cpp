@@ -13,3 +13,9 @@ const char* FileResultText(FileResult result) {
     }
     return "";
 }
+
+std::string FileOutcomeText(const FileOutcome& outcome) {
+    std::string text = FileResultText(outcome.result);
+    if (!outcome.Ok() && !outcome.reason.empty()) text += ": " + outcome.reason;
+    return text;
+}

@@ -348,12 +348,18 @@ FlashImageRead ReadFlashImage(std::istream& in) {
 
 FlashImageRead ReadFlashImageFile(const std::string& path, ReadLimits limits) {
     BoundedFileStream in(limits);
-    if (in.Open(path) != FileResult::Ok) return Refused(ImageError::OpenFailed, 0);
+    if (in.Open(path) != FileResult::Ok) {
+        FlashImageRead refused = Refused(ImageError::OpenFailed, 0);
+        refused.cause = in.Outcome().reason;
+        return refused;
+    }
     FlashImageRead read = ReadFlashImage(in);
     // A folder, a read error or a writer that went quiet: the text seen so far says
     // nothing about the file, so no format error is made of it.
     if (in.Result() != FileResult::Ok && read.error != ImageError::TooLarge) {
-        return Refused(ImageError::ReadFailed, 0);
+        FlashImageRead refused = Refused(ImageError::ReadFailed, 0);
+        refused.cause = in.Outcome().reason;
+        return refused;
     }
     return read;
 }
@@ -370,6 +376,13 @@ std::string FlashImageErrorText(const FlashImageRead& read) {
         text += address;
     }
     return text;
+}
+
+FileOutcome FlashImageOutcome(const FlashImageRead& read) {
+    if (read.Ok()) return {};
+    if (read.error == ImageError::OpenFailed) return {FileResult::OpenFailed, read.cause};
+    if (read.error == ImageError::ReadFailed) return {FileResult::ReadFailed, read.cause};
+    return {FileResult::ReadFailed, FlashImageErrorText(read)};
 }
 
 const char* HexFileFormatName(HexFileFormat format) {

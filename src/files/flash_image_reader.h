@@ -50,6 +50,7 @@ struct FlashImageRead {
     int line = 0;               // 1-based line of the error (0 when no line applies)
     std::uint32_t address = 0;  // the address concerned for data and image errors
     FlashImage image;           // meaningful only when error == None
+    std::string cause;          // OpenFailed, ReadFailed: why, in words (may be empty)
 
     [[nodiscard]] bool Ok() const { return error == ImageError::None; }
 };
@@ -69,6 +70,9 @@ constexpr std::size_t kMaxImageTextSize = 1 << 20;
 
 // "line 12: bad checksum", "line 3: data outside the image at D000", ...
 [[nodiscard]] std::string FlashImageErrorText(const FlashImageRead& read);
+// The read as every file's outcome: OpenFailed or ReadFailed with the cause, a
+// format error as ReadFailed with FlashImageErrorText.
+[[nodiscard]] FileOutcome FlashImageOutcome(const FlashImageRead& read);
 // "Motorola S-record" or "Intel HEX".
 [[nodiscard]] const char* HexFileFormatName(HexFileFormat format);
 // "B000" .. "DC00".

@@ -101,13 +101,9 @@ std::string HexExportSuccessText(const std::string& path, std::uint16_t startAdd
 
 FileResult ExportHexNetFile(const std::string& path, const ModuleWeights& weights,
                             std::uint16_t startAddress, HexFileFormat format) {
-    FileReplacement file(path);
-    const FileResult opened = file.Open();
-    if (opened != FileResult::Ok) return opened;
-    // A failed write leaves the old file as it was: the temporary goes with `file`.
-    if (!WriteHexNetRecords(file.Stream(), weights, startAddress, format) ||
-        !WriteHexEndRecord(file.Stream(), format)) {
-        return FileResult::WriteFailed;
-    }
-    return file.Commit();
+    return WriteWholeFile(path,
+                          [&](std::ostream& out) {
+                              return WriteHexNetFile(out, weights, startAddress, format);
+                          })
+        .result;
 }

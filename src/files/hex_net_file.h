@@ -74,8 +74,9 @@ void WriteHexByte(std::ostream& out, std::uint8_t byte, std::uint8_t& checksum);
 // "Weights saved in file <path>, start adress B000" (the spelling is the tool's own).
 [[nodiscard]] std::string HexExportSuccessText(const std::string& path, std::uint16_t startAddress);
 
-// Writes a flash image file through a FileReplacement (files/replace_file.h), so a
+// Writes a flash image file as a whole (WriteWholeFile, files/replace_file.h), so a
 // failure never leaves a partial image (which could end up flashed into a module)
-// nor destroys the file it was to replace. The CLI's export and the window's use it.
+// nor destroys the file it was to replace. The window's export; the CLI's writes
+// WriteHexNetFile through the same WriteWholeFile to tell the cause too.
 [[nodiscard]] FileResult ExportHexNetFile(const std::string& path, const ModuleWeights& weights,
                                           std::uint16_t startAddress, HexFileFormat format);

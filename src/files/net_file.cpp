@@ -8,7 +8,9 @@ NetFileRead ReadNetFile(const std::string& path, const std::string& name, FileWe
     BoundedFileStream in(limits);
     read.result = in.Open(path);
     if (read.result != FileResult::Ok) {
+        // The window's text stays the system's own; the cause goes with the outcome.
         read.message = FileResultText(read.result);
+        read.reason = in.Outcome().reason;
         return read;
     }
     FileWeights scratch{};
@@ -17,7 +19,7 @@ NetFileRead ReadNetFile(const std::string& path, const std::string& name, FileWe
     // complete while its digits were still on their way.
     if (in.Result() != FileResult::Ok) {
         read.result = FileResult::ReadFailed;
-        read.reason = "the file cannot be read (a folder, a read error, or a writer that stopped)";
+        read.reason = in.Outcome().reason;
         read.message = std::string(FileResultText(read.result)) + ": " + name + ": " + read.reason;
         return read;
     }

@@ -24,8 +24,11 @@
 // path as the user gave it, or the file's name in the window).
 struct NetFileRead {
     FileResult result = FileResult::Ok;
-    std::string message;  // empty for Ok
-    std::string reason;   // the part after the file's name ("line 51: ..."), if any
+    // Empty for Ok; "Error opening file" alone when the file cannot be opened (the
+    // window's text), else with the name and the reason.
+    std::string message;
+    std::string reason;  // why: "No such file or directory", "line 51: ...", ...
+    [[nodiscard]] FileOutcome Outcome() const { return {result, reason}; }
 };
 [[nodiscard]] NetFileRead ReadNetFile(const std::string& path, const std::string& name,
                                       FileWeights& weights, ReadLimits limits = {});

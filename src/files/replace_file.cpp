@@ -28,6 +28,8 @@ public:
     FdBuf(int fd, bool truncateFirst) : fd_(fd), truncatePending_(truncateFirst) {
         setp(buffer_, buffer_ + sizeof buffer_);
     }
+    // The errno of the first failed write, or 0.
+    [[nodiscard]] int Error() const { return error_; }
 
 protected:
     int_type overflow(int_type ch) override {
@@ -44,19 +46,24 @@ private:
     bool Drain() {
         if (truncatePending_) {
 #ifdef _WIN32
-            if (::_chsize(fd_, 0) != 0) return false;
+            if (::_chsize(fd_, 0) != 0) return Failed(errno);
 #else
-            if (::ftruncate(fd_, 0) != 0) return false;
+            if (::ftruncate(fd_, 0) != 0) return Failed(errno);
 #endif
             truncatePending_ = false;
         }
         const auto size = static_cast<std::size_t>(pptr() - pbase());
-        const bool ok = WriteAll(fd_, pbase(), size) == 0;
+        const int error = WriteAll(fd_, pbase(), size);
         setp(buffer_, buffer_ + sizeof buffer_);
-        return ok;
+        return error == 0 || Failed(error);
+    }
+    bool Failed(int error) {
+        if (error_ == 0) error_ = error;
+        return false;
     }
 
     int fd_;
+    int error_ = 0;
     bool truncatePending_;
     char buffer_[4096];
 };
@@ -71,13 +78,20 @@ FileResult FileReplacement::Open() {
     if (opened_ || path_.empty()) return FileResult::OpenFailed;
     opened_ = true;
     target_ = path_;
+    errno = 0;
     if (!OpenTarget() || !fd_) {
+        error_ = errno;
         Discard();
         return FileResult::OpenFailed;
     }
     buf_ = std::make_unique<FdBuf>(fd_.get(), kind_ == Kind::InPlace);
     out_.rdbuf(buf_.get());
     return FileResult::Ok;
+}
+
+int FileReplacement::Error() const {
+    if (error_ == 0 && buf_) return buf_->Error();
+    return error_;
 }
 
 std::ostream& FileReplacement::Stream() {
@@ -88,14 +102,25 @@ FileResult FileReplacement::Commit() {
     if (!buf_) return FileResult::WriteFailed;
     // The stream's state also holds any error of the writer's earlier writes.
     bool ok = static_cast<bool>(out_.flush());
+    if (!ok) error_ = buf_->Error();
     // Only a regular file can be synced; a device reports an error that says nothing.
-    if (ok && kind_ != Kind::Direct) ok = SyncFile(fd_.get());
+    if (ok && kind_ != Kind::Direct && !SyncFile(fd_.get())) {
+        ok = false;
+        error_ = errno;
+    }
     out_.rdbuf(nullptr);
     buf_.reset();
-    if (!CloseFile(fd_.release())) ok = false;
+    if (!CloseFile(fd_.release()) && ok) {
+        ok = false;
+        error_ = errno;
+    }
     if (ok && kind_ == Kind::Replace) {
         ok = CommitReplacement(tempPath_, target_);
-        if (ok) tempPath_.clear();
+        if (ok) {
+            tempPath_.clear();
+        } else {
+            error_ = errno;
+        }
     }
     Discard();
     return ok ? FileResult::Ok : FileResult::WriteFailed;
@@ -109,6 +134,36 @@ void FileReplacement::Discard() {
         RemoveFile(tempPath_);
         tempPath_.clear();
     }
+}
+
+FileOutcome OpenWholeFile(FileReplacement& file) {
+    if (file.Open() == FileResult::Ok) return {};
+    return {FileResult::OpenFailed, OutputOpenText(file.Path(), file.Error())};
+}
+
+FileOutcome FinishWholeFile(FileReplacement& file,
+                            const std::function<bool(std::ostream&)>& write) {
+    const auto failed = [&file] {
+        const int error = file.Error();
+        return FileOutcome{FileResult::WriteFailed,
+                           error != 0 ? std::strerror(error) : "not all of it reached the disk"};
+    };
+    // A writer that gives up leaves the old file as it was: the temporary goes
+    // with `file`, uncommitted.
+    if (!write(file.Stream())) {
+        (void)file.Stream().flush();  // for the cause of a failed write, if that was it
+        return failed();
+    }
+    if (file.Commit() != FileResult::Ok) return failed();
+    return {};
+}
+
+FileOutcome WriteWholeFile(const std::string& path,
+                           const std::function<bool(std::ostream&)>& write) {
+    FileReplacement file(path);
+    FileOutcome outcome = OpenWholeFile(file);
+    if (!outcome.Ok()) return outcome;
+    return FinishWholeFile(file, write);
 }
 
 namespace {

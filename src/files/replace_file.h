@@ -19,14 +19,17 @@
 //   directly; a FIFO without a reader fails at once instead of blocking.
 // The folder must be writable for the temporary file.
 //
-//   FileReplacement file(path);
-//   if (file.Open() != FileResult::Ok) ...       // nothing written
-//   WriteSomething(file.Stream());
-//   const FileResult result = file.Commit();     // Ok only when all of it is on disk
+// Writers use it through WriteWholeFile (below), the one way a whole-file output
+// is written (flash images, net files, reports, the window's saves):
+//
+//   const FileOutcome written = WriteWholeFile(path, [&](std::ostream& out) {
+//       return WriteSomething(out);                // false: give up, old file kept
+//   });                                            // Ok only when all of it is on disk
 //
 // Thread rules: one object per write; not thread-safe. The object touches no
 // shared state, so writes to different files may run on different threads.
 
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -56,6 +59,10 @@ public:
     // The temporary file while it exists, else empty: for a signal handler that
     // must take it back before the process leaves without unwinding.
     [[nodiscard]] const std::string& TemporaryPath() const { return tempPath_; }
+    [[nodiscard]] const std::string& Path() const { return path_; }
+    // The errno of the step that failed (0 when none is known): the cause in words
+    // of an OpenFailed or WriteFailed.
+    [[nodiscard]] int Error() const;
 
 private:
     enum class Kind {
@@ -76,10 +83,23 @@ private:
     std::string tempPath_;  // the temporary file while it exists (Kind::Replace)
     Kind kind_ = Kind::Replace;
     bool opened_ = false;  // Open was called: one write per object
+    int error_ = 0;        // see Error()
     UniqueFd fd_;
     std::unique_ptr<FdBuf> buf_;
     std::ostream out_{nullptr};
 };
+
+// Replaces `path` as a whole with what `write` puts on the stream; `write` returns
+// false to give up (WriteFailed, the old file left as it was). OpenFailed's reason
+// is OutputOpenText's, WriteFailed's the cause of the failed step.
+[[nodiscard]] FileOutcome WriteWholeFile(const std::string& path,
+                                         const std::function<bool(std::ostream&)>& write);
+// The same in two halves, for a writer that must know before long work that its
+// output can be written (train --out opens before it trains): Open with its reason,
+// then write and Commit.
+[[nodiscard]] FileOutcome OpenWholeFile(FileReplacement& file);
+[[nodiscard]] FileOutcome FinishWholeFile(FileReplacement& file,
+                                          const std::function<bool(std::ostream&)>& write);
 
 // What a command's output is, for telling whether an existing file there may be
 // replaced without --force.

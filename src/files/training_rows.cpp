@@ -1,9 +1,21 @@
 #include "files/training_rows.h"
 
-#include <filesystem>
-#include <fstream>
-
 #include "files/value_lines.h"
+
+namespace {
+
+TrainingRowsRead Failed(const std::string& name, FileOutcome failure) {
+    TrainingRowsRead read;
+    read.ok = false;
+    read.file = name;
+    read.failure = std::move(failure);
+    read.error =
+        name + ": " +
+        (read.failure.reason.empty() ? FileResultText(read.failure.result) : read.failure.reason);
+    return read;
+}
+
+}  // namespace
 
 TrainingRowsRead ReadTrainingRows(std::istream& in, const std::string& name) {
     TrainingRowsRead read;
@@ -16,31 +28,21 @@ TrainingRowsRead ReadTrainingRows(std::istream& in, const std::string& name) {
         read.rows.push_back(training);
         return true;
     });
-    if (!result.Ok()) {
-        read.ok = false;
-        read.rows.clear();
-        // BadLine: "line N: reason"; a read error: its cause.
-        read.error = name + ": " + result.error;
-    }
+    // BadLine: "line N: reason"; a read error: its cause.
+    if (!result.Ok()) return Failed(name, {FileResult::ReadFailed, result.error});
     return read;
 }
 
-TrainingRowsRead ReadTrainingRows(const std::vector<std::string>& paths) {
+TrainingRowsRead ReadTrainingRows(const std::vector<std::string>& paths, ReadLimits limits,
+                                  const std::atomic<bool>* stop) {
     TrainingRowsRead all;
     for (const std::string& path : paths) {
-        std::error_code error;
-        if (std::filesystem::is_directory(path, error)) {
-            all.ok = false;
-            all.error = path + ": is a folder, not a training file";
-            return all;
-        }
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
-            all.ok = false;
-            all.error = path + ": cannot open";
-            return all;
-        }
+        if (stop && *stop) break;
+        BoundedFileStream in(limits);
+        if (in.Open(path) != FileResult::Ok) return Failed(path, in.Outcome());
         TrainingRowsRead one = ReadTrainingRows(in, path);
+        // A time-out ends the stream like its end: what was read says nothing.
+        if (in.Result() != FileResult::Ok) return Failed(path, in.Outcome());
         if (!one.ok) return one;
         all.rows.insert(all.rows.end(), one.rows.begin(), one.rows.end());
     }

@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
+#include <filesystem>
+#include <system_error>
 
 #include "files/file_platform.h"
+#include "files/file_reading.h"
 #include "os/io.h"
 
 namespace {
@@ -82,8 +84,12 @@ FileResult AppendTrainingSet(const std::string& path, const TrainingSet& values)
 }
 
 long CountTrainingRows(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return 0;
+    // The window counts on its UI thread: only a regular file is read (a FIFO or a
+    // device there could make it wait), and through the one bounded reader.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return 0;
+    BoundedFileStream in;
+    if (in.Open(path) != FileResult::Ok) return 0;
     long lines = 0;
     bool header = false;
     bool first = true;

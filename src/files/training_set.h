@@ -38,5 +38,6 @@ using TrainingSet = std::array<int, 16>;
 [[nodiscard]] FileResult AppendTrainingSet(const std::string& path, const TrainingSet& values);
 
 // The rows the training file at `path` holds: its lines, less a header line at the
-// start (one not starting with a digit). 0 when it cannot be read.
+// start (one not starting with a digit). 0 when it cannot be read or is no
+// regular file.
 [[nodiscard]] long CountTrainingRows(const std::string& path);

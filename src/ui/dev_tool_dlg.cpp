@@ -30,6 +30,7 @@
 #include "ui/dialog_template.h"
 #include "ui/engine_update_poster.h"
 #include "ui/live_views.h"
+#include "ui/off_ui_thread.h"
 #include "ui/quantization_dlg.h"
 #include "ui/save_hex_command.h"
 #include "ui/track_bar.h"
@@ -518,13 +519,14 @@ void CDevToolDlg::dropEvent(QDropEvent* event) {
 }
 
 void CDevToolDlg::LoadNetFile(const QString& path) {
-    // The file is read without the lock and with bounded waits (it may be a FIFO);
-    // only whole sets are handed over, so the refresh keeps running while the
-    // message is up.
+    // The file is read without the lock, with bounded waits (it may be a FIFO) and
+    // off the UI thread, so the window keeps refreshing while it is read; only
+    // whole sets are handed over.
     FileWeights weights{};
     const QString name = QFileInfo(path).fileName();
+    const std::string file = QFile::encodeName(path).toStdString();
     const NetFileRead read =
-        ReadNetFile(QFile::encodeName(path).toStdString(), name.toStdString(), weights);
+        RunOffUiThread([&] { return ReadNetFile(file, name.toStdString(), weights); });
     if (read.result != FileResult::Ok) {
         m_seams.ShowMessage(this, QString::fromStdString(read.message));
         return;

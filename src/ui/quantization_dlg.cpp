@@ -72,16 +72,15 @@ CQuantizationDlg::CQuantizationDlg(const FileWeights& fileWeights, DialogSeams& 
 void CQuantizationDlg::OnSave() {
     const QString path = m_seams.GetSaveFileName(this, QStringLiteral("txt"));
     if (path.isEmpty()) return;
-    FileReplacement file(QFile::encodeName(path).toStdString());
-    FileResult result = file.Open();
-    if (result == FileResult::Ok) {
-        // Like every text file of the tool, with CR LF line ends.
-        for (const char c : m_report) {
-            if (c == '\n') file.Stream() << '\r';
-            file.Stream() << c;
-        }
-        result = file.Commit();
-    }
+    const FileResult result =
+        WriteWholeFile(QFile::encodeName(path).toStdString(), [this](std::ostream& out) {
+            // Like every text file of the tool, with CR LF line ends.
+            for (const char c : m_report) {
+                if (c == '\n') out << '\r';
+                out << c;
+            }
+            return static_cast<bool>(out);
+        }).result;
     if (result != FileResult::Ok) {
         m_seams.ShowMessage(this, QString::fromLatin1(FileResultText(result)));
     }

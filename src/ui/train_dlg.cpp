@@ -27,7 +27,6 @@
 #include <unistd.h>
 #endif
 
-#include "files/file_reading.h"
 #include "files/replace_file.h"
 #include "files/training_rows.h"
 #include "network/net_file_reader.h"
@@ -40,32 +39,6 @@ namespace {
 const QColor kTrainColour(31, 119, 180);
 const QColor kHeldOutColour(255, 127, 14);
 const QColor kWorstColour(200, 30, 30);
-
-// The rows of `paths`, read by the one reader of training files from streams
-// that never wait without bound: a FIFO without a writer, or one that goes
-// quiet, ends the read with an error instead of holding the training thread.
-TrainingRowsRead ReadRowsBounded(const std::vector<std::string>& paths,
-                                 const std::atomic<bool>& stop) {
-    TrainingRowsRead all;
-    for (const std::string& path : paths) {
-        if (stop) break;
-        BoundedFileStream in;
-        if (in.Open(path) != FileResult::Ok) {
-            all.ok = false;
-            all.error = path + ": cannot open";
-            return all;
-        }
-        TrainingRowsRead one = ReadTrainingRows(in, path);
-        if (in.Result() != FileResult::Ok) {
-            one.ok = false;
-            one.rows.clear();
-            one.error = path + ": cannot be read (a read error, or no data came in time)";
-        }
-        if (!one.ok) return one;
-        all.rows.insert(all.rows.end(), one.rows.begin(), one.rows.end());
-    }
-    return all;
-}
 
 // Training yields to the window and the engine's worker: on two cores a training
 // that took both would hold up the passes and the refresh. Threads the trainer
@@ -426,7 +399,7 @@ void CTrainDlg::OnTrainOrStop() {
                 Qt::QueuedConnection);
         };
         YieldToTheWindow();
-        TrainingRowsRead read = ReadRowsBounded(paths, m_stop);
+        TrainingRowsRead read = ReadTrainingRows(paths, {}, &m_stop);
         if (read.ok && read.rows.size() < kMinTrainingRows) {
             read.ok = false;
             read.error = std::to_string(read.rows.size()) + " rows, at least " +
@@ -614,12 +587,10 @@ void CTrainDlg::OnSaveNetFile() {
     if (!m_result) return;
     const QString path = m_saveFileName(this);
     if (path.isEmpty()) return;
-    FileReplacement file(QFile::encodeName(path).toStdString());
-    FileResult r = file.Open();
-    if (r == FileResult::Ok) {
-        (void)WriteModuleNetFile(file.Stream(), m_result->weights);
-        r = file.Commit();
-    }
+    const FileResult r =
+        WriteWholeFile(QFile::encodeName(path).toStdString(), [this](std::ostream& out) {
+            return WriteModuleNetFile(out, m_result->weights);
+        }).result;
     m_status->setText(r == FileResult::Ok ? QStringLiteral("Saved in %1").arg(path)
                                           : QString::fromLatin1(FileResultText(r)));
     if (r != FileResult::Ok) return;

@@ -7,6 +7,7 @@
 
 #include "engine/engine.h"
 #include "ui/dialog_seams.h"
+#include "ui/off_ui_thread.h"
 
 namespace {
 
@@ -50,7 +51,9 @@ QString VerifyHexMessage(const FlashImageRead& read, const ModuleWeights& loaded
 void RunVerifyHexNetFileCommand(QWidget* owner, DialogSeams& dialogs, Engine& engine) {
     const QString path = dialogs.GetOpenImageFileName(owner);
     if (path.isEmpty()) return;
-    const FlashImageRead read = ReadFlashImageFile(QFile::encodeName(path).toStdString());
+    // Off the UI thread: the image may be a FIFO whose writer is slow.
+    const std::string file = QFile::encodeName(path).toStdString();
+    const FlashImageRead read = RunOffUiThread([&file] { return ReadFlashImageFile(file); });
     dialogs.ShowMessage(
         owner, VerifyHexMessage(read, engine.CopyModuleWeights(), QFileInfo(path).fileName()));
 }

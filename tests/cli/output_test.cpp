@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "network/weights.h"
 #include "support/cli_runner.h"
 
 #ifndef _WIN32

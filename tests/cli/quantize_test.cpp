@@ -49,12 +49,13 @@ TEST_F(QuantizeCli, ExitStatuses) {
         {"--net " + Path("net.txt") + " --vectors " + Path("train.txt"), 0, ""},
         {"--net " + Path("missing.txt"), 1, "Error opening file"},
         {"--net " + Path("short.txt"), 1, "Error reading file"},
-        {"--net " + Path("net.txt") + " --vectors " + Path("missing.txt"), 1, "cannot open"},
+        {"--net " + Path("net.txt") + " --vectors " + Path("missing.txt"), 1,
+         "missing.txt: Error opening file: No such file or directory"},
         {"--net " + Path("net.txt") + " --vectors " + Path("bad.txt"), 1,
-         "pelkora-cli quantize: line 2: value 256 is outside 0..255"},
+         "bad.txt: Error reading file: line 2: value 256 is outside 0..255"},
 #ifndef _WIN32  // a folder opens as a file only on POSIX
         {"--net " + Path("net.txt") + " --vectors " + ShellQuote(m_dir.string()), 1,
-         "error reading"},
+         "Error reading file: is a folder, not a file"},
 #endif
         {"", 2, "--net is required"},
         {"--net " + Path("net.txt") + " --random 5 --vectors " + Path("train.txt"), 2, ""},

@@ -124,7 +124,7 @@ TEST_F(Refusals, TrainFindsAnOutputThatCannotBeWrittenBeforeItTrains) {
         std::string out;
         const char* err;
     } cases[] = {
-        {Q("folder"), "folder: is a folder, not a file"},
+        {Q("folder"), "folder: Error opening file: is a folder, not a file"},
         {Q("missing/o.txt"), "does not exist"},
     };
     for (const auto& c : cases) {
@@ -140,7 +140,9 @@ TEST_F(Refusals, TrainFindsAnOutputThatCannotBeWrittenBeforeItTrains) {
     }
     const CliRun folder = RunCli("train --quiet " + Q("folder") + " --out " + Q("o.txt"));
     EXPECT_EQ(folder.exitCode, 1);
-    EXPECT_NE(folder.err.find("is a folder, not a training file"), std::string::npos) << folder.err;
+    EXPECT_NE(folder.err.find("folder: Error reading file: is a folder, not a file"),
+              std::string::npos)
+        << folder.err;
     EXPECT_EQ(fs::directory_iterator(dir_ / "folder"), fs::directory_iterator());
 }
 

@@ -218,10 +218,12 @@ TEST_F(SimulateCliTest, FailuresUseTheSystemTextsAndExitCodes) {
         bool outEmpty;
     } cases[] = {
         {"simulate --net " + ShellQuote((dir_ / "none.txt").string()), "0 0 0 0 0 0 0 0\n", 1,
-         "Error opening file\n", true},
+         "pelkora-cli simulate: " + (dir_ / "none.txt").string() +
+             ": Error opening file: No such file or directory\n",
+         true},
         {"simulate --net " + Write("short.txt", "1 2 3"), "0 0 0 0 0 0 0 0\n", 1,
-         "Error reading file: " + (dir_ / "short.txt").string() +
-             ": line 1: the file ends after 3 of 280 values\n",
+         "pelkora-cli simulate: " + (dir_ / "short.txt").string() +
+             ": Error reading file: line 1: the file ends after 3 of 280 values\n",
          true},
         {"simulate", "0 0 0 0 0 0 0 0\n1 2 3\n", 1, "pelkora-cli simulate: line 2: ", false},
         {"simulate --engine double", "", 2, "", true},

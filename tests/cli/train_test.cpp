@@ -51,9 +51,10 @@ TEST_F(TrainCli, ExitStatuses) {
         const char* err;
     } cases[] = {
         {Path("bad.txt") + " --out " + Path("o.txt"), 1,
-         "bad.txt: line 2: expected 16 values, found 3"},
+         "bad.txt: Error reading file: line 2: expected 16 values, found 3"},
         {Path("few.txt") + " --out " + Path("o.txt"), 1, "1 rows, at least 16 needed"},
-        {Path("missing.txt") + " --out " + Path("o.txt"), 1, "missing.txt: cannot open"},
+        {Path("missing.txt") + " --out " + Path("o.txt"), 1,
+         "missing.txt: Error opening file: No such file or directory"},
         {Path("train000.txt") + " --from " + Path("missing.txt") + " --out " + Path("o.txt"), 1,
          "Error opening file"},
         {Path("train000.txt") + " --out " + Path("no/such/dir/o.txt"), 1, "does not exist"},

@@ -95,10 +95,13 @@ TEST_F(ExportCliTest, FailuresLeaveTheExistingFileUntouched) {
     struct {
         std::string args;
         int exitCode;
-        const char* err;
+        std::string err;
     } cases[] = {
-        {" --net " + Quoted(dir_ / "none.txt"), 1, "Error opening file\n"},
-        {" --net " + Quoted(shortNet), 1, "Error reading file: "},
+        {" --net " + Quoted(dir_ / "none.txt"), 1,
+         "pelkora-cli export: " + (dir_ / "none.txt").string() +
+             ": Error opening file: No such file or directory\n"},
+        {" --net " + Quoted(shortNet), 1,
+         "pelkora-cli export: " + shortNet.string() + ": Error reading file: line 1: "},
         {" --bank E000", 2, ""},
         {" --format bin", 2, ""},
     };
@@ -113,10 +116,12 @@ TEST_F(ExportCliTest, FailuresLeaveTheExistingFileUntouched) {
     }
     struct {
         fs::path out;
-        const char* err;
+        std::string err;
     } unwritable[] = {
-        {plain / "net.s19", "Error opening file\n"},
-        {dir_ / "full.s19", "Error writing file\n"},
+        {plain / "net.s19", "pelkora-cli export: " + (plain / "net.s19").string() +
+                                ": Error opening file: " + plain.string() + " is not a folder\n"},
+        {dir_ / "full.s19", "pelkora-cli export: " + (dir_ / "full.s19").string() +
+                                ": Error writing file: No space left on device\n"},
     };
     for (const auto& c : unwritable) {
         const CliRun run = RunCli("export " + Quoted(c.out));

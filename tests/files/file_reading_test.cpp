@@ -11,6 +11,8 @@
 
 #include "files/flash_image_reader.h"
 #include "files/net_file.h"
+#include "files/replace_file.h"
+#include "files/training_rows.h"
 #include "files_test_support.h"
 
 #ifndef _WIN32
@@ -51,6 +53,92 @@ TEST_F(FileReadingTest, NetFileByName) {
         EXPECT_EQ(ReadNetFile(c.path, w), c.result) << c.path;
         EXPECT_EQ(w[1], c.result == FileResult::Ok ? -989 : 0) << c.path;  // untouched on failure
     }
+}
+
+// Every named input fails with its cause in words, whichever reader meets it.
+TEST_F(FileReadingTest, EveryReaderTellsTheSameCause) {
+    const struct {
+        std::string path;
+        FileOutcome outcome;
+    } cases[] = {
+        {(dir_ / "missing.txt").string(), {FileResult::OpenFailed, "No such file or directory"}},
+#ifndef _WIN32  // a folder opens as a file only on POSIX
+        {dir_.string(), {FileResult::ReadFailed, "is a folder, not a file"}},
+#endif
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        BoundedFileStream in;
+        (void)in.Open(c.path);
+        std::string all;
+        std::getline(in, all, '\0');
+        EXPECT_EQ(in.Outcome().result, c.outcome.result);
+        EXPECT_EQ(in.Outcome().reason, c.outcome.reason);
+        FileWeights w{};
+        const NetFileRead net = ReadNetFile(c.path, c.path, w);
+        EXPECT_EQ(net.result, c.outcome.result);
+        EXPECT_EQ(net.reason, c.outcome.reason);
+        const FlashImageRead image = ReadFlashImageFile(c.path);
+        EXPECT_EQ(FlashImageOutcome(image).result, c.outcome.result);
+        EXPECT_EQ(FlashImageOutcome(image).reason, c.outcome.reason);
+        const TrainingRowsRead rows = ReadTrainingRows({c.path});
+        EXPECT_FALSE(rows.ok);
+        EXPECT_EQ(rows.file, c.path);
+        EXPECT_EQ(rows.failure.result, c.outcome.result);
+        EXPECT_EQ(rows.failure.reason, c.outcome.reason);
+        EXPECT_EQ(rows.error, c.path + ": " + c.outcome.reason);
+    }
+    EXPECT_EQ(FileOutcomeText({FileResult::ReadFailed, "line 3: bad"}),
+              "Error reading file: line 3: bad");
+    EXPECT_EQ(FileOutcomeText({FileResult::OpenFailed, ""}), "Error opening file");
+}
+
+// The total limit is for a writer that trickles: a regular file, however large or
+// slow to parse, is read to its end.
+TEST_F(FileReadingTest, ARegularFileIsNeverCutByTheTotalLimit) {
+    std::string rows;
+    for (int r = 0; r < 20000; ++r) rows += "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16\n";
+    const fs::path path = Write("rows.txt", rows);
+    const ReadLimits limits{milliseconds(3000), milliseconds(0)};
+    const TrainingRowsRead read = ReadTrainingRows({path.string()}, limits);
+    ASSERT_TRUE(read.ok) << read.error;
+    EXPECT_EQ(read.rows.size(), 20000u);
+}
+
+// The one whole-file writer: a writer that gives up, or an output that cannot be
+// opened, leaves the old file as it was, no temporary beside it, and says why.
+TEST_F(FileReadingTest, WriteWholeFileKeepsTheOldFileUnlessAllOfItWasWritten) {
+    const fs::path target = Write("out.txt", "old");
+    const FileOutcome abandoned = WriteWholeFile(target.string(), [](std::ostream& out) {
+        out << "half";
+        return false;
+    });
+    EXPECT_EQ(abandoned.result, FileResult::WriteFailed);
+    EXPECT_EQ(ReadWholeFile(target), "old");
+    EXPECT_EQ(Names(), std::vector<std::string>{"out.txt"});
+
+    const FileOutcome written = WriteWholeFile(target.string(), [](std::ostream& out) {
+        out << "new";
+        return static_cast<bool>(out);
+    });
+    EXPECT_TRUE(written.Ok()) << written.reason;
+    EXPECT_EQ(ReadWholeFile(target), "new");
+    EXPECT_EQ(Names(), std::vector<std::string>{"out.txt"});
+
+    const fs::path missing = dir_ / "no" / "out.txt";
+    const FileOutcome unopened =
+        WriteWholeFile(missing.string(), [](std::ostream&) { return true; });
+    EXPECT_EQ(unopened.result, FileResult::OpenFailed);
+    EXPECT_EQ(unopened.reason, "its folder " + (dir_ / "no").string() + " does not exist");
+#ifndef _WIN32
+    // A device that takes nothing: the cause is the system's.
+    const FileOutcome full = WriteWholeFile("/dev/full", [](std::ostream& out) {
+        out << std::string(10000, 'x');
+        return static_cast<bool>(out);
+    });
+    EXPECT_EQ(full.result, FileResult::WriteFailed);
+    EXPECT_EQ(full.reason, "No space left on device");
+#endif
 }
 
 #ifndef _WIN32

@@ -87,24 +87,30 @@ TEST_F(ImageCliTest, VerifyReportsAndCompares) {
              std::to_string(weights[275]) + ", net -9\n",
          ""},
         {"verify " + Quoted(dir_ / "missing.hex"), 1, "",
-         (dir_ / "missing.hex").string() + ": Error opening file\n"},
+         "pelkora-cli verify: " + (dir_ / "missing.hex").string() +
+             ": Error opening file: No such file or directory\n"},
         {"verify " + Quoted(image) + " --net " + Quoted(dir_ / "missing.txt"), 1, "",
-         "Error opening file\n"},
+         "pelkora-cli verify: " + (dir_ / "missing.txt").string() +
+             ": Error opening file: No such file or directory\n"},
         // A folder is no image with a missing end record, and "08" is no two values.
-        {"verify " + Quoted(dir_), 1, "", dir_.string() + ": Error reading file\n"},
+        {"verify " + Quoted(dir_), 1, "",
+         "pelkora-cli verify: " + dir_.string() +
+             ": Error reading file: is a folder, not a file\n"},
         {"verify " + Quoted(image) + " --net " +
              Quoted(Write("octal.txt", "08\n" + NetFileText(weights))),
          1, "",
-         "Error reading file: " + (dir_ / "octal.txt").string() +
-             ": line 1: '08' is not a number\n"},
+         "pelkora-cli verify: " + (dir_ / "octal.txt").string() +
+             ": Error reading file: line 1: '08' is not a number\n"},
         {"decode " + Quoted(Write("bad.s19", "S104B000AAA2\r\n")), 1, "",
-         (dir_ / "bad.s19").string() + ": line 1: bad checksum\n"},
+         "pelkora-cli decode: " + (dir_ / "bad.s19").string() +
+             ": Error reading file: line 1: bad checksum\n"},
         {"decode " + Quoted(Write("big.s19", Image(VariedWeights(), 0xB000, FORMAT_S19))), 1, "",
-         (dir_ / "big.s19").string() +
+         "pelkora-cli decode: " + (dir_ / "big.s19").string() +
              ": weight 1 (hidden layer, neuron 1, input 1) is -32768, beyond what a net file "
              "can hold (-1073..1073)\n"},
         {"decode " + Quoted(image) + " --out " + Quoted(dir_ / "no" / "net.txt"), 1, "",
-         "Error opening file\n"},
+         "pelkora-cli decode: " + (dir_ / "no" / "net.txt").string() +
+             ": Error opening file: its folder " + (dir_ / "no").string() + " does not exist\n"},
     };
     for (const auto& c : cases) {
         const CliRun run = RunCli(c.args);

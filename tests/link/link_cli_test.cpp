@@ -197,11 +197,12 @@ TEST_F(LinkCliTest, ValidateCountsExactlyThePassesTheModuleGotWrong) {
             << run.err;
         EXPECT_NE(run.err.find(c.verdict), std::string::npos) << run.err;
     }
-    // A net file that does not load is a usage error, with the loader's text.
+    // A net file that does not load fails as in every command, with the loader's text.
     const CliRun bad = RunCli("validate --port " + ShellQuote(device) + " --net " +
                               ShellQuote((dir_ / "none").string()) + " --passes 1");
-    EXPECT_EQ(bad.exitCode, 2);
-    EXPECT_EQ(bad.err, "Error opening file\n");
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_EQ(bad.err, "pelkora-cli validate: " + (dir_ / "none").string() +
+                           ": Error opening file: No such file or directory\n");
     EXPECT_EQ(target.Stop(SIGTERM), 0);
 }
 

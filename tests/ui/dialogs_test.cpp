@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -24,6 +25,7 @@
 #include "ui/dialog_seams.h"
 #include "ui/engine_update_poster.h"
 #include "ui/file_format_dlg.h"
+#include "ui/off_ui_thread.h"
 
 namespace {
 
@@ -124,6 +126,7 @@ private slots:
     void saveFileDialog();
     void refreshRequestsCoalesce();
     void detachedPosterPostsNothing();
+    void aReadOffTheUiThreadLetsTheWindowRun();
 };
 
 void DialogsTest::application() {
@@ -319,6 +322,23 @@ void DialogsTest::detachedPosterPostsNothing() {
     notify(PassReport{});
     QCoreApplication::sendPostedEvents(&target);
     QCOMPARE(target.received.load(), 0);
+}
+
+void DialogsTest::aReadOffTheUiThreadLetsTheWindowRun() {
+    // The work waits for a timer of the UI thread: it ends only if the UI thread
+    // keeps handling its events meanwhile (and gives up after 30 s if not).
+    std::atomic<bool> ticked{false};
+    QTimer::singleShot(0, [&ticked] { ticked = true; });
+    const auto uiThread = std::this_thread::get_id();
+    const auto [sawTick, elsewhere] = RunOffUiThread([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!ticked && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return std::make_pair(ticked.load(), std::this_thread::get_id() != uiThread);
+    });
+    QVERIFY(sawTick);
+    QVERIFY(elsewhere);
 }
 
 int main(int argc, char** argv) {

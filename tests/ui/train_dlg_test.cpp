@@ -222,7 +222,7 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("expected");
         QTest::newRow("missing") << QStringLiteral("missing.txt")
-                                 << QStringLiteral("missing.txt: cannot open");
+                                 << QStringLiteral("missing.txt: No such file or directory");
         // A FIFO without a writer reads on the training thread, and reads empty.
         QTest::newRow("fifo") << QStringLiteral("fifo.txt")
                               << QStringLiteral("0 rows, at least 16 needed");
