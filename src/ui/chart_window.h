@@ -122,9 +122,10 @@ private:
     };
     std::vector<Band> m_bands;
     std::vector<std::pair<int, int>> m_bandPixels;  // each band's drawn edges
+    std::string m_lastBandLabel;                    // the newest band's drawn label
     // Each series' line as last drawn, in pixels, so that a frame that would move
     // nothing draws nothing.
-    std::array<std::vector<QPoint>, kChartSeriesCount + NET_OUTPUT_COUNT> m_drawn;
+    std::array<std::vector<ChartPixel>, kChartSeriesCount + NET_OUTPUT_COUNT> m_drawn;
     std::array<QToolButton*, kChartSeriesCount> m_legend{};
     std::array<int, kChartSeriesCount> m_shownValue{};  // what each legend entry says
     QCPItemTracer* m_tracer = nullptr;                  // marks the value read out
