@@ -1,52 +1,44 @@
 #include "files/file_reading.h"
 
 #include <algorithm>
-#include <streambuf>
 
 #include "files/file_platform.h"
+#include "os/deadline.h"
 #include "os/io.h"
 
-class BoundedFileStream::Buf final : public std::streambuf {
+// The descriptor buffer, filled with reads that wait no longer than the limits.
+class BoundedFileStream::Buf final : public FdReadBuffer {
 public:
     explicit Buf(ReadLimits limits) : limits_(limits) {}
 
     FileResult Open(const std::string& path) {
         // Never waits for a FIFO's writer: one without reads as empty at once.
-        fd_ = OpenForReading(path);
-        if (!fd_) return FileResult::OpenFailed;
-        deadline_ = Clock::now() + limits_.total;
+        Reset(OpenForReading(path));
+        if (!Fd()) return FileResult::OpenFailed;
+        deadline_ = Deadline::In(limits_.total);
         result_ = FileResult::Ok;
         return result_;
     }
     [[nodiscard]] FileResult Result() const { return result_; }
 
 protected:
-    int_type underflow() override {
-        if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-        if (result_ != FileResult::Ok) return traits_type::eof();
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now());
+    long Fill(char* buffer, std::size_t size) override {
+        if (result_ != FileResult::Ok) return 0;
+        const std::chrono::milliseconds left = deadline_.LeftAt(Deadline::Clock::now());
         if (left.count() <= 0) return Fail();
-        const long n = ReadWithin(fd_.get(), data_, sizeof data_, std::min(limits_.idle, left));
-        if (n < 0) return Fail();
-        if (n == 0) return traits_type::eof();
-        setg(data_, data_, data_ + n);
-        return traits_type::to_int_type(*gptr());
+        const long n = ReadWithin(Fd().get(), buffer, size, std::min(limits_.idle, left));
+        return n < 0 ? Fail() : n;
     }
 
 private:
-    using Clock = std::chrono::steady_clock;
-
-    int_type Fail() {
+    long Fail() {
         result_ = FileResult::ReadFailed;
-        return traits_type::eof();
+        return -1;
     }
 
     ReadLimits limits_;
-    UniqueFd fd_;
-    Clock::time_point deadline_{};
+    Deadline deadline_{Deadline::Clock::time_point()};
     FileResult result_ = FileResult::OpenFailed;
-    char data_[16384];
 };
 
 BoundedFileStream::BoundedFileStream(ReadLimits limits)

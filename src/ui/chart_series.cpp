@@ -8,11 +8,6 @@
 
 namespace {
 
-// Values above 255 show at the top edge, as on the sliders.
-std::uint16_t Clipped(std::uint16_t value) {
-    return value > 255 ? 255 : value;
-}
-
 constexpr double kBreak = std::numeric_limits<double>::quiet_NaN();
 
 }  // namespace
@@ -36,10 +31,10 @@ void ChartSeries::Add(double seconds, const NetInputs& inputs, const NetOutputs&
                       bool afterGap, const std::optional<NetOutputs>& host) {
     ChartPoint point;
     point.seconds = seconds;
-    for (int k = 0; k < NET_INPUT_COUNT; ++k) point.values[k] = Clipped(inputs[k]);
+    for (int k = 0; k < NET_INPUT_COUNT; ++k) point.values[k] = ClipToByte(inputs[k]);
     for (int k = 0; k < NET_OUTPUT_COUNT; ++k) {
-        point.values[NET_INPUT_COUNT + k] = Clipped(outputs[k]);
-        point.host[k] = host ? static_cast<std::int16_t>(Clipped((*host)[k])) : kNoHostValue;
+        point.values[NET_INPUT_COUNT + k] = ClipToByte(outputs[k]);
+        point.host[k] = host ? static_cast<std::int16_t>(ClipToByte((*host)[k])) : kNoHostValue;
     }
     point.breakBefore = !points_.empty() && (afterGap || failedSinceLast_);
     if (InOutage()) {
