@@ -266,10 +266,6 @@ QCustomPlot* CChartWindow::Plot() const {
     return m_plot;
 }
 
-QString CChartWindow::Readout() const {
-    return m_readout->text();
-}
-
 void CChartWindow::AddSamples(const std::vector<PassSample>& samples,
                               const std::vector<bool>& afterGap, const ModuleWeights* host) {
     if (samples.empty()) return;
@@ -304,14 +300,6 @@ void CChartWindow::SetStale(bool stale) {
                         .arg(SeriesName(k))
                   : QStringLiteral("Click to hide or show %1").arg(SeriesName(k)));
     }
-}
-
-QStringList CChartWindow::OutageLabels() const {
-    QStringList labels;
-    for (const Band& band : m_bands) {
-        if (band.label->visible()) labels << band.label->text();
-    }
-    return labels;
 }
 
 void CChartWindow::RequestFrame() {

@@ -34,8 +34,6 @@ public:
     void SetCount(int mismatches);
     [[nodiscard]] int Count() const { return m_count; }
     [[nodiscard]] Verdict CurrentVerdict() const { return m_verdict; }
-    // How often the marker has painted (for tests of the repaint cost).
-    [[nodiscard]] int PaintCount() const { return m_paintCount; }
     // The first line of the slider's tooltip while the comparison shows:
     // "module 131, host 128 (+3)".
     [[nodiscard]] static QString ComparisonText(int module, int host);
@@ -45,6 +43,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    friend class CHostMarkerTestPeer;  // tests count the paints
+
     [[nodiscard]] int PositionOf(int value) const;
 
     QSlider* m_slider;

@@ -16,6 +16,7 @@
 #include "ui/fake_seams.h"
 #include "ui/host_comparison.h"
 #include "ui/host_marker.h"
+#include "ui/host_marker_peer.h"
 #include "ui/live_views.h"
 #include "ui/track_bar.h"
 
@@ -129,14 +130,14 @@ void CompareHostTest::markerRepaintsOnlyWhenItsValuesChange() {
     // Constant values for a second (about five passes): a marker whose repaint made
     // its slider repaint, and that repaint the marker again, would count hundreds.
     // Output 3's mismatch count grows on its badge: one paint per new count.
-    const int before3 = marker3->PaintCount();
-    const int before1 = marker1->PaintCount();
+    const int before3 = CHostMarkerTestPeer::PaintCount(*marker3);
+    const int before1 = CHostMarkerTestPeer::PaintCount(*marker1);
     const int count3 = marker3->Count();
     QTest::qWait(1000);
-    QVERIFY2(marker3->PaintCount() - before3 <= 2 + (marker3->Count() - count3),
-             qPrintable(QString::number(marker3->PaintCount())));
-    QVERIFY2(marker1->PaintCount() - before1 <= 2,
-             qPrintable(QString::number(marker1->PaintCount())));
+    QVERIFY2(CHostMarkerTestPeer::PaintCount(*marker3) - before3 <= 2 + (marker3->Count() - count3),
+             qPrintable(QString::number(CHostMarkerTestPeer::PaintCount(*marker3))));
+    QVERIFY2(CHostMarkerTestPeer::PaintCount(*marker1) - before1 <= 2,
+             qPrintable(QString::number(CHostMarkerTestPeer::PaintCount(*marker1))));
 }
 
 void CompareHostTest::countsJudgeOnlyPassesWithInputsHeldStill_data() {
