@@ -9,7 +9,8 @@
 // The descriptor buffer, filled with reads that wait no longer than the limits.
 class BoundedFileStream::Buf final : public FdReadBuffer {
 public:
-    explicit Buf(ReadLimits limits) : limits_(limits) {}
+    // The files read this way are small (a net file, a flash image).
+    explicit Buf(ReadLimits limits) : FdReadBuffer(UniqueFd(), 16384), limits_(limits) {}
 
     FileResult Open(const std::string& path) {
         // Never waits for a FIFO's writer: one without reads as empty at once.

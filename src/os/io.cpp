@@ -30,15 +30,11 @@ void AppendMark::TakeBack() const {
     if (regular_) (void)::ftruncate(fd_, static_cast<off_t>(size_));
 }
 
-namespace {
-
-// Large enough that a big file takes few reads, small enough for a stream a file.
-constexpr std::size_t kReadBufferSize = 1 << 16;
-
-}  // namespace
-
-FdReadBuffer::FdReadBuffer(UniqueFd fd)
-    : fd_(std::move(fd)), data_(std::make_unique<char[]>(kReadBufferSize)) {}
+FdReadBuffer::FdReadBuffer(UniqueFd fd, std::size_t capacity)
+    : fd_(std::move(fd)),
+      capacity_(capacity),
+      // Not zeroed: a small file's read should not pay for clearing the whole buffer.
+      data_(std::make_unique_for_overwrite<char[]>(capacity)) {}
 
 FdReadBuffer::~FdReadBuffer() = default;
 
@@ -54,7 +50,7 @@ long FdReadBuffer::Fill(char* buffer, std::size_t size) {
 
 FdReadBuffer::int_type FdReadBuffer::underflow() {
     if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-    const long n = Fill(data_.get(), kReadBufferSize);
+    const long n = Fill(data_.get(), capacity_);
     if (n <= 0) {
         if (n < 0) error_ = errno;
         return traits_type::eof();

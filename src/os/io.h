@@ -56,7 +56,8 @@ private:
 // ends the stream as its end does; error() keeps its errno. It never throws.
 class FdReadBuffer : public std::streambuf {
 public:
-    explicit FdReadBuffer(UniqueFd fd = UniqueFd());
+    // Reads `capacity` bytes at a time at the most.
+    explicit FdReadBuffer(UniqueFd fd = UniqueFd(), std::size_t capacity = 1 << 16);
     ~FdReadBuffer() override;
     FdReadBuffer(const FdReadBuffer&) = delete;
     FdReadBuffer& operator=(const FdReadBuffer&) = delete;
@@ -76,6 +77,7 @@ protected:
 private:
     UniqueFd fd_;
     int error_ = 0;
+    std::size_t capacity_;
     std::unique_ptr<char[]> data_;
 };
 
