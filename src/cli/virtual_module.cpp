@@ -8,6 +8,7 @@
 #include "engine/wire_codec.h"
 #include "network/evaluators.h"
 #include "network/hex_digit.h"
+#include "network/pass_values.h"
 
 namespace {
 
@@ -67,7 +68,7 @@ NetOutputs VirtualModule::WithFaults(NetOutputs outputs, unsigned long reply) co
     for (const OutputFault& f : faults_) {
         if (reply % static_cast<unsigned long>(f.every) != 0) continue;
         const int value = outputs[f.output] + f.delta;
-        outputs[f.output] = static_cast<std::uint16_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+        outputs[f.output] = ClipToByte(value);
     }
     return outputs;
 }

@@ -12,6 +12,7 @@
 #include "engine/net_port.h"
 #include "engine/net_socket.h"
 #include "engine/stop_signal.h"
+#include "os/deadline.h"
 
 namespace {
 
@@ -38,15 +39,14 @@ ResolvedAddresses Lookup(const std::string& host, int port) {
 }
 
 // Waits until `fd` is ready for `events` or the stop fd is readable.
-TcpSocket::Wait PollUntil(int fd, short events, int stopFd, TcpSocket::Clock::time_point deadline,
+TcpSocket::Wait PollUntil(int fd, short events, int stopFd, TcpSocket::Clock::time_point at,
                           int& error) {
+    const Deadline deadline(at);
     for (;;) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - TcpSocket::Clock::now())
-                .count();
-        if (left <= 0) return TcpSocket::Wait::TimedOut;
+        const int left = deadline.LeftMs();
+        if (left == 0) return TcpSocket::Wait::TimedOut;
         pollfd fds[2] = {{fd, events, 0}, {stopFd, POLLIN, 0}};
-        const int r = ::poll(fds, stopFd >= 0 ? 2 : 1, static_cast<int>(left));
+        const int r = ::poll(fds, stopFd >= 0 ? 2 : 1, left);
         if (r < 0) {
             if (errno == EINTR) continue;
             error = errno;

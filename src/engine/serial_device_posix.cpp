@@ -13,23 +13,21 @@
 
 #include "engine/native_serial.h"
 #include "engine/stop_signal.h"
+#include "os/deadline.h"
 #include "os/unique_fd.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 enum class WaitResult { Ready, ReadyHungUp, HungUp, TimedOut, Woken, Failed };
 
 // Waits until `fd` is ready for `events`, the deadline passes or the wake
 // descriptor becomes readable. On Failed, errno tells why.
-WaitResult WaitFor(int fd, short events, int wakeFd, Clock::time_point deadline) {
+WaitResult WaitFor(int fd, short events, int wakeFd, Deadline deadline) {
     for (;;) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return WaitResult::TimedOut;
+        const int left = deadline.LeftMs();
+        if (left == 0) return WaitResult::TimedOut;
         pollfd fds[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
-        const int r = ::poll(fds, wakeFd >= 0 ? 2 : 1, static_cast<int>(left));
+        const int r = ::poll(fds, wakeFd >= 0 ? 2 : 1, left);
         if (r < 0) {
             if (errno == EINTR) continue;
             return WaitResult::Failed;
@@ -56,8 +54,8 @@ public:
     TermiosDevice& operator=(const TermiosDevice&) = delete;
 
     SerialTransfer Write(const char* data, std::size_t size) override {
-        const auto deadline =
-            Clock::now() + Budget(timeouts_.writeTotalPerByte, timeouts_.writeTotalConstant, size);
+        const Deadline deadline =
+            Deadline::In(Budget(timeouts_.writeTotalPerByte, timeouts_.writeTotalConstant, size));
         SerialTransfer t;
         while (t.count < size) {
             const ssize_t n = ::write(fd_.get(), data + t.count, size - t.count);
@@ -73,18 +71,18 @@ public:
     }
 
     SerialTransfer Read(char* buffer, std::size_t size) override {
-        const auto total =
-            Clock::now() + Budget(timeouts_.readTotalPerByte, timeouts_.readTotalConstant, size);
+        const Deadline total =
+            Deadline::In(Budget(timeouts_.readTotalPerByte, timeouts_.readTotalConstant, size));
         // The gap between two bytes counts only once the first byte has come.
-        auto deadline = total;
+        Deadline deadline = total;
         hungUp_ = false;
         SerialTransfer t;
         while (t.count < size) {
             const ssize_t n = ::read(fd_.get(), buffer + t.count, size - t.count);
             if (n > 0) {
                 t.count += static_cast<std::size_t>(n);
-                deadline = std::min(
-                    total, Clock::now() + std::chrono::milliseconds(timeouts_.readInterval));
+                deadline =
+                    total.Sooner(Deadline::In(std::chrono::milliseconds(timeouts_.readInterval)));
                 continue;
             }
             // With VMIN = VTIME = 0 an empty queue reads as 0 bytes, not EAGAIN; after
@@ -100,7 +98,7 @@ public:
     void DiscardInput() override { ::tcflush(fd_.get(), TCIFLUSH); }
 
     InputWait WaitForInput(std::chrono::milliseconds duration) override {
-        switch (WaitFor(fd_.get(), POLLIN, wakeFd_, Clock::now() + duration)) {
+        switch (WaitFor(fd_.get(), POLLIN, wakeFd_, Deadline::In(duration))) {
             case WaitResult::Ready:
                 return InputWait::Arrived;
             case WaitResult::ReadyHungUp:
@@ -137,7 +135,7 @@ private:
     }
 
     // True when the descriptor is ready; otherwise `t` carries the reason to stop.
-    bool Wait(SerialTransfer& t, short events, Clock::time_point deadline) {
+    bool Wait(SerialTransfer& t, short events, Deadline deadline) {
         switch (WaitFor(fd_.get(), events, wakeFd_, deadline)) {
             case WaitResult::Ready:
                 hungUp_ = false;

@@ -9,6 +9,7 @@
 #include "engine/native_serial.h"
 #include "engine/stop_signal.h"
 #include "engine/win32_comm_settings.h"
+#include "os/deadline.h"
 
 namespace {
 
@@ -44,16 +45,14 @@ public:
         // The driver's queue count, looked at every few milliseconds: simpler
         // than an overlapped WaitCommEvent beside the reads, and the pauses it
         // stands in for are 50 ms and more.
-        using Clock = std::chrono::steady_clock;
-        const auto deadline = Clock::now() + duration;
+        const Deadline deadline = Deadline::In(duration);
         for (;;) {
             DWORD errors = 0;
             COMSTAT status{};
             if (!::ClearCommError(port_, &errors, &status)) return InputWait::Failed;
             if (status.cbInQue > 0) return InputWait::Arrived;
-            const auto left =
-                std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0) return InputWait::Quiet;
+            const int left = deadline.LeftMs();
+            if (left == 0) return InputWait::Quiet;
             const DWORD step = static_cast<DWORD>(std::min<long long>(left, kInputPollMs));
             if (stopEvent_ != nullptr && ::WaitForSingleObject(stopEvent_, step) == WAIT_OBJECT_0) {
                 return InputWait::Stopped;

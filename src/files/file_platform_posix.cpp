@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "files/file_platform.h"
+#include "os/deadline.h"
 #include "os/unique_fd.h"
 
 namespace fs = std::filesystem;
@@ -28,7 +29,7 @@ void SyncFolderOf(const std::string& path) {
 const int kFileOpenFlags = O_CLOEXEC;
 
 long ReadWithin(int fd, void* buffer, std::size_t size, std::chrono::milliseconds wait) {
-    const auto deadline = std::chrono::steady_clock::now() + wait;
+    const Deadline deadline = Deadline::In(wait);
     for (;;) {
         const ssize_t n = ::read(fd, buffer, size);
         if (n >= 0) return static_cast<long>(n);
@@ -36,14 +37,13 @@ long ReadWithin(int fd, void* buffer, std::size_t size, std::chrono::millisecond
         if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
         // A writer is there but has sent nothing yet: wait for data or its close,
         // no longer than asked.
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
+        const int left = deadline.LeftMs();
+        if (left == 0) {
             errno = ETIMEDOUT;
             return -1;
         }
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return -1;
+        if (::poll(&p, 1, left) < 0 && errno != EINTR) return -1;
     }
 }
 

@@ -3,27 +3,29 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <streambuf>
 #include <string>
 #include <utility>
 
 #include "files/file_platform.h"
+#include "os/deadline.h"
 #include "os/io.h"
 
-class BoundedFileStream::Buf final : public std::streambuf {
+// The descriptor buffer, filled with reads that wait no longer than the limits.
+class BoundedFileStream::Buf final : public FdReadBuffer {
 public:
-    explicit Buf(ReadLimits limits) : limits_(limits) {}
+    // 16 KiB a read: net files and images fit in one, training rows take a few.
+    explicit Buf(ReadLimits limits) : FdReadBuffer(UniqueFd(), 16384), limits_(limits) {}
 
     FileResult Open(const std::string& path) {
         // Never waits for a FIFO's writer: one without reads as empty at once.
-        fd_ = OpenForReading(path);
-        if (!fd_) {
+        Reset(OpenForReading(path));
+        if (!Fd()) {
             reason_ = std::strerror(errno);
             return FileResult::OpenFailed;
         }
         // Only a writer can make a read trickle; a regular file takes what it takes.
-        deadline_ =
-            IsRegularFile(fd_.get()) ? Clock::time_point::max() : Clock::now() + limits_.total;
+        deadline_ = IsRegularFile(Fd().get()) ? Deadline(Deadline::Clock::time_point::max())
+                                              : Deadline::In(limits_.total);
         result_ = FileResult::Ok;
         return result_;
     }
@@ -31,46 +33,35 @@ public:
     [[nodiscard]] FileOutcome Outcome() const { return {result_, reason_}; }
 
 protected:
-    int_type underflow() override {
-        if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-        if (result_ != FileResult::Ok) return traits_type::eof();
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now());
-        if (left.count() <= 0) {
-            return Fail("the data did not all come within " +
-                        std::to_string(limits_.total.count()) + " ms");
+    long Fill(char* buffer, std::size_t size) override {
+        if (result_ != FileResult::Ok) return 0;
+        const std::chrono::milliseconds left = deadline_.LeftAt(Deadline::Clock::now());
+        if (left.count() <= 0) return Fail(TotalLimitText());
+        const long n = ReadWithin(Fd().get(), buffer, size, std::min(limits_.idle, left));
+        if (n >= 0) return n;
+        const int error = errno;
+        if (error == ETIMEDOUT) {
+            return Fail(left < limits_.idle
+                            ? TotalLimitText()
+                            : "no data came for " + std::to_string(limits_.idle.count()) + " ms");
         }
-        const long n = ReadWithin(fd_.get(), data_, sizeof data_, std::min(limits_.idle, left));
-        if (n < 0) {
-            const int error = errno;
-            if (error == ETIMEDOUT) {
-                return Fail(left < limits_.idle ? "the data did not all come within " +
-                                                      std::to_string(limits_.total.count()) + " ms"
-                                                : "no data came for " +
-                                                      std::to_string(limits_.idle.count()) + " ms");
-            }
-            return Fail(error == EISDIR ? "is a folder, not a file" : std::strerror(error));
-        }
-        if (n == 0) return traits_type::eof();
-        setg(data_, data_, data_ + n);
-        return traits_type::to_int_type(*gptr());
+        return Fail(error == EISDIR ? "is a folder, not a file" : std::strerror(error));
     }
 
 private:
-    using Clock = std::chrono::steady_clock;
-
-    int_type Fail(std::string reason) {
+    [[nodiscard]] std::string TotalLimitText() const {
+        return "the data did not all come within " + std::to_string(limits_.total.count()) + " ms";
+    }
+    long Fail(std::string reason) {
         result_ = FileResult::ReadFailed;
         reason_ = std::move(reason);
-        return traits_type::eof();
+        return -1;
     }
 
     ReadLimits limits_;
-    UniqueFd fd_;
-    Clock::time_point deadline_{};
+    Deadline deadline_{Deadline::Clock::time_point()};
     FileResult result_ = FileResult::OpenFailed;
     std::string reason_;  // why result_ is not Ok
-    char data_[16384];
 };
 
 BoundedFileStream::BoundedFileStream(ReadLimits limits)

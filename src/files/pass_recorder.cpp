@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include "files/file_platform.h"
+#include "os/deadline.h"
 #include "os/io.h"
 
 namespace {
@@ -29,7 +30,7 @@ constexpr int kNoWait = O_NONBLOCK;
 // errno that stopped it (ETIMEDOUT when the reader took nothing in time, EPIPE when
 // it is gone; SIGPIPE is ignored by the programs).
 int WriteBounded(int fd, const char* data, std::size_t size) {
-    const auto deadline = std::chrono::steady_clock::now() + kRecordWriteWait;
+    const Deadline deadline = Deadline::In(kRecordWriteWait);
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
         if (n > 0) {
@@ -39,11 +40,10 @@ int WriteBounded(int fd, const char* data, std::size_t size) {
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return errno;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return ETIMEDOUT;
+        const int left = deadline.LeftMs();
+        if (left == 0) return ETIMEDOUT;
         pollfd p{fd, POLLOUT, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count()) + 1) < 0 && errno != EINTR) return errno;
+        if (::poll(&p, 1, left) < 0 && errno != EINTR) return errno;
     }
     return 0;
 }
@@ -77,11 +77,9 @@ void PassRecorder::Stop() {
 }
 
 FileResult PassRecorder::WriteWhole(const std::string& text) {
-    struct stat before {};
-    const bool regular = ::fstat(fd_.get(), &before) == 0 && S_ISREG(before.st_mode);
+    const AppendMark mark(fd_.get());
     if (WriteBounded(fd_.get(), text.data(), text.size()) == 0) return FileResult::Ok;
-    // Half a line would run into whatever is appended to the file next.
-    if (regular) (void)::ftruncate(fd_.get(), before.st_size);
+    mark.TakeBack();
     Stop();
     return FileResult::WriteFailed;
 }

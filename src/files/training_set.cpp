@@ -64,17 +64,14 @@ FileResult AppendTrainingSet(const std::string& path, const TrainingSet& values)
     // from a store that went well.
     const std::string text =
         (existed ? std::string() : TrainingHeaderLine()) + TrainingSetLine(values);
-    struct stat opened {};
-    const bool regular = ::fstat(fd.get(), &opened) == 0 && S_ISREG(opened.st_mode);
-    const off_t sizeBefore = regular ? opened.st_size : 0;
-
+    const AppendMark mark(fd.get());
     bool ok = WriteAll(fd.get(), text.data(), text.size()) == 0;
-    if (!ok && regular) {
-        // A half line would glue the next store onto it: give back what this store
-        // added, and drop a file this store created so the next one writes the header.
-        // Through a dangling link that file is the link's target: the link stays.
+    if (!ok && mark.Regular()) {
+        // Give back what this store added, and drop a file this store created so the
+        // next one writes the header. Through a dangling link that file is the
+        // link's target: the link stays.
         if (existed) {
-            (void)::ftruncate(fd.get(), sizeBefore);
+            mark.TakeBack();
         } else {
             RemoveCreatedFile(path, fd.get());
         }

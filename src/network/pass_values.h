@@ -5,6 +5,7 @@
 //
 // Thread rules: plain values; copy them freely between threads.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 
@@ -17,6 +18,12 @@ enum EngineMode : std::int32_t {
     MODE_EMULATOR = 3,
     MODE_HOLD = 4,
 };
+
+// A value as a slider, the chart and a module's output byte hold it: 0..255, a
+// larger one at 255 and a negative one at 0.
+[[nodiscard]] constexpr std::uint8_t ClipToByte(int value) {
+    return static_cast<std::uint8_t>(std::clamp(value, 0, 255));
+}
 
 // One pass as the worker reported it, stamped when it was reported: what the
 // window's recording and chart keep of a PassReport.

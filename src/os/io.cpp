@@ -1,5 +1,6 @@
 #include "os/io.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,40 +20,49 @@ int WriteAll(int fd, const void* data, std::size_t size) {
     return 0;
 }
 
-class FdInputStream::Buf final : public std::streambuf {
-public:
-    Buf(int fd, bool owned) : fd_(fd), owned_(owned) {}
-    ~Buf() override {
-        if (owned_ && fd_ >= 0) ::close(fd_);
-    }
-    Buf(const Buf&) = delete;
-    Buf& operator=(const Buf&) = delete;
-    int error = 0;
-
-protected:
-    int_type underflow() override {
-        if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-        const long n = ReadSome(fd_, data_, sizeof data_);
-        if (n <= 0) {
-            if (n < 0) error = errno;
-            return traits_type::eof();
-        }
-        setg(data_, data_, data_ + n);
-        return traits_type::to_int_type(*gptr());
-    }
-
-private:
-    int fd_;
-    bool owned_;
-    char data_[1 << 16];
-};
-
-FdInputStream::FdInputStream(int fd, bool owned)
-    : std::istream(nullptr), buf_(std::make_unique<Buf>(fd, owned)) {
-    rdbuf(buf_.get());
+AppendMark::AppendMark(int fd) : fd_(fd) {
+    struct stat st {};
+    regular_ = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    size_ = regular_ ? static_cast<long long>(st.st_size) : 0;
 }
 
-FdInputStream::FdInputStream(UniqueFd fd) : FdInputStream(fd.release(), true) {}
+void AppendMark::TakeBack() const {
+    if (regular_) (void)::ftruncate(fd_, static_cast<off_t>(size_));
+}
+
+FdReadBuffer::FdReadBuffer(UniqueFd fd, std::size_t capacity)
+    : fd_(std::move(fd)),
+      capacity_(capacity),
+      // Not zeroed: a small file's read should not pay for clearing the whole buffer.
+      data_(std::make_unique_for_overwrite<char[]>(capacity)) {}
+
+FdReadBuffer::~FdReadBuffer() = default;
+
+void FdReadBuffer::Reset(UniqueFd fd) {
+    fd_ = std::move(fd);
+    error_ = 0;
+    setg(nullptr, nullptr, nullptr);
+}
+
+long FdReadBuffer::Fill(char* buffer, std::size_t size) {
+    return ReadSome(fd_.get(), buffer, size);
+}
+
+FdReadBuffer::int_type FdReadBuffer::underflow() {
+    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+    const long n = Fill(data_.get(), capacity_);
+    if (n <= 0) {
+        if (n < 0) error_ = errno;
+        return traits_type::eof();
+    }
+    setg(data_.get(), data_.get(), data_.get() + n);
+    return traits_type::to_int_type(*gptr());
+}
+
+FdInputStream::FdInputStream(UniqueFd fd)
+    : std::istream(nullptr), buf_(std::make_unique<FdReadBuffer>(std::move(fd))) {
+    rdbuf(buf_.get());
+}
 
 FdInputStream::FdInputStream(FdInputStream&& other) noexcept
     : std::istream(nullptr), buf_(std::move(other.buf_)) {
@@ -63,5 +73,5 @@ FdInputStream::FdInputStream(FdInputStream&& other) noexcept
 FdInputStream::~FdInputStream() = default;
 
 int FdInputStream::error() const {
-    return buf_ ? buf_->error : 0;
+    return buf_ ? buf_->error() : 0;
 }

@@ -22,6 +22,24 @@
 // the errno that stopped it (EAGAIN on a non-blocking descriptor that is full).
 [[nodiscard]] int WriteAll(int fd, const void* data, std::size_t size);
 
+// Where an append to a file begins, so that an append that fails part way can be
+// taken back: half a line left at the end would glue the next append onto it.
+// Only a regular file is taken back; a pipe or a device keeps what reached it.
+class AppendMark {
+public:
+    // Marks the end of the file open on `fd` (for appending) as it is now.
+    explicit AppendMark(int fd);
+    [[nodiscard]] bool Regular() const { return regular_; }
+    // Cuts a regular file back to the mark; nothing otherwise. Errors are of no
+    // use to the caller, who reports the failed append.
+    void TakeBack() const;
+
+private:
+    int fd_;
+    bool regular_ = false;
+    long long size_ = 0;  // the file's length at the mark
+};
+
 // Opens `path` read-only without waiting for a FIFO's writer: the descriptor stays
 // non-blocking, and ReadSome waits for data where there is a writer to send it. A
 // FIFO with no writer reads as empty at once instead of blocking for ever.
@@ -32,9 +50,40 @@
 // -1 with errno on an error.
 [[nodiscard]] long ReadSome(int fd, void* buffer, std::size_t size);
 
-// An input stream over a descriptor it owns (or borrows, for stdin), read with
-// ReadSome. A read error ends the stream as its end does; error() tells the two
-// apart (the errno, or 0). It never throws.
+// The one read buffer of the input streams over a descriptor (FdInputStream here,
+// the bounded file reads of src/files). It owns the descriptor and fills itself
+// through Fill, which a stream with its own way of waiting overrides. A failed fill
+// ends the stream as its end does; error() keeps its errno. It never throws.
+class FdReadBuffer : public std::streambuf {
+public:
+    // Reads `capacity` bytes at a time at the most.
+    explicit FdReadBuffer(UniqueFd fd = UniqueFd(), std::size_t capacity = 1 << 16);
+    ~FdReadBuffer() override;
+    FdReadBuffer(const FdReadBuffer&) = delete;
+    FdReadBuffer& operator=(const FdReadBuffer&) = delete;
+
+    // Reads from `fd` from now on, dropping what was buffered.
+    void Reset(UniqueFd fd);
+    [[nodiscard]] const UniqueFd& Fd() const { return fd_; }
+    // The errno of the failed fill that ended the stream, or 0.
+    [[nodiscard]] int error() const { return error_; }
+
+protected:
+    // Reads up to `size` bytes into `buffer`: the count, 0 at the end, -1 with
+    // errno on a failure. ReadSome unless overridden.
+    virtual long Fill(char* buffer, std::size_t size);
+    int_type underflow() override;
+
+private:
+    UniqueFd fd_;
+    int error_ = 0;
+    std::size_t capacity_;
+    std::unique_ptr<char[]> data_;
+};
+
+// An input stream over a descriptor it owns, read with ReadSome. A read error
+// ends the stream as its end does; error() tells the two apart (the errno, or 0).
+// It never throws.
 class FdInputStream : public std::istream {
 public:
     explicit FdInputStream(UniqueFd fd);
@@ -43,9 +92,7 @@ public:
     [[nodiscard]] int error() const;
 
 private:
-    class Buf;
-    FdInputStream(int fd, bool owned);
-    std::unique_ptr<Buf> buf_;
+    std::unique_ptr<FdReadBuffer> buf_;
 };
 
 // SIGINT, SIGTERM and SIGHUP as readable data: blocks them in the calling thread

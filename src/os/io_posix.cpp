@@ -9,6 +9,8 @@
 
 #include <cerrno>
 
+#include "os/deadline.h"
+
 UniqueFd OpenForReading(const std::string& path) {
     return UniqueFd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
 }
@@ -38,9 +40,11 @@ TerminationSignals::TerminationSignals() {
 bool TerminationSignals::Wait(std::chrono::milliseconds timeout) {
     if (!fd_) return false;
     pollfd p{fd_.get(), POLLIN, 0};
+    // An interruption waits only what is left of `timeout`.
+    const Deadline deadline = Deadline::In(timeout);
     int r;
     do {
-        r = ::poll(&p, 1, static_cast<int>(timeout.count()));
+        r = ::poll(&p, 1, deadline.LeftMs());
     } while (r < 0 && errno == EINTR);
     if (r <= 0) return false;
     signalfd_siginfo info{};

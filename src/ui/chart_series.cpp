@@ -4,25 +4,37 @@
 #include <cmath>
 #include <limits>
 
-namespace {
+#include "network/evaluators.h"
 
-// Values above 255 show at the top edge, as on the sliders.
-std::uint16_t Clipped(std::uint16_t value) {
-    return value > 255 ? 255 : value;
-}
+namespace {
 
 constexpr double kBreak = std::numeric_limits<double>::quiet_NaN();
 
 }  // namespace
 
+double ChartSeconds(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(t.time_since_epoch()).count();
+}
+
+void ChartSeries::Add(const std::vector<PassSample>& samples, const std::vector<bool>& afterGap,
+                      const ModuleWeights* host) {
+    for (std::size_t n = 0; n < samples.size(); ++n) {
+        const PassSample& sample = samples[n];
+        std::optional<NetOutputs> predicted;
+        if (host != nullptr) predicted = EvaluateInt(sample.inputs, *host);
+        Add(ChartSeconds(sample.steady), sample.inputs, sample.outputs,
+            n < afterGap.size() && afterGap[n], predicted);
+    }
+}
+
 void ChartSeries::Add(double seconds, const NetInputs& inputs, const NetOutputs& outputs,
                       bool afterGap, const std::optional<NetOutputs>& host) {
     ChartPoint point;
     point.seconds = seconds;
-    for (int k = 0; k < NET_INPUT_COUNT; ++k) point.values[k] = Clipped(inputs[k]);
+    for (int k = 0; k < NET_INPUT_COUNT; ++k) point.values[k] = ClipToByte(inputs[k]);
     for (int k = 0; k < NET_OUTPUT_COUNT; ++k) {
-        point.values[NET_INPUT_COUNT + k] = Clipped(outputs[k]);
-        point.host[k] = host ? static_cast<std::int16_t>(Clipped((*host)[k])) : kNoHostValue;
+        point.values[NET_INPUT_COUNT + k] = ClipToByte(outputs[k]);
+        point.host[k] = host ? static_cast<std::int16_t>(ClipToByte((*host)[k])) : kNoHostValue;
     }
     point.breakBefore = !points_.empty() && (afterGap || failedSinceLast_);
     if (InOutage()) {
@@ -103,4 +115,62 @@ const ChartPoint* ChartSeries::Nearest(double seconds) const {
         return &*(after - 1);
     }
     return &*after;
+}
+
+std::vector<ChartBand> ChartSeries::Bands() const {
+    std::vector<ChartBand> bands;
+    const std::size_t first =
+        outages_.size() > kChartMaxBands ? outages_.size() - kChartMaxBands : 0;
+    for (std::size_t n = first; n < outages_.size(); ++n) {
+        const ChartOutage& outage = outages_[n];
+        bands.push_back({std::max(outage.start - now_, -double(kChartSpanSeconds)),
+                         outage.end - now_, OutageLabel(outage)});
+    }
+    return bands;
+}
+
+std::optional<ChartReading> ChartSeries::Reading(
+    double key, double value, int first, const std::array<bool, kChartSeriesCount>& shown) const {
+    const ChartPoint* nearest = Nearest(now_ + key);
+    if (nearest == nullptr) return std::nullopt;
+    int best = -1;
+    for (int k = first; k < first + NET_INPUT_COUNT; ++k) {
+        if (!shown[k]) continue;
+        // The first of equally near ones.
+        if (best < 0 ||
+            std::abs(nearest->values[k] - value) < std::abs(nearest->values[best] - value))
+            best = k;
+    }
+    if (best < 0) return std::nullopt;
+    return ChartReading{best, nearest->values[best], nearest->seconds - now_};
+}
+
+std::vector<ChartPixel> LinePixels(const std::vector<ChartLinePoint>& line, double xScale,
+                                   double yScale) {
+    std::vector<ChartPixel> pixels;
+    for (const ChartLinePoint& point : line) {
+        const ChartPixel pixel{
+            int(std::lround(point.key * xScale)),
+            std::isnan(point.value) ? -1 : int(std::lround(point.value * yScale))};
+        if (pixels.empty() || pixels.back() != pixel) pixels.push_back(pixel);
+    }
+    return pixels;
+}
+
+ChartTimeRange BoundTimeRange(ChartTimeRange range) {
+    const double span = kChartSpanSeconds;
+    if (range.upper - range.lower < kChartMinSpanSeconds) {
+        const double centre = (range.lower + range.upper) / 2;
+        range = {centre - kChartMinSpanSeconds / 2, centre + kChartMinSpanSeconds / 2};
+    }
+    if (range.upper - range.lower > span) range = {-span, 0};
+    if (range.lower < -span) range = {-span, range.upper + (-span - range.lower)};
+    if (range.upper > 0) range = {range.lower - range.upper, 0};
+    return range;
+}
+
+std::string OutageLabel(const ChartOutage& outage) {
+    std::string label = "link down " + std::to_string(std::lround(outage.Length())) + " s";
+    if (outage.ongoing) label += "…";
+    return label;
 }

@@ -13,8 +13,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "network/evaluators.h"
 #include "ui/dialog_seams.h"
+#include "ui/picture_file.h"
 #include "ui/window_placement.h"
 
 namespace {
@@ -23,8 +23,6 @@ constexpr int kWidth = 720;
 constexpr int kHeight = 560;
 constexpr int kGap = 8;  // between the main window and the chart
 constexpr int kFrameMs = 1000 / kChartFramesPerSecond;
-// The narrowest time span a zoom reaches; below it a pass is wider than the plot.
-constexpr double kMinSpanSeconds = 0.5;
 // A little room above 255 and below 0, so that a line along an edge stays visible.
 constexpr double kValueMargin = 4;
 
@@ -39,13 +37,7 @@ QString SeriesName(int k) {
                                : QStringLiteral("out%1").arg(k - NET_INPUT_COUNT + 1);
 }
 
-// How many outages the chart marks at most; more in one minute is one long fault.
-constexpr std::size_t kMaxBands = 8;
 const QColor kBandColour(0xd0, 0xd0, 0xd0, 0x90);
-
-double Seconds(std::chrono::steady_clock::time_point t) {
-    return std::chrono::duration<double>(t.time_since_epoch()).count();
-}
 
 QColor SeriesColour(int k) {
     return QColor(kColours[k % NET_INPUT_COUNT]);
@@ -274,20 +266,10 @@ QCustomPlot* CChartWindow::Plot() const {
     return m_plot;
 }
 
-QString CChartWindow::Readout() const {
-    return m_readout->text();
-}
-
 void CChartWindow::AddSamples(const std::vector<PassSample>& samples,
                               const std::vector<bool>& afterGap, const ModuleWeights* host) {
     if (samples.empty()) return;
-    for (std::size_t n = 0; n < samples.size(); ++n) {
-        const PassSample& sample = samples[n];
-        std::optional<NetOutputs> predicted;
-        if (host != nullptr) predicted = EvaluateInt(sample.inputs, *host);
-        m_series.Add(Seconds(sample.steady), sample.inputs, sample.outputs,
-                     n < afterGap.size() && afterGap[n], predicted);
-    }
+    m_series.Add(samples, afterGap, host);
     const bool hostShown = host != nullptr;
     if (hostShown != m_hostShown) {
         m_hostShown = hostShown;
@@ -298,7 +280,7 @@ void CChartWindow::AddSamples(const std::vector<PassSample>& samples,
 }
 
 void CChartWindow::AddFailure(std::chrono::steady_clock::time_point steady) {
-    m_series.AddFailure(Seconds(steady));
+    m_series.AddFailure(ChartSeconds(steady));
     if (!m_paused) RequestFrame();
 }
 
@@ -318,14 +300,6 @@ void CChartWindow::SetStale(bool stale) {
                         .arg(SeriesName(k))
                   : QStringLiteral("Click to hide or show %1").arg(SeriesName(k)));
     }
-}
-
-QStringList CChartWindow::OutageLabels() const {
-    QStringList labels;
-    for (const Band& band : m_bands) {
-        if (band.label->visible()) labels << band.label->text();
-    }
-    return labels;
 }
 
 void CChartWindow::RequestFrame() {
@@ -414,25 +388,18 @@ void CChartWindow::DrawFrame() {
     bool changed = PlaceOutages();
     std::vector<ChartLinePoint> points;
     QVector<QCPGraphData> line;
-    std::vector<QPoint> pixels;
     for (int k = 0; k < kChartSeriesCount + NET_OUTPUT_COUNT; ++k) {
         const bool host = k >= kChartSeriesCount;
         QCPGraph* graph = host ? m_hostGraphs[k - kChartSeriesCount] : m_graphs[k];
         if (!graph->visible()) continue;
         series.Line(host ? k - kChartSeriesCount : k, left, points, host);
-        line.clear();
-        line.reserve(qsizetype(points.size()));
-        pixels.clear();
-        for (const ChartLinePoint& point : points) {
-            line.append(QCPGraphData(point.key, point.value));
-            // A break is a pixel of its own kind, so moving one redraws.
-            const QPoint pixel(
-                int(std::lround(point.key * xScale)),
-                std::isnan(point.value) ? -1 : int(std::lround(point.value * yScale)));
-            if (pixels.empty() || pixels.back() != pixel) pixels.push_back(pixel);
-        }
+        std::vector<ChartPixel> pixels = LinePixels(points, xScale, yScale);
         if (pixels == m_drawn[k]) continue;
         m_drawn[k].swap(pixels);
+        line.clear();
+        line.reserve(qsizetype(points.size()));
+        for (const ChartLinePoint& point : points)
+            line.append(QCPGraphData(point.key, point.value));
         // One set per series: the container takes the points sorted, in one go.
         graph->data()->set(line, true);
         changed = true;
@@ -448,30 +415,18 @@ void CChartWindow::DrawFrame() {
 }
 
 bool CChartWindow::PlaceOutages() {
-    const ChartSeries& series = Shown();
-    const double now = series.Now();
+    std::vector<ChartBand> bands = Shown().Bands();
     const double xScale = std::max(m_rects[0]->rect().width(), 1) / double(kChartSpanSeconds);
     std::vector<std::pair<int, int>> pixels;
-    const auto& outages = series.Outages();
-    const std::size_t first = outages.size() > kMaxBands ? outages.size() - kMaxBands : 0;
-    for (std::size_t n = first; n < outages.size(); ++n) {
-        const double start = std::max(outages[n].start - now, -double(kChartSpanSeconds));
-        const double end = outages[n].end - now;
-        pixels.emplace_back(int(std::lround(start * xScale)), int(std::lround(end * xScale)));
-    }
+    for (const ChartBand& band : bands)
+        pixels.emplace_back(int(std::lround(band.start * xScale)),
+                            int(std::lround(band.end * xScale)));
     // A label's text changes without its pixels moving (its seconds, its end).
-    const auto labelText = [](const ChartOutage& outage) {
-        const long seconds = std::lround(outage.Length());
-        return outage.ongoing ? QStringLiteral("link down %1 s…").arg(seconds)
-                              : QStringLiteral("link down %1 s").arg(seconds);
-    };
-    const bool sameLabel =
-        outages.empty() ||
-        (!m_bands.empty() && m_bands.back().label && m_bands.size() >= pixels.size() &&
-         m_bands[pixels.size() - 1].label->text() == labelText(outages.back()));
-    if (pixels == m_bandPixels && sameLabel) return false;
+    if (pixels == m_bandPixels && (bands.empty() || bands.back().label == m_lastBandLabel))
+        return false;
     m_bandPixels = pixels;
-    while (m_bands.size() < pixels.size()) {
+    m_lastBandLabel = bands.empty() ? std::string() : bands.back().label;
+    while (m_bands.size() < bands.size()) {
         Band band;
         for (int half = 0; half < 2; ++half) {
             auto* rect = new QCPItemRect(m_plot);
@@ -498,19 +453,17 @@ bool CChartWindow::PlaceOutages() {
     }
     for (std::size_t b = 0; b < m_bands.size(); ++b) {
         Band& band = m_bands[b];
-        const bool used = b < pixels.size();
+        const bool used = b < bands.size();
         for (QCPItemRect* rect : band.rects) rect->setVisible(used);
         band.label->setVisible(used);
         if (!used) continue;
-        const ChartOutage& outage = outages[first + b];
-        const double start = std::max(outage.start - now, -double(kChartSpanSeconds));
-        const double end = outage.end - now;
+        const ChartBand& shown = bands[b];
         for (QCPItemRect* rect : band.rects) {
-            rect->topLeft->setCoords(start, 255 + kValueMargin);
-            rect->bottomRight->setCoords(end, -kValueMargin);
+            rect->topLeft->setCoords(shown.start, 255 + kValueMargin);
+            rect->bottomRight->setCoords(shown.end, -kValueMargin);
         }
-        band.label->setText(labelText(outage));
-        band.label->position->setCoords((start + end) / 2, 250);
+        band.label->setText(QString::fromStdString(shown.label));
+        band.label->position->setCoords((shown.start + shown.end) / 2, 250);
     }
     return true;
 }
@@ -523,15 +476,10 @@ QRegion CChartWindow::PlotAreas() const {
 
 void CChartWindow::OnTimeRangeChanged(const QCPRange& range) {
     // Within the minute kept and no narrower than a pass or two.
-    QCPRange bounded = range;
-    if (bounded.size() < kMinSpanSeconds)
-        bounded = QCPRange(bounded.center() - kMinSpanSeconds / 2,
-                           bounded.center() + kMinSpanSeconds / 2);
-    if (bounded.size() > kChartSpanSeconds) bounded = QCPRange(-kChartSpanSeconds, 0);
-    if (bounded.lower < -kChartSpanSeconds) bounded += -kChartSpanSeconds - bounded.lower;
-    if (bounded.upper > 0) bounded += -bounded.upper;
+    const ChartTimeRange bounded = BoundTimeRange({range.lower, range.upper});
     // Both plots show one stretch of time.
-    for (QCPAxisRect* rect : m_rects) rect->axis(QCPAxis::atBottom)->setRange(bounded);
+    for (QCPAxisRect* rect : m_rects)
+        rect->axis(QCPAxis::atBottom)->setRange(QCPRange(bounded.lower, bounded.upper));
 }
 
 void CChartWindow::OnPlotMouseMove(QMouseEvent* event) {
@@ -548,36 +496,28 @@ void CChartWindow::OnPlotMouseMove(QMouseEvent* event) {
         }
         return;
     }
-    const double now = m_frozen.Now();
     const double time = m_rects[half]->axis(QCPAxis::atBottom)->pixelToCoord(position.x());
     const double value = m_rects[half]->axis(QCPAxis::atLeft)->pixelToCoord(position.y());
-    // The pass nearest the mouse in time...
-    const ChartPoint* nearest = m_frozen.Nearest(now + time);
-    if (nearest == nullptr) return;
-    // ...and of its shown series, the one nearest the mouse in value.
-    const int first = half == 0 ? 0 : NET_INPUT_COUNT;
-    int best = -1;
-    for (int k = first; k < first + NET_INPUT_COUNT; ++k) {
-        if (!m_graphs[k]->visible()) continue;
-        if (best < 0 ||
-            std::abs(nearest->values[k] - value) < std::abs(nearest->values[best] - value))
-            best = k;
-    }
-    if (best < 0) return;
-    const double seconds = nearest->seconds - now;
+    std::array<bool, kChartSeriesCount> shown{};
+    for (int k = 0; k < kChartSeriesCount; ++k) shown[k] = m_graphs[k]->visible();
+    // The pass nearest the mouse in time, and of its shown series the one nearest
+    // the mouse in value.
+    const std::optional<ChartReading> reading =
+        m_frozen.Reading(time, value, half == 0 ? 0 : NET_INPUT_COUNT, shown);
+    if (!reading) return;
     m_readout->setText(QStringLiteral("%1 %2 at %3 s")
-                           .arg(SeriesName(best))
-                           .arg(nearest->values[best])
-                           .arg(seconds, 0, 'f', 2));
-    m_tracer->setGraph(m_graphs[best]);
+                           .arg(SeriesName(reading->series))
+                           .arg(reading->value)
+                           .arg(reading->key, 0, 'f', 2));
+    m_tracer->setGraph(m_graphs[reading->series]);
     m_tracer->setClipAxisRect(m_rects[half]);
-    m_tracer->setGraphKey(seconds);
+    m_tracer->setGraphKey(reading->key);
     m_tracer->setVisible(true);
     m_plot->ReplotLayer(m_plot->layer(QStringLiteral("overlay")), PlotAreas());
 }
 
 bool CChartWindow::SavePicture(const QString& path) {
-    return grab().save(path, "PNG");
+    return SavePicturePng(grab().toImage(), path) == FileResult::Ok;
 }
 
 void CChartWindow::OnSavePicture() {

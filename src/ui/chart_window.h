@@ -20,7 +20,6 @@
 // from the engine's poster.
 
 #include <QElapsedTimer>
-#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -68,24 +67,15 @@ public:
     // Writes the window's picture to `path` as PNG; false when it cannot be written.
     [[nodiscard]] bool SavePicture(const QString& path);
 
-    // Series 0..7 are in1..in8, 8..15 out1..out8.
-    [[nodiscard]] QCPGraph* Graph(int k) const { return m_graphs[k]; }
-    // The host's dashed line of output k (0..7).
-    [[nodiscard]] QCPGraph* HostGraph(int k) const { return m_hostGraphs[k]; }
-    [[nodiscard]] const ChartSeries& Series() const { return m_series; }
-    // The band texts drawn now ("link down 13 s"), oldest first.
-    [[nodiscard]] QStringList OutageLabels() const;
-    [[nodiscard]] QToolButton* LegendEntry(int k) const { return m_legend[k]; }
-    [[nodiscard]] QCustomPlot* Plot() const;
-    // What the readout under the plots says (the value under the mouse while paused).
-    [[nodiscard]] QString Readout() const;
-    // Frames that redrew the lines since the window opened.
-    [[nodiscard]] int FramesDrawn() const { return m_framesDrawn; }
-
 protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    friend class CChartWindowTestPeer;  // tests look at the plot, legend and read-out
+
+    // The plot, as what it is to the outside (CChartPlot is this file's own).
+    [[nodiscard]] QCustomPlot* Plot() const;
+
     // Draws now if the last frame is old enough, else once it is.
     void RequestFrame();
     void DrawFrame();
@@ -122,9 +112,10 @@ private:
     };
     std::vector<Band> m_bands;
     std::vector<std::pair<int, int>> m_bandPixels;  // each band's drawn edges
+    std::string m_lastBandLabel;                    // the newest band's drawn label
     // Each series' line as last drawn, in pixels, so that a frame that would move
     // nothing draws nothing.
-    std::array<std::vector<QPoint>, kChartSeriesCount + NET_OUTPUT_COUNT> m_drawn;
+    std::array<std::vector<ChartPixel>, kChartSeriesCount + NET_OUTPUT_COUNT> m_drawn;
     std::array<QToolButton*, kChartSeriesCount> m_legend{};
     std::array<int, kChartSeriesCount> m_shownValue{};  // what each legend entry says
     QCPItemTracer* m_tracer = nullptr;                  // marks the value read out

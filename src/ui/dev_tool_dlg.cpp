@@ -25,6 +25,7 @@
 
 #include "engine/net_port.h"
 #include "files/net_file.h"
+#include "network/pass_values.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_template.h"
@@ -101,18 +102,13 @@ constexpr TemplateItem kTemplate[] = {
     {K::RadioButton, "IDC_MODE_HOLD", 106, 58, 31, 10, "Hold"},
 };
 
-// Sliders show 0..255; a state value above that shows at the top end.
-int SliderValue(std::uint16_t value) {
-    return value > 255 ? 255 : value;
-}
-
 // Tolerances offered for "Compare with host", in LSB.
 constexpr int kCompareTolerances[] = {0, 1, 2, 4, 8};
 
 // Moves a slider from the engine's side without it reporting an operator's move.
 void ShowValue(QSlider* slider, std::uint16_t value) {
     const QSignalBlocker blocker(slider);
-    slider->setValue(SliderValue(value));
+    slider->setValue(ClipToByte(value));
 }
 
 }  // namespace

@@ -58,18 +58,6 @@ public:
     // no file yet; an empty `name` gives the plain title back.
     void ShowWeightsSource(const QString& name, bool trainedNotSaved);
 
-    // What the menu bar's right says, whole (the label may cut it).
-    [[nodiscard]] const QString& InfoText() const { return m_infoText; }
-
-    [[nodiscard]] CTrainingPanel& TrainingPanel() { return *m_training; }
-    [[nodiscard]] CLiveViews& LiveViews() { return *m_live; }
-    // Where the engine's reports arrive (tests hand it reports of their own).
-    [[nodiscard]] EngineUpdatePoster& Poster() { return *m_poster; }
-    // "Train network...", once opened; kept while the window lives.
-    [[nodiscard]] CTrainDlg* TrainDialog() const { return m_trainDlg; }
-    // The engine computes with trained weights that no file holds.
-    [[nodiscard]] bool TrainedUnsaved() const { return m_trainedUnsaved; }
-
 protected:
     void customEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -77,6 +65,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    friend class CDevToolDlgTestPeer;  // tests reach the window's parts and texts
+
     void OnInitDialog();
     void CreateMenu();
     void CreateCompareMenu(QMenu* view);

@@ -8,15 +8,6 @@
 #include "ui/link_health.h"
 #include "ui/track_bar.h"
 
-namespace {
-
-// Sliders show 0..255; a larger value shows at the top end.
-int Shown(std::uint16_t value) {
-    return value > 255 ? 255 : value;
-}
-
-}  // namespace
-
 CHostComparison::CHostComparison(const std::array<CTrackBar*, NET_OUTPUT_COUNT>& outputs,
                                  QObject* parent)
     : QObject(parent), m_sliderOut(outputs) {
@@ -115,7 +106,7 @@ void CHostComparison::Show(bool on, const PassReport& report, const ModuleWeight
     m_shown = true;
     const NetOutputs host = EvaluateInt(report.inputs, weights);
     for (int k = 0; k < NET_OUTPUT_COUNT; ++k) {
-        const int module = Shown(report.outputs[k]);
+        const int module = ClipToByte(report.outputs[k]);
         CHostMarker::Verdict verdict = CHostMarker::Verdict::Agrees;
         if (stale) {
             verdict = CHostMarker::Verdict::Unsettled;  // no verdict on old values

@@ -28,14 +28,10 @@ public:
 
     // Shows `host` against the module's value `module`; nullopt hides the marker.
     void Show(std::optional<int> host, int module, Verdict verdict);
-    [[nodiscard]] std::optional<int> HostValue() const { return m_host; }
     // The output's mismatch count, shown as a badge at the slider's foot while the
     // marker shows and the count is not 0 (it stays until the counts are cleared).
     void SetCount(int mismatches);
     [[nodiscard]] int Count() const { return m_count; }
-    [[nodiscard]] Verdict CurrentVerdict() const { return m_verdict; }
-    // How often the marker has painted (for tests of the repaint cost).
-    [[nodiscard]] int PaintCount() const { return m_paintCount; }
     // The first line of the slider's tooltip while the comparison shows:
     // "module 131, host 128 (+3)".
     [[nodiscard]] static QString ComparisonText(int module, int host);
@@ -45,6 +41,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    friend class CHostMarkerTestPeer;  // tests read what is shown and count the paints
+
     [[nodiscard]] int PositionOf(int value) const;
 
     QSlider* m_slider;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "network/evaluators.h"
+#include "network/pass_values.h"
 #include "network/pass_verdict.h"
 
 namespace {
@@ -70,6 +71,17 @@ TEST(PassVerdict, JudgesJitterAndCountsApartWhatCannotBeSaid) {
         }
     }
     EXPECT_FALSE(JudgePass({}, NetOutputs{}, w, 0).decided);
+}
+
+// The one clip of the sliders, the chart, the host's markers and the virtual
+// module's faults.
+TEST(PassValues, ClipToByteKeepsZeroTo255) {
+    const struct {
+        int value;
+        int clipped;
+    } cases[] = {{-70000, 0}, {-1, 0},    {0, 0},     {1, 1},
+                 {254, 254},  {255, 255}, {256, 255}, {65535, 255}};
+    for (const auto& c : cases) EXPECT_EQ(ClipToByte(c.value), c.clipped) << c.value;
 }
 
 }  // namespace

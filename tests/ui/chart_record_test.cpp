@@ -17,10 +17,13 @@
 #include "engine/engine.h"
 #include "files/pass_log.h"
 #include "ui/chart_window.h"
+#include "ui/chart_window_peer.h"
 #include "ui/dev_tool_dlg.h"
 #include "ui/fake_seams.h"
 
 namespace {
+
+using Peer = CChartWindowTestPeer;
 
 constexpr int kWait = 30000;  // ms; a wait costs only when it fails
 
@@ -85,18 +88,18 @@ void ChartRecordTest::chartSeriesReceiveEachPass() {
     auto* chart = m_dlg->findChild<CChartWindow*>();
     QVERIFY(chart);
     QVERIFY(chart->isVisible());
-    QCPGraph* in3 = chart->Graph(2);
-    QCPGraph* out1 = chart->Graph(NET_INPUT_COUNT);
+    QCPGraph* in3 = Peer::Graph(*chart, 2);
+    QCPGraph* out1 = Peer::Graph(*chart, NET_INPUT_COUNT);
     // A run of one value is drawn as its two ends; the newest at the right edge.
     const auto last = [](QCPGraph* graph) { return graph->data()->at(graph->dataCount() - 1); };
     QTRY_VERIFY_WITH_TIMEOUT(in3->dataCount() >= 2 && last(in3)->value == 200, kWait);
     QCOMPARE(last(in3)->key, 0.0);
     QVERIFY(in3->data()->at(0)->key < 0);
-    QCOMPARE(chart->Graph(0)->data()->at(0)->value, 0.0);
+    QCOMPARE(Peer::Graph(*chart, 0)->data()->at(0)->value, 0.0);
     // Outputs the engine computed.
     const int shownOut1 = m_dlg->findChild<QSlider*>(QStringLiteral("IDC_SLIDER_OUT1"))->value();
     QTRY_COMPARE_WITH_TIMEOUT(last(out1)->value, double(shownOut1), kWait);
-    QCOMPARE(chart->LegendEntry(2)->text(), QStringLiteral("in3 200"));
+    QCOMPARE(Peer::LegendEntry(*chart, 2)->text(), QStringLiteral("in3 200"));
 
     // Space pauses: passes go on, the picture does not; Resume catches up.
     QTest::keyClick(chart, Qt::Key_Space);
@@ -109,9 +112,9 @@ void ChartRecordTest::chartSeriesReceiveEachPass() {
     QVERIFY(in3->data()->at(0)->key < frozen);
 
     // A click on a legend entry hides its series and nothing else.
-    QTest::mouseClick(chart->LegendEntry(2), Qt::LeftButton);
+    QTest::mouseClick(Peer::LegendEntry(*chart, 2), Qt::LeftButton);
     QVERIFY(!in3->visible());
-    QVERIFY(chart->Graph(3)->visible());
+    QVERIFY(Peer::Graph(*chart, 3)->visible());
 
     // Closed, the chart is gone, so nothing feeds it.
     chart->close();

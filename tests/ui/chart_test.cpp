@@ -15,9 +15,12 @@
 #include <cmath>
 
 #include "ui/chart_window.h"
+#include "ui/chart_window_peer.h"
 #include "ui/window_placement.h"
 
 namespace {
+
+using Peer = CChartWindowTestPeer;
 
 const QRect kScreen(0, 0, 1600, 900);
 
@@ -40,7 +43,7 @@ std::uint16_t Constant(int, int k) {
 }
 
 QCPAxis* TimeAxis(CChartWindow& chart, int half) {
-    return chart.Plot()->axisRects()[half]->axis(QCPAxis::atBottom);
+    return Peer::Plot(chart)->axisRects()[half]->axis(QCPAxis::atBottom);
 }
 
 }  // namespace
@@ -118,12 +121,12 @@ void ChartTest::liveFrameRepaintsOnlyThePlotAreas() {
     chart.AddSamples(Passes(0, 1, [](int, int k) { return std::uint16_t(k); }));
     QTest::qWait(200);
     PaintRegions paints;
-    chart.Plot()->installEventFilter(&paints);
-    const int before = chart.FramesDrawn();
+    Peer::Plot(chart)->installEventFilter(&paints);
+    const int before = Peer::FramesDrawn(chart);
     chart.AddSamples(Passes(4, 1, [](int, int k) { return std::uint16_t(100 + k); }));
-    QTRY_VERIFY(chart.FramesDrawn() > before && !paints.painted.isEmpty());
+    QTRY_VERIFY(Peer::FramesDrawn(chart) > before && !paints.painted.isEmpty());
     QRegion areas;
-    for (QCPAxisRect* rect : chart.Plot()->axisRects()) areas += rect->rect();
+    for (QCPAxisRect* rect : Peer::Plot(chart)->axisRects()) areas += rect->rect();
     QCOMPARE(paints.painted.subtracted(areas), QRegion());
 }
 
@@ -131,8 +134,8 @@ void ChartTest::framesBoundedAndNoneWhenNothingChanges() {
     CChartWindow chart(nullptr);
     chart.show();
     QVERIFY(QTest::qWaitForWindowExposed(&chart));
-    const int opened = chart.FramesDrawn();
-    const auto frames = [&] { return chart.FramesDrawn() - opened; };
+    const int opened = Peer::FramesDrawn(chart);
+    const auto frames = [&] { return Peer::FramesDrawn(chart) - opened; };
 
     // Passes far faster than frames, every one with new values.
     QElapsedTimer clock;
@@ -145,12 +148,12 @@ void ChartTest::framesBoundedAndNoneWhenNothingChanges() {
     QTest::qWait(150);
     QVERIFY(frames() > 0);
     QVERIFY(frames() <= clock.elapsed() * kChartFramesPerSecond / 1000 + 1);
-    QCOMPARE(chart.Graph(2)->data()->at(chart.Graph(2)->dataCount() - 1)->value,
+    QCOMPARE(Peer::Graph(chart, 2)->data()->at(Peer::Graph(chart, 2)->dataCount() - 1)->value,
              (39.0 * 7 + 2) - 256);
 
     // A full minute of one set of values, then more of the same: nothing to draw.
     chart.AddSamples(Passes(40, 1300, Constant));
-    QTRY_COMPARE(chart.Graph(2)->dataCount(), 2);  // a run of one value is its two ends
+    QTRY_COMPARE(Peer::Graph(chart, 2)->dataCount(), 2);  // a run of one value is its two ends
     QTest::qWait(150);
     const int still = frames();
     for (int n = 1340; n < 1350; ++n) {
@@ -161,7 +164,7 @@ void ChartTest::framesBoundedAndNoneWhenNothingChanges() {
     QCOMPARE(frames(), still);
     chart.AddSamples(Passes(1350, 1, [](int, int) { return std::uint16_t(99); }));
     QTRY_COMPARE(frames(), still + 1);
-    QCOMPARE(chart.LegendEntry(2)->text(), QStringLiteral("in3  99"));
+    QCOMPARE(Peer::LegendEntry(chart, 2)->text(), QStringLiteral("in3  99"));
 }
 
 void ChartTest::pausedChartZoomsPansAndReadsOut() {
@@ -169,8 +172,8 @@ void ChartTest::pausedChartZoomsPansAndReadsOut() {
     chart.show();
     QVERIFY(QTest::qWaitForWindowExposed(&chart));
     chart.AddSamples(Passes(0, 1300, Constant));
-    QTRY_COMPARE(chart.Graph(2)->dataCount(), 2);
-    QCustomPlot* plot = chart.Plot();
+    QTRY_COMPARE(Peer::Graph(chart, 2)->dataCount(), 2);
+    QCustomPlot* plot = Peer::Plot(chart);
     QCPAxisRect* outputs = plot->axisRects()[1];
     const QPointF middle = outputs->center();
     const auto wheel = [&] {
@@ -202,7 +205,7 @@ void ChartTest::pausedChartZoomsPansAndReadsOut() {
     QMouseEvent hover(QEvent::MouseMove, at, plot->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
                       Qt::NoModifier);
     QApplication::sendEvent(plot, &hover);
-    QCOMPARE(chart.Readout(), QStringLiteral("out3 200 at -59.75 s"));
+    QCOMPARE(Peer::Readout(chart), QStringLiteral("out3 200 at -59.75 s"));
 
     chart.SetPaused(false);
     QCOMPARE(TimeAxis(chart, 1)->range(), QCPRange(-kChartSpanSeconds, 0));
@@ -212,10 +215,10 @@ void ChartTest::legendShowsHiddenSeriesAndPictureIsSaved() {
     CChartWindow chart(nullptr);
     chart.show();
     chart.AddSamples(Passes(0, 10, Constant));
-    QTest::mouseClick(chart.LegendEntry(2), Qt::LeftButton);
-    QVERIFY(!chart.Graph(2)->visible());
-    QVERIFY(chart.LegendEntry(2)->font().strikeOut());
-    QVERIFY(!chart.LegendEntry(3)->font().strikeOut());
+    QTest::mouseClick(Peer::LegendEntry(chart, 2), Qt::LeftButton);
+    QVERIFY(!Peer::Graph(chart, 2)->visible());
+    QVERIFY(Peer::LegendEntry(chart, 2)->font().strikeOut());
+    QVERIFY(!Peer::LegendEntry(chart, 3)->font().strikeOut());
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("chart.png"));
@@ -235,16 +238,16 @@ void ChartTest::outageShowsAsABandWithItsLengthAndPauseKeepsTheSize() {
             std::chrono::steady_clock::time_point(std::chrono::milliseconds(50 * 99 + 1000 * n)));
     }
     chart.SetStale(true);
-    QTRY_COMPARE(chart.OutageLabels(), QStringList{QStringLiteral("link down 13 s…")});
-    QVERIFY(chart.LegendEntry(0)->font().italic());
+    QTRY_COMPARE(Peer::OutageLabels(chart), QStringList{QStringLiteral("link down 13 s…")});
+    QVERIFY(Peer::LegendEntry(chart, 0)->font().italic());
     std::vector<bool> gap(1, true);
     chart.AddSamples(Passes(99 + 13 * 20 + 1, 1, Constant), gap);
     chart.SetStale(false);
-    QTRY_COMPARE(chart.OutageLabels(), QStringList{QStringLiteral("link down 13 s")});
+    QTRY_COMPARE(Peer::OutageLabels(chart), QStringList{QStringLiteral("link down 13 s")});
     // No line across the outage: the drawn data holds a break (NaN) there.
     bool broken = false;
-    for (auto it = chart.Graph(2)->data()->constBegin(); it != chart.Graph(2)->data()->constEnd();
-         ++it) {
+    for (auto it = Peer::Graph(chart, 2)->data()->constBegin();
+         it != Peer::Graph(chart, 2)->data()->constEnd(); ++it) {
         broken |= std::isnan(it->value);
     }
     QVERIFY(broken);

@@ -13,9 +13,11 @@
 #include "engine/engine.h"
 #include "network/evaluators.h"
 #include "ui/dev_tool_dlg.h"
+#include "ui/dev_tool_dlg_peer.h"
 #include "ui/fake_seams.h"
 #include "ui/host_comparison.h"
 #include "ui/host_marker.h"
+#include "ui/host_marker_peer.h"
 #include "ui/live_views.h"
 #include "ui/track_bar.h"
 
@@ -46,7 +48,9 @@ private:
     // The virtual module on its own link with `extra` options, and the window in
     // Monitor on it with the same net loaded and the comparison on.
     void Start(const QStringList& extra);
-    [[nodiscard]] CHostComparison& Comparison() { return m_dlg->LiveViews().Comparison(); }
+    [[nodiscard]] CHostComparison& Comparison() {
+        return CDevToolDlgTestPeer::LiveViews(*m_dlg).Comparison();
+    }
 
     QTemporaryDir m_dir;
     QString m_net;
@@ -101,12 +105,13 @@ void CompareHostTest::markerShowsTheHostsPredictionInMonitorOnly() {
     auto* marker3 = dlg.findChild<CHostMarker*>(QStringLiteral("host:IDC_SLIDER_OUT3"));
     QVERIFY(marker3);
     QTRY_COMPARE_WITH_TIMEOUT(out3->value(), 186, kWait);
-    QCOMPARE(marker3->HostValue(), std::optional<int>(183));
+    QCOMPARE(CHostMarkerTestPeer::HostValue(*marker3), std::optional<int>(183));
     QVERIFY(marker3->isVisible());
     QCOMPARE(FirstLine(out3->toolTip()), QStringLiteral("module 186, host 183 (+3)"));
     QCOMPARE(FirstLine(out1->toolTip()), QStringLiteral("module 183, host 183 (0)"));
     // Held inputs make verdicts: amber once a pass has confirmed the difference.
-    QTRY_COMPARE_WITH_TIMEOUT(marker3->CurrentVerdict(), CHostMarker::Verdict::Differs, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(CHostMarkerTestPeer::CurrentVerdict(*marker3),
+                              CHostMarker::Verdict::Differs, kWait);
     QVERIFY(out3->toolTip().contains(QStringLiteral("mismatching passes: ")));
     if (!qEnvironmentVariableIsEmpty("PELKORA_SHOT")) {
         // A few seconds of passes, so the picture shows a count that stayed.
@@ -125,18 +130,19 @@ void CompareHostTest::markerRepaintsOnlyWhenItsValuesChange() {
            QStringLiteral("3:+3")});
     auto* marker3 = m_dlg->findChild<CHostMarker*>(QStringLiteral("host:IDC_SLIDER_OUT3"));
     auto* marker1 = m_dlg->findChild<CHostMarker*>(QStringLiteral("host:IDC_SLIDER_OUT1"));
-    QTRY_COMPARE_WITH_TIMEOUT(marker3->CurrentVerdict(), CHostMarker::Verdict::Differs, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(CHostMarkerTestPeer::CurrentVerdict(*marker3),
+                              CHostMarker::Verdict::Differs, kWait);
     // Constant values for a second (about five passes): a marker whose repaint made
     // its slider repaint, and that repaint the marker again, would count hundreds.
     // Output 3's mismatch count grows on its badge: one paint per new count.
-    const int before3 = marker3->PaintCount();
-    const int before1 = marker1->PaintCount();
+    const int before3 = CHostMarkerTestPeer::PaintCount(*marker3);
+    const int before1 = CHostMarkerTestPeer::PaintCount(*marker1);
     const int count3 = marker3->Count();
     QTest::qWait(1000);
-    QVERIFY2(marker3->PaintCount() - before3 <= 2 + (marker3->Count() - count3),
-             qPrintable(QString::number(marker3->PaintCount())));
-    QVERIFY2(marker1->PaintCount() - before1 <= 2,
-             qPrintable(QString::number(marker1->PaintCount())));
+    QVERIFY2(CHostMarkerTestPeer::PaintCount(*marker3) - before3 <= 2 + (marker3->Count() - count3),
+             qPrintable(QString::number(CHostMarkerTestPeer::PaintCount(*marker3))));
+    QVERIFY2(CHostMarkerTestPeer::PaintCount(*marker1) - before1 <= 2,
+             qPrintable(QString::number(CHostMarkerTestPeer::PaintCount(*marker1))));
 }
 
 void CompareHostTest::countsJudgeOnlyPassesWithInputsHeldStill_data() {
@@ -166,7 +172,7 @@ void CompareHostTest::countsJudgeOnlyPassesWithInputsHeldStill() {
     auto* marker3 = m_dlg->findChild<CHostMarker*>(QStringLiteral("host:IDC_SLIDER_OUT3"));
     bool amber = false;
     QTRY_VERIFY_WITH_TIMEOUT(
-        (amber |= marker3->CurrentVerdict() == CHostMarker::Verdict::Differs,
+        (amber |= CHostMarkerTestPeer::CurrentVerdict(*marker3) == CHostMarker::Verdict::Differs,
          Comparison().GetCounts().judged + Comparison().GetCounts().inputsMoved >= 8),
         3 * kWait);
     const CHostComparison::Counts counts = Comparison().GetCounts();
@@ -289,10 +295,12 @@ void CompareHostTest::staleValuesAreNeverJudged() {
     report.mode = MODE_MONITOR;
     report.outputs = passes.back().outputs;
     comparison.Show(true, report, weights, /*stale=*/true);
-    QCOMPARE(comparison.Marker(0)->CurrentVerdict(), CHostMarker::Verdict::Unsettled);
+    QCOMPARE(CHostMarkerTestPeer::CurrentVerdict(*comparison.Marker(0)),
+             CHostMarker::Verdict::Unsettled);
     QVERIFY(sliders[0]->toolTip().contains(QStringLiteral("not current")));
     comparison.Show(true, report, weights, /*stale=*/false);
-    QCOMPARE(comparison.Marker(0)->CurrentVerdict(), CHostMarker::Verdict::Differs);
+    QCOMPARE(CHostMarkerTestPeer::CurrentVerdict(*comparison.Marker(0)),
+             CHostMarker::Verdict::Differs);
 
     comparison.ClearCounts();
     QCOMPARE(comparison.Marker(0)->Count(), 0);

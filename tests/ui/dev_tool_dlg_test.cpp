@@ -44,6 +44,7 @@
 #include "engine/engine.h"
 #include "network/evaluators.h"
 #include "ui/dev_tool_dlg.h"
+#include "ui/dev_tool_dlg_peer.h"
 #include "ui/engine_update_poster.h"
 #include "ui/fake_seams.h"
 #include "ui/quantization_dlg.h"
@@ -374,12 +375,12 @@ void DevToolDlgTest::windowShowsExactlyTheReport() {
     }
     // Copied before the operator's move: its inputs would put slider 2 back.
     report.inputsSet = 0;
-    m_dlg->Poster().Notify(report);
+    CDevToolDlgTestPeer::Poster(*m_dlg).Notify(report);
     QTRY_COMPARE_WITH_TIMEOUT(Out(*m_dlg, 8)->value(), 207, kWait);
     QCOMPARE(In(*m_dlg, 2)->value(), 9);
     QCOMPARE(In(*m_dlg, 1)->value(), 0);
     report.inputsSet = 1;
-    m_dlg->Poster().Notify(report);
+    CDevToolDlgTestPeer::Poster(*m_dlg).Notify(report);
     QTRY_COMPARE_WITH_TIMEOUT(In(*m_dlg, 2)->value(), 11, kWait);
     for (int k = 1; k <= 8; ++k) {
         QCOMPARE(In(*m_dlg, k)->value(), 9 + k);
@@ -612,10 +613,10 @@ void DevToolDlgTest::upDownChoosesTrainingFile() {
         QTest::mouseClick(step.arrow, Qt::LeftButton);
         QCOMPARE(name->text(), QString::fromLatin1(step.shown));
     }
-    m_dlg->TrainingPanel().SetFileNumber(65535);
+    CDevToolDlgTestPeer::TrainingPanel(*m_dlg).SetFileNumber(65535);
     QTest::mouseClick(up, Qt::LeftButton);
     QCOMPARE(name->text(), QStringLiteral("train000.txt"));
-    m_dlg->TrainingPanel().SetFileNumber(999);
+    CDevToolDlgTestPeer::TrainingPanel(*m_dlg).SetFileNumber(999);
     QTest::mouseClick(up, Qt::LeftButton);
     QCOMPARE(name->text(), QStringLiteral("train1000.txt"));
     // Works outside training mode too, and the box stays disabled.
@@ -625,7 +626,7 @@ void DevToolDlgTest::upDownChoosesTrainingFile() {
 void DevToolDlgTest::storeTrainingSet() {
     QFile::remove(QStringLiteral("train005.txt"));
     m_dlg = Open();
-    m_dlg->TrainingPanel().SetFileNumber(5);
+    CDevToolDlgTestPeer::TrainingPanel(*m_dlg).SetFileNumber(5);
     QTest::mouseClick(Control<QCheckBox>(*m_dlg, "IDC_TRAINING_MODE"), Qt::LeftButton);
     for (int k = 1; k <= 8; ++k) {
         In(*m_dlg, k)->setValue(10 * k);
@@ -648,7 +649,7 @@ void DevToolDlgTest::storeTrainingSetFailureShowsMessage() {
     // A folder where the file should be: the file cannot be opened.
     QVERIFY(QDir().mkpath(QStringLiteral("train007.txt")));
     m_dlg = Open();
-    m_dlg->TrainingPanel().SetFileNumber(7);
+    CDevToolDlgTestPeer::TrainingPanel(*m_dlg).SetFileNumber(7);
     QTest::mouseClick(Control<QCheckBox>(*m_dlg, "IDC_TRAINING_MODE"), Qt::LeftButton);
     QTest::mouseClick(Control<QPushButton>(*m_dlg, "IDC_STORE_TRAINING_SET"), Qt::LeftButton);
     QCOMPARE(m_seams.messages,
@@ -658,7 +659,7 @@ void DevToolDlgTest::storeTrainingSetFailureShowsMessage() {
 void DevToolDlgTest::enterOnStoreButtonStoresAndKeepsWindow() {
     QFile::remove(QStringLiteral("train009.txt"));
     m_dlg = Open();
-    m_dlg->TrainingPanel().SetFileNumber(9);
+    CDevToolDlgTestPeer::TrainingPanel(*m_dlg).SetFileNumber(9);
     QTest::mouseClick(Control<QCheckBox>(*m_dlg, "IDC_TRAINING_MODE"), Qt::LeftButton);
     auto* store = Control<QPushButton>(*m_dlg, "IDC_STORE_TRAINING_SET");
     store->setFocus();
@@ -842,17 +843,19 @@ void DevToolDlgTest::windowNamesItsState() {
     auto* info = m_dlg->findChild<QLabel*>(QStringLiteral("info"));
     QVERIFY(info);
     QCOMPARE(m_dlg->windowTitle(), QStringLiteral("Pelkora Development Tool"));
-    QCOMPARE(m_dlg->InfoText(), QString());  // the window starts as it always has
+    QCOMPARE(CDevToolDlgTestPeer::InfoText(*m_dlg),
+             QString());  // the window starts as it always has
 
     // Compare with host before any net: it says what it needs.
     m_dlg->findChild<QAction*>(QStringLiteral("ID_VIEW_COMPARE_HOST"))->setChecked(true);
-    QCOMPARE(m_dlg->InfoText(), QStringLiteral("Compare with host needs a net file"));
+    QCOMPARE(CDevToolDlgTestPeer::InfoText(*m_dlg),
+             QStringLiteral("Compare with host needs a net file"));
     m_seams.openAnswer = WriteFile(m_dir, "named.txt", NetFileText(SampleWeights()));
     m_dlg->findChild<QAction*>(QStringLiteral("ID_FILE_LOAD_ASCII"))->trigger();
     QCOMPARE(m_dlg->windowTitle(), QStringLiteral("named.txt - Pelkora Development Tool"));
-    QCOMPARE(m_dlg->InfoText(), QStringLiteral("Compare: no pass judged yet"));
+    QCOMPARE(CDevToolDlgTestPeer::InfoText(*m_dlg), QStringLiteral("Compare: no pass judged yet"));
     m_dlg->findChild<QAction*>(QStringLiteral("ID_VIEW_COMPARE_HOST"))->setChecked(false);
-    QCOMPARE(m_dlg->InfoText(), QString());
+    QCOMPARE(CDevToolDlgTestPeer::InfoText(*m_dlg), QString());
 
     m_dlg->ShowWeightsSource(QStringLiteral("trained"), true);
     QCOMPARE(m_dlg->windowTitle(),
@@ -861,21 +864,21 @@ void DevToolDlgTest::windowNamesItsState() {
     QCOMPARE(m_dlg->windowTitle(), QStringLiteral("Pelkora Development Tool"));
 
     // A store says where the row went; a second click on the same set says so.
-    m_dlg->TrainingPanel().SetFileNumber(4);
+    CDevToolDlgTestPeer::TrainingPanel(*m_dlg).SetFileNumber(4);
     QTest::mouseClick(Control<QCheckBox>(*m_dlg, "IDC_TRAINING_MODE"), Qt::LeftButton);
     auto* store = Control<QPushButton>(*m_dlg, "IDC_STORE_TRAINING_SET");
     QTest::mouseClick(store, Qt::LeftButton);
-    QCOMPARE(m_dlg->InfoText(), QStringLiteral("Stored row 1 in train004.txt"));
+    QCOMPARE(CDevToolDlgTestPeer::InfoText(*m_dlg), QStringLiteral("Stored row 1 in train004.txt"));
     QVERIFY(info->toolTip().endsWith(QStringLiteral("Folder: ") + QDir::currentPath()));
     QVERIFY(!info->text().isEmpty());
     QTest::mouseClick(store, Qt::LeftButton);
-    QCOMPARE(m_dlg->InfoText(),
+    QCOMPARE(CDevToolDlgTestPeer::InfoText(*m_dlg),
              QStringLiteral("Stored row 2 in train004.txt (the same values as row "
                             "1: a double click?)"));
     In(*m_dlg, 1)->setValue(9);
     QTest::qWait(QApplication::doubleClickInterval() + 50);
     QTest::mouseClick(store, Qt::LeftButton);
-    QCOMPARE(m_dlg->InfoText(), QStringLiteral("Stored row 3 in train004.txt"));
+    QCOMPARE(CDevToolDlgTestPeer::InfoText(*m_dlg), QStringLiteral("Stored row 3 in train004.txt"));
 }
 
 void DevToolDlgTest::enterInAnOpenPortListOnlyChoosesIt() {

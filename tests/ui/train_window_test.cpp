@@ -12,6 +12,7 @@
 
 #include "engine_test_peer.h"
 #include "ui/dev_tool_dlg.h"
+#include "ui/dev_tool_dlg_peer.h"
 #include "ui/fake_seams.h"
 #include "ui/train_dlg.h"
 
@@ -85,7 +86,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!dlg->Training(), kRunGuardMs);
         dlg->OnUseWeights();  // nothing loaded before: no question
         QCOMPARE(seams.questions.size(), 1);
-        QVERIFY(win.TrainedUnsaved());
+        QVERIFY(CDevToolDlgTestPeer::TrainedUnsaved(win));
         seams.askAnswers = {1};
         win.reject();
         QCOMPARE(seams.questions.size(), 2);
@@ -93,7 +94,7 @@ private slots:
 
         // Undone: nothing to lose, so the window goes without a question.
         dlg->OnUndoUse();
-        QVERIFY(!win.TrainedUnsaved());
+        QVERIFY(!CDevToolDlgTestPeer::TrainedUnsaved(win));
         win.reject();
         QCOMPARE(seams.questions.size(), 2);
         QVERIFY(!win.isVisible());
@@ -108,11 +109,11 @@ private slots:
         StartRun(*dlg);
         QTRY_VERIFY_WITH_TIMEOUT(!dlg->Training(), kRunGuardMs);
         dlg->OnUseWeights();
-        QVERIFY(win.TrainedUnsaved());
+        QVERIFY(CDevToolDlgTestPeer::TrainedUnsaved(win));
         const QString path = m_dir.filePath(QStringLiteral("trained.txt"));
         dlg->SetSaveFileName([&](QWidget*) { return path; });
         dlg->OnSaveNetFile();
-        QVERIFY(!win.TrainedUnsaved());
+        QVERIFY(!CDevToolDlgTestPeer::TrainedUnsaved(win));
         seams.askAnswers = {0};  // what Quit would answer, were it asked
         win.reject();
         QVERIFY(seams.questions.isEmpty());
@@ -130,7 +131,7 @@ private:
 
     static CTrainDlg* OpenTrainDialog(CDevToolDlg& win) {
         win.findChild<QAction*>(QStringLiteral("ID_FILE_TRAIN"))->trigger();
-        return win.TrainDialog();
+        return CDevToolDlgTestPeer::TrainDialog(win);
     }
 
     QTemporaryDir m_dir;
