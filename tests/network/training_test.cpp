@@ -11,6 +11,7 @@
 #include "files/training_rows.h"
 #include "network/evaluators.h"
 #include "network/net_file_reader.h"
+#include "network/training/closest_integer_point.h"
 #include "network/training/module_search.h"
 #include "network/training/trainer.h"
 #include "network/training/trainer_seam.h"
@@ -407,6 +408,10 @@ TEST(TrainerTunables, RefusesValuesThatCannotWork) {
         {"validationShare", [](TrainerTunables& t) { t.validationShare = 1.0; }},
         {"biasPenaltyWeight", [](TrainerTunables& t) { t.biasPenaltyWeight = 0.0; }},
         {"sweeps", [](TrainerTunables& t) { t.sweepPatience = 0; }},
+        {"outputDecays",
+         [](TrainerTunables& t) {
+             t.outputDecays = {3e-4, 0.0};
+         }},
         {"farAbove", [](TrainerTunables& t) { t.farAbove = 0.5; }},
     };
     const std::vector<TrainingRow> rows = NoisyRows(20, 73);
@@ -418,6 +423,56 @@ TEST(TrainerTunables, RefusesValuesThatCannotWork) {
         ASSERT_FALSE(problems.empty());
         EXPECT_NE(problems[0].find(c.name), std::string::npos) << problems[0];
         EXPECT_THROW((void)TrainNetworkWith(rows, TrainingOptions{}, seam), std::invalid_argument);
+    }
+}
+
+// The closest integer point under a quadratic form: never farther than the best of
+// an exhaustive search of a box about c, and far nearer than rounding where the
+// directions are correlated (as hidden bytes that move together make them).
+TEST(ClosestIntegerPoint, IsTheNearestOfAnExhaustiveSearch) {
+    std::mt19937_64 rng(5);
+    auto uniform = [&](double lo, double hi) {
+        return lo + (hi - lo) * static_cast<double>(rng() >> 11) * 0x1.0p-53;
+    };
+    const struct {
+        const char* name;
+        double correlation;  // of the columns the form is made of
+    } cases[] = {{"independent", 0.0}, {"correlated", 0.9}, {"nearly parallel", 0.995}};
+    for (const auto& k : cases) {
+        int nearer = 0;  // trials where rounding is not the answer
+        for (int trial = 0; trial < 8; ++trial) {
+            SCOPED_TRACE(testing::Message() << k.name << ", trial " << trial);
+            constexpr int n = 4;
+            // G = A'A, A's columns a shared direction plus their own.
+            Eigen::MatrixXd a(6, n);
+            Eigen::VectorXd shared(6);
+            for (int r = 0; r < 6; ++r) shared[r] = uniform(-1, 1);
+            for (int c = 0; c < n; ++c) {
+                for (int r = 0; r < 6; ++r)
+                    a(r, c) = k.correlation * shared[r] + (1 - k.correlation) * uniform(-1, 1);
+            }
+            const Eigen::MatrixXd g = a.transpose() * a + 1e-9 * Eigen::MatrixXd::Identity(n, n);
+            Eigen::VectorXd c(n);
+            for (int i = 0; i < n; ++i) c[i] = uniform(-5, 5);
+            auto cost = [&](const Eigen::VectorXd& z) { return (z - c).dot(g * (z - c)); };
+            const Eigen::VectorXd z = training::ClosestIntegerPoint(g, c, 100000);
+            for (int i = 0; i < n; ++i) EXPECT_EQ(z[i], std::nearbyint(z[i]));
+            double best = HUGE_VAL;
+            Eigen::VectorXd p(n);
+            constexpr int kReach = 9;
+            for (int code = 0; code < 19 * 19 * 19 * 19; ++code) {
+                int rest = code;
+                for (int i = 0; i < n; ++i, rest /= 19)
+                    p[i] = std::nearbyint(c[i]) + (rest % 19) - kReach;
+                best = std::min(best, cost(p));
+            }
+            EXPECT_LE(cost(z), best * (1 + 1e-9) + 1e-12);
+            Eigen::VectorXd rounded(n);
+            for (int i = 0; i < n; ++i) rounded[i] = std::nearbyint(c[i]);
+            EXPECT_LE(cost(z), cost(rounded) + 1e-12);
+            if (cost(z) < 0.5 * cost(rounded)) ++nearer;
+        }
+        if (k.correlation > 0.99) EXPECT_GE(nearer, 4) << k.name;
     }
 }
 

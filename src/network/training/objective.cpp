@@ -99,6 +99,71 @@ double OutputLayerObjective::Loss(const Vector& u, Vector* gradient) const {
     return MeanPerOutput(loss, index_.size(), gradient);
 }
 
+std::vector<Eigen::MatrixXd> FloatObjective::HiddenCurvature(const Vector& u) const {
+    constexpr int kSources = NET_INPUT_COUNT + 1;
+    std::vector<Eigen::MatrixXd> g(NET_HIDDEN_COUNT, Eigen::MatrixXd::Zero(kSources, kSources));
+    auto logistic = [](double s, double& slope) {
+        const double y = 255.0 / (1.0 + std::exp(-s / kModuleDivisor));
+        slope = y * (255.0 - y) / (255.0 * kModuleDivisor);
+        return y;
+    };
+    for (std::size_t r : index_) {
+        double a[kSources];
+        for (int i = 0; i < NET_INPUT_COUNT; ++i) a[i] = rows_[r].in[i];
+        a[NET_INPUT_COUNT] = 255.0;
+        double h[NET_HIDDEN_COUNT + 1], sh[NET_HIDDEN_COUNT];
+        for (int j = 0; j < NET_HIDDEN_COUNT; ++j) {
+            double s = 0.0;
+            for (int i = 0; i < kSources; ++i) s += u[HiddenWeightIndex(i, j)] * a[i];
+            h[j] = logistic(s, sh[j]);
+        }
+        h[NET_HIDDEN_COUNT] = 255.0;
+        double so[NET_OUTPUT_COUNT];
+        for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
+            double s = 0.0;
+            for (int k = 0; k <= NET_HIDDEN_COUNT; ++k) s += u[OutputWeightIndex(k, m)] * h[k];
+            logistic(s, so[m]);
+        }
+        for (int j = 0; j < NET_HIDDEN_COUNT; ++j) {
+            double w = 0.0;
+            for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
+                const double d = so[m] * u[OutputWeightIndex(j, m)];
+                w += d * d;
+            }
+            w *= sh[j] * sh[j];
+            for (int k = 0; k < kSources; ++k) {
+                for (int l = 0; l <= k; ++l) g[j](k, l) += w * a[k] * a[l];
+            }
+        }
+    }
+    for (Eigen::MatrixXd& m : g) {
+        for (int k = 0; k < kSources; ++k) {
+            for (int l = 0; l < k; ++l) m(l, k) = m(k, l);
+        }
+    }
+    return g;
+}
+
+Eigen::MatrixXd OutputLayerObjective::OutputCurvature(const Vector& u, int m) const {
+    constexpr int kSources = NET_HIDDEN_COUNT + 1;
+    Eigen::MatrixXd g = Eigen::MatrixXd::Zero(kSources, kSources);
+    for (std::size_t r = 0; r < index_.size(); ++r) {
+        const double* b = &hidden_[r * kSources];
+        double sum = 0.0;
+        for (int k = 0; k < kSources; ++k) sum += b[k] * u[OutputWeightIndex(k, m)];
+        const double y = 255.0 / (1.0 + std::exp(-sum / kModuleDivisor));
+        const double slope = y * (255.0 - y) / (255.0 * kModuleDivisor);
+        const double w = slope * slope;
+        for (int k = 0; k < kSources; ++k) {
+            for (int l = 0; l <= k; ++l) g(k, l) += w * b[k] * b[l];
+        }
+    }
+    for (int k = 0; k < kSources; ++k) {
+        for (int l = 0; l < k; ++l) g(l, k) = g(k, l);
+    }
+    return g;
+}
+
 double BiasPenalty(double weight, const Vector& u, Vector& gu) {
     double penalty = 0.0;
     ForEachNeuron([&](int sources, auto index) {
@@ -121,6 +186,16 @@ double Decay(double lambda, const Vector& u, Vector& gu) {
             gu[n] += lambda * 0.02 * u[n];
         }
     });
+    return penalty;
+}
+
+double OutputDecay(double mu, const Vector& u, Vector& gu) {
+    if (mu <= 0.0) return 0.0;
+    double penalty = 0.0;
+    for (int n = HIDDEN_WEIGHT_COUNT; n < NET_WEIGHT_COUNT; ++n) {
+        penalty += mu * u[n] * u[n];
+        gu[n] += 2.0 * mu * u[n];
+    }
     return penalty;
 }
 

@@ -59,6 +59,12 @@ public:
 
     double Loss(const Vector& u, Vector* gradient) const;
 
+    // Per hidden neuron, the curvature of the squared error by its 9 weights at
+    // `u` (Gauss-Newton, in the sigmoid of S / 1280, the other neurons held): the
+    // sum over the rows of (its slope x the outputs' slopes through their weights
+    // from it)^2 x a a', a the row's inputs and 255.
+    [[nodiscard]] std::vector<Eigen::MatrixXd> HiddenCurvature(const Vector& u) const;
+
 private:
     const std::vector<TrainingRow>& rows_;
     const std::vector<std::size_t>& index_;
@@ -78,6 +84,12 @@ public:
     // `u` holds all 280 weights in module units; only the output layer's count.
     double Loss(const Vector& u, Vector* gradient) const;
 
+    // The curvature of output m's squared error by its 17 weights at `u`, in the
+    // sigmoid of S / 1280 (Gauss-Newton: the sum over the rows of slope^2 x b b',
+    // b the row's hidden bytes and 255): how far an integer output layer is from
+    // `u` in what it costs.
+    [[nodiscard]] Eigen::MatrixXd OutputCurvature(const Vector& u, int m) const;
+
 private:
     const std::vector<TrainingRow>& rows_;
     const std::vector<std::size_t>& index_;
@@ -92,5 +104,8 @@ double BiasPenalty(double weight, const Vector& u, Vector& gu);
 // The decay of the source weights, in centred units (p = u / 10): lambda x the sum
 // of p^2, added to `gu`. Biases are free: a neuron's middle costs nothing.
 double Decay(double lambda, const Vector& u, Vector& gu);
+
+// mu x the sum of the squared output weights (biases included), in module units.
+double OutputDecay(double mu, const Vector& u, Vector& gu);
 
 }  // namespace training

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -19,6 +20,7 @@
 #include <utility>
 
 #include "network/evaluators.h"
+#include "network/training/closest_integer_point.h"
 #include "network/training/error_figures.h"
 #include "network/training/module_search.h"
 #include "network/training/objective.h"
@@ -32,6 +34,13 @@ using namespace training;
 using Clock = std::chrono::steady_clock;
 
 struct StopTraining {};  // thrown out of the objective to end the optimiser early
+
+// What is added to an objective: the decay of the source weights (centred units) and
+// of the output weights (module units; see TrainerTunables::outputDecays).
+struct Penalty {
+    double decay = 0.0;
+    double output = 0.0;
+};
 
 // The rows a run fits on and those that judge it (none in the refit); the samples
 // keep the float starts cheap for large sets.
@@ -87,7 +96,7 @@ private:
         const Objective& objective;
         const FloatObjective* validation;
         bool centred;
-        double decay;
+        Penalty penalty;
         int maxEvaluations;  // 0: none
         double toModule;     // module units per unit of u: 1280/1275 for the float net
         std::uint64_t key;   // of the offers, unique, in the order a run makes them; 0: none
@@ -111,7 +120,8 @@ private:
             }
             double loss = objective.Loss(u, &gu);
             loss += BiasPenalty(trainer.t_.biasPenaltyWeight, u, gu);
-            loss += Decay(decay, u, gu);
+            loss += Decay(penalty.decay, u, gu);
+            loss += OutputDecay(penalty.output, u, gu);
             if (centred) {
                 GradientToCentred(gu, gradient);
             } else {
@@ -161,7 +171,7 @@ private:
     template <typename Objective>
     RunResult Minimise(const Objective& objective, const FloatObjective* validation,
                        const Vector& u, int iterations, int maxEvaluations, bool centred,
-                       const Vector& lb, const Vector& ub, double decay, double toModule,
+                       const Vector& lb, const Vector& ub, Penalty penalty, double toModule,
                        std::uint64_t key) {
         LBFGSpp::LBFGSBParam<double> param;
         param.m = t_.lbfgsMemory;
@@ -172,7 +182,7 @@ private:
         param.delta = t_.lbfgsDelta;
         param.max_linesearch = t_.lbfgsMaxLineSearch;
         LBFGSpp::LBFGSBSolver<double> solver(param);
-        Tracked<Objective> tracked{*this,          objective, validation, centred, decay,
+        Tracked<Objective> tracked{*this,          objective, validation, centred, penalty,
                                    maxEvaluations, toModule,  key,        u};
         try {
             double fx = 0.0;
@@ -249,14 +259,14 @@ private:
     void MakeSplits();
     RunResult FloatRun(const RowSplit& split, const Vector& start, double decay, int maxEvaluations,
                        std::uint64_t key);
-    ModuleTry ModuleStage(const RowSplit& split, const Vector& floatWeights, double decay,
+    ModuleTry ModuleStage(const RowSplit& split, const Vector& floatWeights, Penalty penalty,
                           int polishCap, int stepCap, TrainingStage stage, std::uint64_t key);
     ModuleWeights RoundStepByStep(const std::vector<std::size_t>& fit, const Vector& u,
-                                  double decay);
-    ModuleWeights RefitOutputLayer(const std::vector<std::size_t>& fit,
-                                   const ModuleWeights& weights, double decay);
+                                  Penalty penalty);
+    ModuleWeights RefitOutputLayer(const ModuleSearch& search, const std::vector<std::size_t>& fit,
+                                   const ModuleWeights& weights, Penalty penalty);
     void Descend(ModuleSearch& search, const ModuleSearch* validation,
-                 const std::vector<std::size_t>& fit, double decay, const ModuleWeights& start,
+                 const std::vector<std::size_t>& fit, Penalty penalty, const ModuleWeights& start,
                  int stepCap, TrainingStage stage, std::uint64_t key, ModuleTry& t);
     void Finish(TrainingResult& result, const Vector& floatWeights);
 
@@ -326,14 +336,15 @@ RunResult Trainer::FloatRun(const RowSplit& split, const Vector& start, double d
     const FloatObjective fit(rows_, split.fitSample, Arithmetic::Float);
     const FloatObjective val(rows_, split.valSample, Arithmetic::Float);
     return Minimise(fit, split.valSample.empty() ? nullptr : &val, start, t_.startIterations,
-                    maxEvaluations, true, lb, ub, decay, kModuleDivisor / kFloatDivisor, key);
+                    maxEvaluations, true, lb, ub, Penalty{decay, 0.0},
+                    kModuleDivisor / kFloatDivisor, key);
 }
 
 // Rounds the float weights to integers in rounds: each round fixes the share of
 // the still-free weights nearest to an integer and lets the others make up for it,
 // against a smooth stand-in of the module's arithmetic.
 ModuleWeights Trainer::RoundStepByStep(const std::vector<std::size_t>& fit, const Vector& start,
-                                       double decay) {
+                                       Penalty penalty) {
     Vector u = start;
     Vector lb = UniformBounds(-kMaxModuleWeight);
     Vector ub = UniformBounds(kMaxModuleWeight);
@@ -357,7 +368,8 @@ ModuleWeights Trainer::RoundStepByStep(const std::vector<std::size_t>& fit, cons
             lb[n] = ub[n] = u[n];
         }
         if (round < t_.roundingRounds) {
-            u = Minimise(module, nullptr, u, t_.roundingIterations, 0, false, lb, ub, decay, 1.0, 0)
+            u = Minimise(module, nullptr, u, t_.roundingIterations, 0, false, lb, ub, penalty, 1.0,
+                         0)
                     .u;
         }
     }
@@ -366,8 +378,9 @@ ModuleWeights Trainer::RoundStepByStep(const std::vector<std::size_t>& fit, cons
 
 // Fits the output layer anew to the module's hidden bytes of `weights`, its hidden
 // layer kept, and rounds it.
-ModuleWeights Trainer::RefitOutputLayer(const std::vector<std::size_t>& fit,
-                                        const ModuleWeights& weights, double decay) {
+ModuleWeights Trainer::RefitOutputLayer(const ModuleSearch& search,
+                                        const std::vector<std::size_t>& fit,
+                                        const ModuleWeights& weights, Penalty penalty) {
     Vector u(NET_WEIGHT_COUNT);
     Vector lb(NET_WEIGHT_COUNT), ub(NET_WEIGHT_COUNT);
     for (int n = 0; n < NET_WEIGHT_COUNT; ++n) {
@@ -378,15 +391,33 @@ ModuleWeights Trainer::RefitOutputLayer(const std::vector<std::size_t>& fit,
     }
     const OutputLayerObjective objective(rows_, fit, weights);
     AddWork(fit.size());
-    return Rounded(
-        Minimise(objective, nullptr, u, t_.refitIterations, 0, false, lb, ub, decay, 1.0, 0).u);
+    const Vector fitted =
+        Minimise(objective, nullptr, u, t_.refitIterations, 0, false, lb, ub, penalty, 1.0, 0).u;
+    const ModuleWeights rounded = Rounded(fitted);
+    if (t_.latticeNodes == 0) return rounded;
+    // Outputs are independent given the hidden bytes: each output's weights are
+    // made integer on their own.
+    ModuleWeights lattice = rounded;
+    constexpr int kSources = NET_HIDDEN_COUNT + 1;
+    for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
+        Eigen::MatrixXd g = objective.OutputCurvature(fitted, m);
+        // A trace's millionth on the diagonal keeps G positive definite where a
+        // hidden byte is constant over the rows (a neuron at its bound).
+        g.diagonal().array() += 1e-6 * g.trace() / kSources + 1e-12;
+        Vector c(kSources);
+        for (int k = 0; k < kSources; ++k) c[k] = fitted[OutputWeightIndex(k, m)];
+        const Vector z = ClosestIntegerPoint(g, c, t_.latticeNodes);
+        for (int k = 0; k < kSources; ++k) lattice[OutputWeightIndex(k, m)] = ClampWeight(z[k]);
+    }
+    AddWork(2 * fit.size());
+    return search.SquaredError(lattice) < search.SquaredError(rounded) ? lattice : rounded;
 }
 
 // The module stage on one split: the float weights trained on in the module's
 // stand-in, rounded (at once or step by step, the output layer refitted), then
 // searched on. With validation rows every run stops where they say; the refit
 // (`polishCap`, `stepCap`) repeats what they chose.
-ModuleTry Trainer::ModuleStage(const RowSplit& split, const Vector& floatWeights, double decay,
+ModuleTry Trainer::ModuleStage(const RowSplit& split, const Vector& floatWeights, Penalty penalty,
                                int polishCap, int stepCap, TrainingStage stage, std::uint64_t key) {
     ModuleTry t;
     ModuleSearch search(rows_, split.fit, t_);
@@ -405,19 +436,38 @@ ModuleTry Trainer::ModuleStage(const RowSplit& split, const Vector& floatWeights
             static_cast<int>(t_.modulePolishRowEvaluations / static_cast<double>(split.fit.size())),
             t_.minModulePolishIterations, t_.maxModulePolishIterations);
         const RunResult r = Minimise(module, validation ? &moduleVal : nullptr, smooth, iterations,
-                                     polishCap, true, lb, ub, decay, 1.0, key);
+                                     polishCap, true, lb, ub, penalty, 1.0, key);
         smooth = r.u;
         t.polishEvaluations = r.evaluationsAtBest;
     }
     if (!ShouldStop()) {
-        const ModuleWeights stepwise = RoundStepByStep(split.fit, smooth, decay);
+        const ModuleWeights stepwise = RoundStepByStep(split.fit, smooth, penalty);
         if (search.SquaredError(stepwise) < search.SquaredError(start)) start = stepwise;
     }
+    if (!ShouldStop() && t_.latticeNodes > 0) {
+        // Each hidden neuron's weights made integer as the closest integer point
+        // under their curvature, then the output layer fitted to its bytes.
+        const FloatObjective module(rows_, split.fit, Arithmetic::Module);
+        const std::vector<Eigen::MatrixXd> curvature = module.HiddenCurvature(smooth);
+        AddWork(split.fit.size());
+        ModuleWeights lattice = Rounded(smooth);
+        constexpr int kSources = NET_INPUT_COUNT + 1;
+        for (int j = 0; j < NET_HIDDEN_COUNT; ++j) {
+            Eigen::MatrixXd g = curvature[j];
+            g.diagonal().array() += 1e-6 * g.trace() / kSources + 1e-12;
+            Vector c(kSources);
+            for (int i = 0; i < kSources; ++i) c[i] = smooth[HiddenWeightIndex(i, j)];
+            const Vector z = ClosestIntegerPoint(g, c, t_.latticeNodes);
+            for (int i = 0; i < kSources; ++i) lattice[HiddenWeightIndex(i, j)] = ClampWeight(z[i]);
+        }
+        lattice = RefitOutputLayer(search, split.fit, lattice, penalty);
+        if (search.SquaredError(lattice) < search.SquaredError(start)) start = lattice;
+    }
     if (!ShouldStop()) {
-        const ModuleWeights refit = RefitOutputLayer(split.fit, start, decay);
+        const ModuleWeights refit = RefitOutputLayer(search, split.fit, start, penalty);
         if (search.SquaredError(refit) < search.SquaredError(start)) start = refit;
     }
-    Descend(search, validation ? &*validation : nullptr, split.fit, decay, start, stepCap, stage,
+    Descend(search, validation ? &*validation : nullptr, split.fit, penalty, start, stepCap, stage,
             key + (std::uint64_t{1} << 24), t);
     return t;
 }
@@ -426,8 +476,9 @@ ModuleTry Trainer::ModuleStage(const RowSplit& split, const Vector& floatWeights
 // paired moves, or the output layer refitted): until nothing helps, the validation
 // error has not fallen for sweepPatience steps, or `stepCap` steps (< 0: no cap).
 void Trainer::Descend(ModuleSearch& search, const ModuleSearch* validation,
-                      const std::vector<std::size_t>& fit, double decay, const ModuleWeights& start,
-                      int stepCap, TrainingStage stage, std::uint64_t key, ModuleTry& t) {
+                      const std::vector<std::size_t>& fit, Penalty penalty,
+                      const ModuleWeights& start, int stepCap, TrainingStage stage,
+                      std::uint64_t key, ModuleTry& t) {
     search.Reset(start);
     std::uint64_t counted = 0;
     auto stop = [&] {
@@ -462,7 +513,7 @@ void Trainer::Descend(ModuleSearch& search, const ModuleSearch* validation,
         if (!improved && !stop()) {
             // Stuck: the output layer fitted anew to the hidden bytes reached so far
             // may open the way again.
-            const ModuleWeights refit = RefitOutputLayer(fit, search.Weights(), decay);
+            const ModuleWeights refit = RefitOutputLayer(search, fit, search.Weights(), penalty);
             if (refits++ == t_.maxRefits || search.SquaredError(refit) >= search.Error()) {
                 ended = true;
             } else {
@@ -527,7 +578,17 @@ TrainingResult Trainer::Run() {
     MakeSplits();
     const std::size_t folds = splits_.size();
     const std::size_t decays = t_.decays.size();
-    const std::size_t candidates = std::min(t_.candidates, starts.size());
+    // The module stage's candidates: the best start with every output decay, the
+    // next ones with the first.
+    struct Candidate {
+        std::size_t rank;
+        double outputDecay;
+    };
+    std::vector<Candidate> candidateList;
+    for (double od : t_.outputDecays) candidateList.push_back({0, od});
+    for (std::size_t c = 1; c < std::min(t_.candidates, starts.size()); ++c)
+        candidateList.push_back({c, t_.outputDecays[0]});
+    const std::size_t candidates = candidateList.size();
 
     // The work planned, for the progress only.
     const double fitRows = static_cast<double>(splits_[0].fit.size());
@@ -586,10 +647,12 @@ TrainingResult Trainer::Run() {
     // steps with the lowest validation error over the folds are chosen.
     std::vector<ModuleTry> tries(folds * candidates);
     Parallel(folds * candidates, [&](std::size_t i) {
-        const std::size_t f = i / candidates, c = ranked[i % candidates];
+        const std::size_t f = i / candidates;
+        const Candidate& c = candidateList[i % candidates];
         tries[i] =
-            ModuleStage(splits_[f], startRuns[f * startCount + c].u, t_.decays[decay], 0, -1,
-                        TrainingStage::Module, (std::uint64_t{3} << 40) + (std::uint64_t{i} << 28));
+            ModuleStage(splits_[f], startRuns[f * startCount + ranked[c.rank]].u,
+                        Penalty{t_.decays[decay], c.outputDecay}, 0, -1, TrainingStage::Module,
+                        (std::uint64_t{3} << 40) + (std::uint64_t{i} << 28));
     });
     if (ShouldStop()) {
         Finish(result, floatWeights);
@@ -627,7 +690,8 @@ TrainingResult Trainer::Run() {
             for (int m = 0; m < NET_OUTPUT_COUNT; ++m)
                 validation.Add(m, static_cast<double>(out[m]) - rows_[r].out[m]);
         }
-        floatEvaluations += startRuns[f * startCount + ranked[chosen]].evaluationsAtBest;
+        floatEvaluations +=
+            startRuns[f * startCount + ranked[candidateList[chosen].rank]].evaluationsAtBest;
         polishEvaluations += t.polishEvaluations;
     }
     // Reported only once there is a choice to report: a stop before leaves them 0.
@@ -645,11 +709,14 @@ TrainingResult Trainer::Run() {
         return std::max(1, static_cast<int>(std::lround(total / static_cast<double>(folds))));
     };
     Report(TrainingStage::Refit);
-    const RunResult refit = FloatRun(all, starts[ranked[chosen]], t_.decays[decay],
-                                     average(floatEvaluations), std::uint64_t{4} << 40);
+    const RunResult refit =
+        FloatRun(all, starts[ranked[candidateList[chosen].rank]], t_.decays[decay],
+                 average(floatEvaluations), std::uint64_t{4} << 40);
     floatWeights = refit.u;
-    ModuleStage(all, floatWeights, t_.decays[decay], average(polishEvaluations),
-                static_cast<int>(chosenStep), TrainingStage::Refit, std::uint64_t{5} << 40);
+    result.outputDecay = candidateList[chosen].outputDecay;
+    ModuleStage(all, floatWeights, Penalty{t_.decays[decay], result.outputDecay},
+                average(polishEvaluations), static_cast<int>(chosenStep), TrainingStage::Refit,
+                std::uint64_t{5} << 40);
     Finish(result, floatWeights);
     return result;
 }

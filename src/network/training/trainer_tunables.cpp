@@ -27,6 +27,8 @@ std::vector<std::string> TrainerTunables::Problems() const {
     need(refitIterations >= 1 && maxRefits >= 0, "refits: iterations >= 1, count >= 0");
     need(candidates >= 1 && candidates <= static_cast<std::size_t>(std::max(starts, 1)),
          "candidates: 1..starts");
+    need(outputDecays[0] >= 0.0 && std::is_sorted(outputDecays.begin(), outputDecays.end()),
+         "outputDecays: not negative, ascending");
     need(maxSweeps >= 1 && sweepPatience >= 1, "sweeps: at least one, patience at least one");
     need(maxRepeats >= 1, "maxRepeats: at least one");
     need(steps[0] >= 1 && std::is_sorted(steps.begin(), steps.end()) &&

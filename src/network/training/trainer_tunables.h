@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -63,9 +64,23 @@ struct TrainerTunables {
     // how often a stuck search may do it (each may open the way once more).
     int refitIterations = 300;
     int maxRefits = 4;
+    // The refitted output layer is made integer as the closest integer point to
+    // it under its curvature (closest_integer_point.h) as well as by rounding, the
+    // better kept: at most this many points enumerated per output (0: rounding
+    // only). 17 dimensions after LLL need a few thousand at most.
+    std::uint64_t latticeNodes = 20000;
     // Float starts taken into the module stage, best by validation error first:
     // the best float start is not always the best in the module's arithmetic.
     std::size_t candidates = 2;
+    // Decays of the output weights (mu x the sum of their squares, module units) in
+    // the module stage; the best start goes in with each, the others with the
+    // first, and the validation rows choose. Why: a hidden neuron's byte moves in
+    // steps of up to 4 as its quotient S / 80 ticks over, and each step moves an
+    // output's sum by the output weight from it; smaller output weights spread
+    // over more neurons average these steps out. On smooth targets that needs
+    // 16 neurons of their own (the random teacher) it costs more than it saves,
+    // on the comparators it halves the module's error: so it is a choice.
+    std::array<double, 2> outputDecays = {0.0, 3e-4};
     // The search: sweeps at most, and it ends when the validation error has not
     // fallen for this many sweeps (a sweep often only prepares the next).
     int maxSweeps = 60;
