@@ -136,7 +136,8 @@ void WriteJson(std::ostream& out, const TrainingResult& r, const std::string& pa
         out << "null";
     }
     out << ",\"validation\":{\"rows\":" << r.validationRows << ",\"folds\":" << r.validationFolds
-        << ",\"weight_decay\":" << r.weightDecay << ",\"module\":";
+        << ",\"weight_decay\":" << r.weightDecay << ",\"output_decay\":" << r.outputDecay
+        << ",\"module\":";
     WriteJsonFigures(out, r.moduleValidation);
     out << ",\"is_estimate\":" << (r.heldOutRows == 0 ? "true" : "false") << "},\"warnings\":[";
     for (std::size_t n = 0; n < r.warnings.size(); ++n)

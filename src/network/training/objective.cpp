@@ -99,51 +99,6 @@ double OutputLayerObjective::Loss(const Vector& u, Vector* gradient) const {
     return MeanPerOutput(loss, index_.size(), gradient);
 }
 
-std::vector<Eigen::MatrixXd> FloatObjective::HiddenCurvature(const Vector& u) const {
-    constexpr int kSources = NET_INPUT_COUNT + 1;
-    std::vector<Eigen::MatrixXd> g(NET_HIDDEN_COUNT, Eigen::MatrixXd::Zero(kSources, kSources));
-    auto logistic = [](double s, double& slope) {
-        const double y = 255.0 / (1.0 + std::exp(-s / kModuleDivisor));
-        slope = y * (255.0 - y) / (255.0 * kModuleDivisor);
-        return y;
-    };
-    for (std::size_t r : index_) {
-        double a[kSources];
-        for (int i = 0; i < NET_INPUT_COUNT; ++i) a[i] = rows_[r].in[i];
-        a[NET_INPUT_COUNT] = 255.0;
-        double h[NET_HIDDEN_COUNT + 1], sh[NET_HIDDEN_COUNT];
-        for (int j = 0; j < NET_HIDDEN_COUNT; ++j) {
-            double s = 0.0;
-            for (int i = 0; i < kSources; ++i) s += u[HiddenWeightIndex(i, j)] * a[i];
-            h[j] = logistic(s, sh[j]);
-        }
-        h[NET_HIDDEN_COUNT] = 255.0;
-        double so[NET_OUTPUT_COUNT];
-        for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
-            double s = 0.0;
-            for (int k = 0; k <= NET_HIDDEN_COUNT; ++k) s += u[OutputWeightIndex(k, m)] * h[k];
-            logistic(s, so[m]);
-        }
-        for (int j = 0; j < NET_HIDDEN_COUNT; ++j) {
-            double w = 0.0;
-            for (int m = 0; m < NET_OUTPUT_COUNT; ++m) {
-                const double d = so[m] * u[OutputWeightIndex(j, m)];
-                w += d * d;
-            }
-            w *= sh[j] * sh[j];
-            for (int k = 0; k < kSources; ++k) {
-                for (int l = 0; l <= k; ++l) g[j](k, l) += w * a[k] * a[l];
-            }
-        }
-    }
-    for (Eigen::MatrixXd& m : g) {
-        for (int k = 0; k < kSources; ++k) {
-            for (int l = 0; l < k; ++l) m(l, k) = m(k, l);
-        }
-    }
-    return g;
-}
-
 Eigen::MatrixXd OutputLayerObjective::OutputCurvature(const Vector& u, int m) const {
     constexpr int kSources = NET_HIDDEN_COUNT + 1;
     Eigen::MatrixXd g = Eigen::MatrixXd::Zero(kSources, kSources);

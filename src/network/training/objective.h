@@ -59,12 +59,6 @@ public:
 
     double Loss(const Vector& u, Vector* gradient) const;
 
-    // Per hidden neuron, the curvature of the squared error by its 9 weights at
-    // `u` (Gauss-Newton, in the sigmoid of S / 1280, the other neurons held): the
-    // sum over the rows of (its slope x the outputs' slopes through their weights
-    // from it)^2 x a a', a the row's inputs and 255.
-    [[nodiscard]] std::vector<Eigen::MatrixXd> HiddenCurvature(const Vector& u) const;
-
 private:
     const std::vector<TrainingRow>& rows_;
     const std::vector<std::size_t>& index_;

@@ -444,25 +444,6 @@ ModuleTry Trainer::ModuleStage(const RowSplit& split, const Vector& floatWeights
         const ModuleWeights stepwise = RoundStepByStep(split.fit, smooth, penalty);
         if (search.SquaredError(stepwise) < search.SquaredError(start)) start = stepwise;
     }
-    if (!ShouldStop() && t_.latticeNodes > 0) {
-        // Each hidden neuron's weights made integer as the closest integer point
-        // under their curvature, then the output layer fitted to its bytes.
-        const FloatObjective module(rows_, split.fit, Arithmetic::Module);
-        const std::vector<Eigen::MatrixXd> curvature = module.HiddenCurvature(smooth);
-        AddWork(split.fit.size());
-        ModuleWeights lattice = Rounded(smooth);
-        constexpr int kSources = NET_INPUT_COUNT + 1;
-        for (int j = 0; j < NET_HIDDEN_COUNT; ++j) {
-            Eigen::MatrixXd g = curvature[j];
-            g.diagonal().array() += 1e-6 * g.trace() / kSources + 1e-12;
-            Vector c(kSources);
-            for (int i = 0; i < kSources; ++i) c[i] = smooth[HiddenWeightIndex(i, j)];
-            const Vector z = ClosestIntegerPoint(g, c, t_.latticeNodes);
-            for (int i = 0; i < kSources; ++i) lattice[HiddenWeightIndex(i, j)] = ClampWeight(z[i]);
-        }
-        lattice = RefitOutputLayer(search, split.fit, lattice, penalty);
-        if (search.SquaredError(lattice) < search.SquaredError(start)) start = lattice;
-    }
     if (!ShouldStop()) {
         const ModuleWeights refit = RefitOutputLayer(search, split.fit, start, penalty);
         if (search.SquaredError(refit) < search.SquaredError(start)) start = refit;
