@@ -395,7 +395,6 @@ TEST(TrainerTunables, RefusesValuesThatCannotWork) {
         {"validationEvery", [](TrainerTunables& t) { t.validationEvery = t.patience + 1; }},
         {"candidates", [](TrainerTunables& t) { t.candidates = 5; }},
         {"candidates", [](TrainerTunables& t) { t.candidates = 0; }},
-        {"candidatesOnOneSplit", [](TrainerTunables& t) { t.candidatesOnOneSplit = 9; }},
         {"module polish", [](TrainerTunables& t) { t.minModulePolishIterations = 2000; }},
         {"steps",
          [](TrainerTunables& t) {

@@ -567,8 +567,7 @@ TrainingResult Trainer::Run() {
     };
     std::vector<Candidate> candidateList;
     for (double od : t_.outputDecays) candidateList.push_back({0, od});
-    const std::size_t starters = folds > 1 ? t_.candidates : t_.candidatesOnOneSplit;
-    for (std::size_t c = 1; c < std::min(starters, starts.size()); ++c)
+    for (std::size_t c = 1; c < std::min(t_.candidates, starts.size()); ++c)
         candidateList.push_back({c, t_.outputDecays[0]});
     const std::size_t candidates = candidateList.size();
 

@@ -27,9 +27,6 @@ std::vector<std::string> TrainerTunables::Problems() const {
     need(refitIterations >= 1 && maxRefits >= 0, "refits: iterations >= 1, count >= 0");
     need(candidates >= 1 && candidates <= static_cast<std::size_t>(std::max(starts, 1)),
          "candidates: 1..starts");
-    need(candidatesOnOneSplit >= 1 &&
-             candidatesOnOneSplit <= static_cast<std::size_t>(std::max(starts, 1)),
-         "candidatesOnOneSplit: 1..starts");
     need(outputDecays[0] >= 0.0 && std::is_sorted(outputDecays.begin(), outputDecays.end()),
          "outputDecays: not negative, ascending");
     need(maxSweeps >= 1 && sweepPatience >= 1, "sweeps: at least one, patience at least one");

@@ -72,11 +72,6 @@ struct TrainerTunables {
     // Float starts taken into the module stage, best by validation error first:
     // the best float start is not always the best in the module's arithmetic.
     std::size_t candidates = 2;
-    // The same with one validation share (many rows): only the best start, so that
-    // its two tries (with and without the output decay) fill the two threads at
-    // once; the second start changed no benchmark figure at 2,000 rows but cost a
-    // third try after them.
-    std::size_t candidatesOnOneSplit = 1;
     // Decays of the output weights (mu x the sum of their squares, module units) in
     // the module stage; the best start goes in with each, the others with the
     // first, and the validation rows choose. Why: a hidden neuron's byte moves in
