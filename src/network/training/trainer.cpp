@@ -566,7 +566,10 @@ TrainingResult Trainer::Run() {
         double outputDecay;
     };
     std::vector<Candidate> candidateList;
-    for (double od : t_.outputDecays) candidateList.push_back({0, od});
+    for (double od : t_.outputDecays) {
+        if (od == t_.outputDecays[0] || splits_[0].fit.size() <= t_.outputDecayMaxRows)
+            candidateList.push_back({0, od});
+    }
     for (std::size_t c = 1; c < std::min(t_.candidates, starts.size()); ++c)
         candidateList.push_back({c, t_.outputDecays[0]});
     const std::size_t candidates = candidateList.size();
