@@ -459,11 +459,11 @@ TEST(ClosestIntegerPoint, IsTheNearestOfAnExhaustiveSearch) {
             for (int i = 0; i < n; ++i) EXPECT_EQ(z[i], std::nearbyint(z[i]));
             double best = HUGE_VAL;
             Eigen::VectorXd p(n);
-            constexpr int kReach = 9;
-            for (int code = 0; code < 19 * 19 * 19 * 19; ++code) {
+            constexpr int kReach = 7, kSide = 2 * kReach + 1;
+            for (int code = 0; code < kSide * kSide * kSide * kSide; ++code) {
                 int rest = code;
-                for (int i = 0; i < n; ++i, rest /= 19)
-                    p[i] = std::nearbyint(c[i]) + (rest % 19) - kReach;
+                for (int i = 0; i < n; ++i, rest /= kSide)
+                    p[i] = std::nearbyint(c[i]) + (rest % kSide) - kReach;
                 best = std::min(best, cost(p));
             }
             EXPECT_LE(cost(z), best * (1 + 1e-9) + 1e-12);
