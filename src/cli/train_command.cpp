@@ -130,6 +130,7 @@ void WriteJson(std::ostream& out, const TrainingResult& r, const std::string& pa
                   v.Int("rows", static_cast<long long>(r.validationRows));
                   v.Int("folds", r.validationFolds);
                   v.Real("weight_decay", r.weightDecay);
+                  v.Real("output_decay", r.outputDecay);
                   v.Raw("module", FiguresJson(r.moduleValidation));
                   v.Bool("is_estimate", r.heldOutRows == 0);
               }));

@@ -85,6 +85,9 @@ TEST_F(TrainCli, SameSeedWritesTheSameNetFileOfModuleWeights) {
     EXPECT_NE(a.out.find("warning: Only 32 rows to train on"), std::string::npos) << a.out;
     EXPECT_NE(b.out.find("\"warnings\":[\"Only 32 rows to train on"), std::string::npos) << b.out;
     EXPECT_NE(b.out.find("\"validation\":{\"rows\":32,\"folds\":4,"), std::string::npos);
+    // The chosen decays, the output layer's too, in both forms.
+    EXPECT_NE(a.out.find(", output weight decay "), std::string::npos) << a.out;
+    EXPECT_NE(b.out.find("\"output_decay\":"), std::string::npos) << b.out;
 
     // Every value a module weight x 2,000,000, one a line with CR LF.
     std::istringstream in(net);

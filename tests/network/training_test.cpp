@@ -2,15 +2,20 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 #include <vector>
 
 #include "files/training_rows.h"
 #include "network/evaluators.h"
 #include "network/net_file_reader.h"
+#include "network/training/closest_integer_point.h"
 #include "network/training/module_search.h"
 #include "network/training/trainer.h"
+#include "network/training/trainer_seam.h"
+#include "network/training/trainer_tunables.h"
 
 namespace {
 
@@ -300,7 +305,7 @@ TEST(ModuleSearch, AWeightOffByAStepIsMendedAtItsSource) {
             w[n] = static_cast<std::int16_t>(w[n] + step);
             search.Reset(w);
             ASSERT_GT(search.Error(), 0);
-            for (int sweep = 0; sweep < ModuleSearch::kMaxSweeps && search.Sweep({}); ++sweep) {
+            for (int sweep = 0; sweep < TrainerTunables{}.maxSweeps && search.Sweep({}); ++sweep) {
             }
             EXPECT_EQ(search.Error(), 0);
             EXPECT_EQ(search.Weights(), known);
@@ -335,6 +340,139 @@ TEST(ModuleSearch, KeptErrorEqualsAFreshEvaluation) {
         EXPECT_LT(search.Error(), swept);  // pairs were taken: their bookkeeping was checked
         EXPECT_LT(search.Error(), before);
         for (std::int16_t v : search.Weights()) EXPECT_LE(std::abs(v), kMaxModuleWeight);
+    }
+}
+
+// The net written is the best candidate the trainer considered, by its module error
+// over the rows not held out; whatever stops the run (a work budget here), a later
+// candidate that is worse never replaces a better one.
+TEST(Training, TheWrittenNetIsTheBestCandidateConsidered) {
+    const std::vector<TrainingRow> rows = NoisyRows(90, 71);
+    TrainingOptions options;
+    options.seed = 4;
+    const std::vector<std::size_t> held = HeldOutRowIndices(rows.size(), options);
+    std::vector<TrainingRow> pool;
+    for (std::size_t r = 0, h = 0; r < rows.size(); ++r) {
+        if (h < held.size() && held[h] == r) {
+            ++h;
+        } else {
+            pool.push_back(rows[r]);
+        }
+    }
+    for (const std::uint64_t limit : {300000ULL, 0ULL}) {
+        SCOPED_TRACE(limit);
+        options.workLimit = limit;
+        std::vector<ModuleWeights> candidates;
+        TrainingSeam seam;
+        seam.onCandidate = [&](const ModuleWeights& w) { candidates.push_back(w); };
+        const TrainingResult r = TrainNetworkWith(rows, options, seam);
+        ASSERT_GT(candidates.size(), 3u);
+        double best = HUGE_VAL;
+        for (const ModuleWeights& w : candidates)
+            best = std::min(best, ModuleErrorFigures(pool, w).all.rmse);
+        EXPECT_DOUBLE_EQ(ModuleErrorFigures(pool, r.weights).all.rmse, best);
+        EXPECT_DOUBLE_EQ(r.moduleTrain.all.rmse, best);
+        EXPECT_NE(std::find(candidates.begin(), candidates.end(), r.weights), candidates.end());
+        // Not merely the first or the last one considered.
+        EXPECT_LT(best, ModuleErrorFigures(pool, candidates.front()).all.rmse);
+    }
+}
+
+// The tunables as shipped can be used; each value that cannot work is refused with
+// its name, before any training.
+TEST(TrainerTunables, RefusesValuesThatCannotWork) {
+    EXPECT_TRUE(TrainerTunables{}.Problems().empty());
+    const struct {
+        const char* name;
+        void (*spoil)(TrainerTunables&);
+    } cases[] = {
+        {"starts", [](TrainerTunables& t) { t.starts = 0; }},
+        {"decays",
+         [](TrainerTunables& t) {
+             t.decays = {0.1, 0.0, 0.01, 0.2};
+         }},
+        {"decays", [](TrainerTunables& t) { t.decays[0] = -1e-3; }},
+        {"validationEvery", [](TrainerTunables& t) { t.validationEvery = t.patience + 1; }},
+        {"candidates", [](TrainerTunables& t) { t.candidates = 5; }},
+        {"candidates", [](TrainerTunables& t) { t.candidates = 0; }},
+        {"module polish", [](TrainerTunables& t) { t.minModulePolishIterations = 2000; }},
+        {"steps",
+         [](TrainerTunables& t) {
+             t.steps = {1, 1, 9};
+         }},
+        {"steps",
+         [](TrainerTunables& t) {
+             t.steps = {0, 3, 9};
+         }},
+        {"folds", [](TrainerTunables& t) { t.folds = 1; }},
+        {"validationShare", [](TrainerTunables& t) { t.validationShare = 1.0; }},
+        {"biasPenaltyWeight", [](TrainerTunables& t) { t.biasPenaltyWeight = 0.0; }},
+        {"sweeps", [](TrainerTunables& t) { t.sweepPatience = 0; }},
+        {"outputDecays",
+         [](TrainerTunables& t) {
+             t.outputDecays = {3e-4, 0.0};
+         }},
+        {"farAbove", [](TrainerTunables& t) { t.farAbove = 0.5; }},
+    };
+    const std::vector<TrainingRow> rows = NoisyRows(20, 73);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TrainingSeam seam;
+        c.spoil(seam.tunables);
+        const std::vector<std::string> problems = seam.tunables.Problems();
+        ASSERT_FALSE(problems.empty());
+        EXPECT_NE(problems[0].find(c.name), std::string::npos) << problems[0];
+        EXPECT_THROW((void)TrainNetworkWith(rows, TrainingOptions{}, seam), std::invalid_argument);
+    }
+}
+
+// The closest integer point under a quadratic form: never farther than the best of
+// an exhaustive search of a box about c, and far nearer than rounding where the
+// directions are correlated (as hidden bytes that move together make them).
+TEST(ClosestIntegerPoint, IsTheNearestOfAnExhaustiveSearch) {
+    std::mt19937_64 rng(5);
+    auto uniform = [&](double lo, double hi) {
+        return lo + (hi - lo) * static_cast<double>(rng() >> 11) * 0x1.0p-53;
+    };
+    const struct {
+        const char* name;
+        double correlation;  // of the columns the form is made of
+    } cases[] = {{"independent", 0.0}, {"correlated", 0.9}, {"nearly parallel", 0.995}};
+    for (const auto& k : cases) {
+        int nearer = 0;  // trials where rounding is not the answer
+        for (int trial = 0; trial < 8; ++trial) {
+            SCOPED_TRACE(testing::Message() << k.name << ", trial " << trial);
+            constexpr int n = 4;
+            // G = A'A, A's columns a shared direction plus their own.
+            Eigen::MatrixXd a(6, n);
+            Eigen::VectorXd shared(6);
+            for (int r = 0; r < 6; ++r) shared[r] = uniform(-1, 1);
+            for (int c = 0; c < n; ++c) {
+                for (int r = 0; r < 6; ++r)
+                    a(r, c) = k.correlation * shared[r] + (1 - k.correlation) * uniform(-1, 1);
+            }
+            const Eigen::MatrixXd g = a.transpose() * a + 1e-9 * Eigen::MatrixXd::Identity(n, n);
+            Eigen::VectorXd c(n);
+            for (int i = 0; i < n; ++i) c[i] = uniform(-5, 5);
+            auto cost = [&](const Eigen::VectorXd& z) { return (z - c).dot(g * (z - c)); };
+            const Eigen::VectorXd z = training::ClosestIntegerPoint(g, c, 100000);
+            for (int i = 0; i < n; ++i) EXPECT_EQ(z[i], std::nearbyint(z[i]));
+            double best = HUGE_VAL;
+            Eigen::VectorXd p(n);
+            constexpr int kReach = 7, kSide = 2 * kReach + 1;
+            for (int code = 0; code < kSide * kSide * kSide * kSide; ++code) {
+                int rest = code;
+                for (int i = 0; i < n; ++i, rest /= kSide)
+                    p[i] = std::nearbyint(c[i]) + (rest % kSide) - kReach;
+                best = std::min(best, cost(p));
+            }
+            EXPECT_LE(cost(z), best * (1 + 1e-9) + 1e-12);
+            Eigen::VectorXd rounded(n);
+            for (int i = 0; i < n; ++i) rounded[i] = std::nearbyint(c[i]);
+            EXPECT_LE(cost(z), cost(rounded) + 1e-12);
+            if (cost(z) < 0.5 * cost(rounded)) ++nearer;
+        }
+        if (k.correlation > 0.99) EXPECT_GE(nearer, 4) << k.name;
     }
 }
 

@@ -17,22 +17,21 @@ inline std::int64_t Square(std::int32_t e) {
     return std::int64_t{e} * e;
 }
 
-// Moves that lower the error are taken up to this many times in a row.
-constexpr int kMaxRepeats = 64;
-constexpr int kSteps[] = {1, 3, 9};
 constexpr std::pair<int, int> kPairSteps[] = {{1, 1}, {1, -1}, {-1, 1}, {-1, -1}};
 
 }  // namespace
 
 ModuleSearch::ModuleSearch(const std::vector<TrainingRow>& rows,
-                           const std::vector<std::size_t>& index)
+                           const std::vector<std::size_t>& index, const TrainerTunables& tunables)
     : n_(index.size()),
       a_(n_ * kA),
       t_(n_ * NET_OUTPUT_COUNT),
       hs_(n_ * NET_HIDDEN_COUNT),
       hb_(n_ * kB),
       os_(n_ * NET_OUTPUT_COUNT),
-      oc_(n_ * NET_OUTPUT_COUNT) {
+      oc_(n_ * NET_OUTPUT_COUNT),
+      maxRepeats_(tunables.maxRepeats),
+      steps_(tunables.steps) {
     for (std::size_t r = 0; r < n_; ++r) {
         const TrainingRow& row = rows[index[r]];
         for (int i = 0; i < NET_INPUT_COUNT; ++i) a_[r * kA + i] = row.in[i];
@@ -192,7 +191,7 @@ bool ModuleSearch::PairMoves(int i, int j) {
     bool moved = false;
     const int n = HiddenWeightIndex(i, j), bias = HiddenWeightIndex(NET_INPUT_COUNT, j);
     for (int sign : {1, -1}) {
-        for (int repeat = 0; repeat < kMaxRepeats; ++repeat) {
+        for (int repeat = 0; repeat < maxRepeats_; ++repeat) {
             const int d = 2 * sign, e = -sign;
             if (std::abs(w_[n] + d) > kMaxModuleWeight || std::abs(w_[bias] + e) > kMaxModuleWeight)
                 break;
@@ -236,7 +235,7 @@ bool ModuleSearch::NeuronPairs(const std::function<bool()>& stop) {
 int ModuleSearch::BestMove(int n, std::int64_t& gain) const {
     // A step of one can fall between two of the table's steps for most rows;
     // longer steps get across such plateaus.
-    for (int step : kSteps) {
+    for (int step : steps_) {
         std::int64_t up = 0, down = 0;
         TryMove(n, step, up, down);
         if (up >= 0 && down >= 0) continue;
@@ -278,7 +277,7 @@ bool ModuleSearch::Sweep(const std::function<bool()>& stop) {
         if (const int direction = BestMove(n, gain); direction != 0) {
             const int step = std::abs(direction);
             Apply(n, direction);
-            for (int repeat = 1; repeat < kMaxRepeats; ++repeat) {
+            for (int repeat = 1; repeat < maxRepeats_; ++repeat) {
                 std::int64_t up = 0, down = 0;
                 TryMove(n, step, up, down);
                 if ((direction > 0 ? up : down) >= 0) break;

@@ -8,19 +8,21 @@
 // Thread rules: one object per thread; it reads the rows it was given and touches
 // nothing else.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <vector>
 
 #include "network/training/trainer.h"
+#include "network/training/trainer_tunables.h"
 
 class ModuleSearch {
 public:
-    static constexpr int kMaxSweeps = 60;
-
-    // `rows` must outlive the object; `index` chooses the rows searched on.
-    ModuleSearch(const std::vector<TrainingRow>& rows, const std::vector<std::size_t>& index);
+    // `rows` must outlive the object; `index` chooses the rows searched on;
+    // `tunables` gives the steps tried and how often a move is repeated.
+    ModuleSearch(const std::vector<TrainingRow>& rows, const std::vector<std::size_t>& index,
+                 const TrainerTunables& tunables = {});
 
     // The squared error of `weights` over the rows, summed over the outputs.
     [[nodiscard]] std::int64_t SquaredError(const ModuleWeights& weights) const;
@@ -78,4 +80,6 @@ private:
     std::vector<std::int32_t> w_ = std::vector<std::int32_t>(NET_WEIGHT_COUNT, 0);
     std::int64_t error_ = 0;
     mutable std::uint64_t work_ = 0;
+    int maxRepeats_;
+    std::array<int, 3> steps_;
 };

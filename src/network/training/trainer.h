@@ -101,6 +101,7 @@ struct TrainingResult {
     int validationFolds = 0;
     std::size_t validationRows = 0;
     double weightDecay = 0.0;  // the chosen one
+    double outputDecay = 0.0;  // the chosen decay of the output weights (module stage)
     int floatStarts = 0;
     int floatEvaluations = 0;
     int moduleSweeps = 0;

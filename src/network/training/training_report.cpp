@@ -68,7 +68,8 @@ void WriteTrainingReport(std::ostream& out, const TrainingResult& r) {
     if (r.validationFolds > 0) {
         out << "choices made on rows not fitted on: " << r.validationRows << " validation rows";
         if (r.validationFolds > 1) out << " (" << r.validationFolds << "-fold cross-validation)";
-        out << ", weight decay " << std::setprecision(4) << r.weightDecay << std::setprecision(2)
+        out << ", weight decay " << std::setprecision(4) << r.weightDecay
+            << ", output weight decay " << r.outputDecay << std::setprecision(2)
             << "; module RMSE on them " << r.moduleValidation.all.rmse << " LSB\n";
         if (r.heldOutRows == 0) {
             out << "no rows held out: the figure above is the cross-validation estimate of the "
