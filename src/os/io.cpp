@@ -58,20 +58,3 @@ FdReadBuffer::int_type FdReadBuffer::underflow() {
     setg(data_.get(), data_.get(), data_.get() + n);
     return traits_type::to_int_type(*gptr());
 }
-
-FdInputStream::FdInputStream(UniqueFd fd)
-    : std::istream(nullptr), buf_(std::make_unique<FdReadBuffer>(std::move(fd))) {
-    rdbuf(buf_.get());
-}
-
-FdInputStream::FdInputStream(FdInputStream&& other) noexcept
-    : std::istream(nullptr), buf_(std::move(other.buf_)) {
-    rdbuf(buf_.get());
-    other.rdbuf(nullptr);
-}
-
-FdInputStream::~FdInputStream() = default;
-
-int FdInputStream::error() const {
-    return buf_ ? buf_->error() : 0;
-}

@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <cstddef>
-#include <istream>
 #include <memory>
 #include <streambuf>
 #include <string>
@@ -50,8 +49,8 @@ private:
 // -1 with errno on an error.
 [[nodiscard]] long ReadSome(int fd, void* buffer, std::size_t size);
 
-// The one read buffer of the input streams over a descriptor (FdInputStream here,
-// the bounded file reads of src/files). It owns the descriptor and fills itself
+// The one read buffer of the input streams over a descriptor (the bounded file reads of
+// src/files; read as it stands with ReadSome). It owns the descriptor and fills itself
 // through Fill, which a stream with its own way of waiting overrides. A failed fill
 // ends the stream as its end does; error() keeps its errno. It never throws.
 class FdReadBuffer : public std::streambuf {
@@ -79,20 +78,6 @@ private:
     int error_ = 0;
     std::size_t capacity_;
     std::unique_ptr<char[]> data_;
-};
-
-// An input stream over a descriptor it owns, read with ReadSome. A read error
-// ends the stream as its end does; error() tells the two apart (the errno, or 0).
-// It never throws.
-class FdInputStream : public std::istream {
-public:
-    explicit FdInputStream(UniqueFd fd);
-    FdInputStream(FdInputStream&& other) noexcept;
-    ~FdInputStream() override;
-    [[nodiscard]] int error() const;
-
-private:
-    std::unique_ptr<FdReadBuffer> buf_;
 };
 
 // SIGINT, SIGTERM and SIGHUP as readable data: blocks them in the calling thread

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -26,6 +27,12 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+// A failure kind: the file to name and the words after its name.
+struct Kind {
+    const char* file;
+    const char* text;
+};
 
 class FailureRule : public ::testing::Test {
 protected:
@@ -54,13 +61,12 @@ protected:
     std::string P(const std::string& name) const { return (dir_ / name).string(); }
     std::string Q(const std::string& name) const { return ShellQuote(P(name)); }
 
-    fs::path dir_;
-};
+    // Runs `command args` with each kind's file in place of `slot`: exit 1 and one
+    // line, "pelkora-cli COMMAND: FILE: text".
+    void ExpectEachKindFails(const char* command, const std::string& args, const char* slot,
+                             const std::vector<Kind>& kinds);
 
-// A failure kind: the file to name and the words after its name.
-struct Kind {
-    const char* file;
-    const char* text;
+    fs::path dir_;
 };
 
 const Kind kMissing{"missing.txt", "Error opening file: No such file or directory"};
@@ -69,6 +75,19 @@ const Kind kShortNet{"short.txt",
 #ifndef _WIN32
 const Kind kFolder{"folder", "Error reading file: is a folder, not a file"};
 #endif
+
+void FailureRule::ExpectEachKindFails(const char* command, const std::string& args,
+                                      const char* slot, const std::vector<Kind>& kinds) {
+    for (const Kind& kind : kinds) {
+        std::string line = args;
+        line.replace(line.find(slot), std::strlen(slot), Q(kind.file));
+        SCOPED_TRACE(std::string(command) + " " + line);
+        const CliRun run = RunCli(std::string(command) + " " + line);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.err, "pelkora-cli " + std::string(command) + ": " + P(kind.file) + ": " +
+                               kind.text + "\n");
+    }
+}
 
 TEST_F(FailureRule, EveryCommandTellsANetFileThatDoesNotLoadTheSameWay) {
     // The command, and its arguments with NET where the net file goes.
@@ -92,17 +111,9 @@ TEST_F(FailureRule, EveryCommandTellsANetFileThatDoesNotLoadTheSameWay) {
     kinds.push_back(kFolder);
 #endif
     for (const auto& c : commands) {
-        for (const Kind& kind : kinds) {
-            std::string args = c.args;
-            args.replace(args.find("NET"), 3, Q(kind.file));
-            SCOPED_TRACE(std::string(c.command) + " " + args);
-            const CliRun run = RunCli(std::string(c.command) + " " + args);
-            EXPECT_EQ(run.exitCode, 1);
-            EXPECT_EQ(run.err, "pelkora-cli " + std::string(c.command) + ": " + P(kind.file) +
-                                   ": " + kind.text + "\n");
-            EXPECT_FALSE(fs::exists(dir_ / "out.s19"));
-            EXPECT_FALSE(fs::exists(dir_ / "o.txt"));
-        }
+        ExpectEachKindFails(c.command, c.args, "NET", kinds);
+        EXPECT_FALSE(fs::exists(dir_ / "out.s19"));
+        EXPECT_FALSE(fs::exists(dir_ / "o.txt"));
     }
 }
 
@@ -123,17 +134,7 @@ TEST_F(FailureRule, EveryOtherNamedInputFailsTheSameWay) {
 #ifndef _WIN32
     kinds.push_back(kFolder);
 #endif
-    for (const auto& c : commands) {
-        for (const Kind& kind : kinds) {
-            std::string args = c.args;
-            args.replace(args.find("FILE"), 4, Q(kind.file));
-            SCOPED_TRACE(std::string(c.command) + " " + args);
-            const CliRun run = RunCli(std::string(c.command) + " " + args);
-            EXPECT_EQ(run.exitCode, 1);
-            EXPECT_EQ(run.err, "pelkora-cli " + std::string(c.command) + ": " + P(kind.file) +
-                                   ": " + kind.text + "\n");
-        }
-    }
+    for (const auto& c : commands) ExpectEachKindFails(c.command, c.args, "FILE", kinds);
 }
 
 TEST_F(FailureRule, EveryWholeFileOutputThatCannotBeWrittenFailsTheSameWay) {

@@ -261,10 +261,10 @@ TEST_F(HexExportTest, AFifoIsWrittenOnlyWhenItHasAReader) {
     // No reader: refused at once rather than waiting for one.
     EXPECT_EQ(ExportHexNetFile(fifo.string(), VariedWeights(), 0xB000, FORMAT_S19),
               FileResult::OpenFailed);
-    FdInputStream reader(OpenForReading(fifo.string()));
+    FdReadBuffer reader(OpenForReading(fifo.string()));
     ASSERT_EQ(ExportHexNetFile(fifo.string(), VariedWeights(), 0xB000, FORMAT_S19), FileResult::Ok);
     std::ostringstream received;
-    received << reader.rdbuf();
+    received << &reader;
     EXPECT_EQ(received.str(), Image(VariedWeights(), 0xB000, FORMAT_S19));
     EXPECT_EQ(Names(), std::vector<std::string>{"fifo.s19"});
 }

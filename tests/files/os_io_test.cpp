@@ -105,12 +105,12 @@ TEST_F(FdStreamTest, AFileReadsWholeAndAMissingOneSaysWhy) {
     std::string text;
     for (int n = 0; n < 30000; ++n) text += std::to_string(n) + '\n';  // over one buffer
     Write("lines.txt", text);
-    FdInputStream file(OpenForReading((dir_ / "lines.txt").string()));
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), text);
+    FdReadBuffer file(OpenForReading((dir_ / "lines.txt").string()));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(&file), {}), text);
     EXPECT_EQ(file.error(), 0);
 
-    FdInputStream missing(OpenForReading((dir_ / "missing.txt").string()));
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(missing), {}), "");
+    FdReadBuffer missing(OpenForReading((dir_ / "missing.txt").string()));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(&missing), {}), "");
     EXPECT_EQ(missing.error(), EBADF);
 }
 
