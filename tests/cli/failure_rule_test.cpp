@@ -161,22 +161,23 @@ TEST_F(FailureRule, EveryWholeFileOutputThatCannotBeWrittenFailsTheSameWay) {
 }
 
 TEST_F(FailureRule, AnEmptyValueIsAUsageErrorInEveryCommand) {
+    const std::string kEmpty = ShellQuote("");  // an empty argument in the platform's shell
     const std::string cases[] = {
-        "simulate --net ''",
-        "quantize --net ''",
-        "quantize --net " + Q("net.txt") + " --vectors ''",
-        "export " + Q("o.s19") + " --net ''",
-        "verify ''",
-        "verify " + Q("net.s19") + " --net ''",
-        "verify " + Q("net.s19") + " --junit ''",
-        "decode " + Q("net.s19") + " --out ''",
-        "train '' --out " + Q("o.txt"),
-        "train " + Q("rows.txt") + " --out ''",
-        "train " + Q("rows.txt") + " --out " + Q("o.txt") + " --from ''",
-        "emulate --port " + Q("no-device") + " --net ''",
-        "validate --port " + Q("no-device") + " --net " + Q("net.txt") + " --junit ''",
+        "simulate --net " + kEmpty,
+        "quantize --net " + kEmpty,
+        "quantize --net " + Q("net.txt") + " --vectors " + kEmpty,
+        "export " + Q("o.s19") + " --net " + kEmpty,
+        "verify " + kEmpty,
+        "verify " + Q("net.s19") + " --net " + kEmpty,
+        "verify " + Q("net.s19") + " --junit " + kEmpty,
+        "decode " + Q("net.s19") + " --out " + kEmpty,
+        "train " + kEmpty + " --out " + Q("o.txt"),
+        "train " + Q("rows.txt") + " --out " + kEmpty,
+        "train " + Q("rows.txt") + " --out " + Q("o.txt") + " --from " + kEmpty,
+        "emulate --port " + Q("no-device") + " --net " + kEmpty,
+        "validate --port " + Q("no-device") + " --net " + Q("net.txt") + " --junit " + kEmpty,
 #ifndef _WIN32
-        "target --replay ''",
+        "target --replay " + kEmpty,
 #endif
     };
     for (const std::string& args : cases) {
